@@ -1,0 +1,20 @@
+# GoogleTest from Debian's source package, built with whichever toolchain is active.
+set(PIVRA_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
+if(NOT EXISTS ${PIVRA_GTEST_SOURCE}/CMakeLists.txt)
+  message(FATAL_ERROR "GoogleTest source not found at ${PIVRA_GTEST_SOURCE}: run scripts/setup")
+endif()
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+if(WIN32)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+endif()
+add_subdirectory(${PIVRA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+# One CTest entry per test executable: starting Wine once per test case would be slow.
+function(pivra_add_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+endfunction()

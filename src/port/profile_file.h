@@ -1,0 +1,31 @@
+// The file primitives under the profile store, one implementation per platform.
+#pragma once
+
+#include "port/win32.h"
+
+#include <cstdint>
+#include <string>
+
+namespace profile_store
+{
+// What identifies one version of a file: a rewrite changes at least one field.
+struct FileStamp
+{
+    bool exists = false;
+    uint64_t size = 0;
+    uint64_t modified = 0;
+    uint64_t identity = 0;
+    bool operator==(const FileStamp& o) const
+    {
+        return exists == o.exists && size == o.size && modified == o.modified && identity == o.identity;
+    }
+};
+
+FileStamp StampFile(LPCWSTR wsFile);
+// Reads the whole file; false when it cannot be read (missing, a directory, locked).
+bool ReadWholeFile(LPCWSTR wsFile, std::string& bytes, FileStamp& stamp);
+// Writes a temporary file beside the target, flushes it and renames it over the
+// target, keeping the target's permissions. False when any step fails; the
+// target is then unchanged.
+bool ReplaceWholeFile(LPCWSTR wsFile, const std::string& bytes);
+} // namespace profile_store

@@ -1,0 +1,738 @@
+#include "port/profile_store.h"
+
+#include "port/profile_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <list>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace profile_store
+{
+namespace
+{
+typedef std::basic_string<WCHAR> WString;
+
+const WCHAR kCrLf[] = {'\r', '\n', 0};
+const size_t kMaxCachedFiles = 8;
+// Windows returns values through a 16-bit length: 65,536 characters read as none.
+const size_t kValueLengthModulus = 65536;
+
+enum class LineKind
+{
+    Blank,
+    Comment,
+    Header,
+    Key,
+    Bare // text without '=': listed by a section read, never a key
+};
+
+struct Line
+{
+    std::string raw; // the bytes as stored, line ending included
+    LineKind kind = LineKind::Blank;
+    WString name;  // section name of a header, key name of a key line, text of a bare line
+    WString value; // of a key line: blanks trimmed, quotes kept
+};
+
+struct Section
+{
+    size_t header = 0;
+    size_t end = 0; // one past the section's last line
+    WString name;
+    std::unordered_map<WString, size_t> keys; // folded name -> first key line
+};
+
+struct ProfileFile
+{
+    WString path;
+    FileStamp stamp;
+    bool unicode = false;
+    std::string bom;
+    std::vector<Line> lines;
+    std::vector<Section> sections;
+    std::unordered_map<WString, size_t> sectionByName; // folded name -> first section
+};
+
+bool IsBlank(WCHAR c) { return c == ' ' || c == '\t' || c == '\v'; }
+bool IsLineEnd(WCHAR c) { return c == '\r' || c == '\n'; }
+
+WString Trim(const WString& s, bool (*isBlank)(WCHAR))
+{
+    size_t b = 0, e = s.size();
+    while (b < e && isBlank(s[b]))
+        ++b;
+    while (e > b && isBlank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+bool IsSpace(WCHAR c) { return c == ' '; }
+
+WCHAR FoldUnit(WCHAR c)
+{
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) ||
+        (c >= 0x410 && c <= 0x42F))
+        return static_cast<WCHAR>(c + 0x20);
+    if (c >= 0x400 && c <= 0x40F)
+        return static_cast<WCHAR>(c + 0x50);
+    return c;
+}
+
+WString Fold(const WString& s)
+{
+    WString folded(s);
+    for (WCHAR& c : folded)
+        c = FoldUnit(c);
+    return folded;
+}
+
+size_t UnitLength(LPCWSTR ws)
+{
+    size_t n = 0;
+    while (ws[n] != 0)
+        ++n;
+    return n;
+}
+
+// Decodes one line's content (no ending) and sorts it into its kind.
+void ClassifyLine(Line& line, const WString& text)
+{
+    size_t len = text.find(WCHAR(0));
+    if (len == WString::npos)
+        len = text.size();
+    size_t i = 0;
+    while (i < len && IsBlank(text[i]))
+        ++i;
+    if (i == len)
+    {
+        line.kind = LineKind::Blank;
+        return;
+    }
+    if (text[i] == '[')
+    {
+        // The name ends at the first ']'; a header without one still counts.
+        size_t close = text.find(WCHAR(']'), i + 1);
+        if (close == WString::npos || close > len)
+            close = len;
+        line.kind = LineKind::Header;
+        line.name = Trim(text.substr(i + 1, close - i - 1), IsBlank);
+        return;
+    }
+    if (text[i] == ';')
+    {
+        line.kind = LineKind::Comment;
+        return;
+    }
+    size_t eq = text.find(WCHAR('='), i);
+    if (eq == WString::npos || eq > len)
+    {
+        line.kind = LineKind::Bare;
+        line.name = Trim(text.substr(i, len - i), IsBlank);
+        return;
+    }
+    line.kind = LineKind::Key;
+    line.name = Trim(text.substr(i, eq - i), IsBlank);
+    line.value = Trim(text.substr(eq + 1, len - eq - 1), IsBlank);
+}
+
+WString DecodeAnsi(const char* p, size_t cb)
+{
+    if (cb == 0)
+        return WString();
+    WString text(cb, WCHAR(0));
+    int cch = MultiByteToWideChar(CP_ACP, 0, p, static_cast<int>(cb), &text[0], static_cast<int>(cb));
+    text.resize(cch > 0 ? static_cast<size_t>(cch) : 0);
+    return text;
+}
+
+std::string EncodeAnsi(const WString& text)
+{
+    if (text.empty())
+        return std::string();
+    int cb = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(cb > 0 ? static_cast<size_t>(cb) : 0, '\0');
+    if (cb > 0)
+        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], cb, nullptr, nullptr);
+    return bytes;
+}
+
+std::string Encode(const ProfileFile& file, const WString& text)
+{
+    if (!file.unicode)
+        return EncodeAnsi(text);
+    std::string bytes(text.size() * 2, '\0');
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
+    }
+    return bytes;
+}
+
+// Splits bytes at CR LF, CR or LF into lines; each keeps its own ending.
+std::vector<Line> ParseLines(const std::string& bytes, size_t begin, bool unicode)
+{
+    std::vector<Line> lines;
+    const size_t unit = unicode ? 2 : 1;
+    auto unitAt = [&](size_t pos) -> WCHAR {
+        if (!unicode)
+            return static_cast<unsigned char>(bytes[pos]);
+        return static_cast<WCHAR>(static_cast<unsigned char>(bytes[pos]) |
+                                  static_cast<unsigned char>(bytes[pos + 1]) << 8);
+    };
+    size_t pos = begin;
+    const size_t end = unicode ? begin + (bytes.size() - begin) / 2 * 2 : bytes.size();
+    while (pos < bytes.size())
+    {
+        size_t contentEnd = pos;
+        while (contentEnd < end && !IsLineEnd(unitAt(contentEnd)))
+            contentEnd += unit;
+        size_t next = contentEnd;
+        if (next < end && unitAt(next) == '\r')
+            next += unit;
+        if (next < end && unitAt(next) == '\n' && (next == contentEnd || unitAt(contentEnd) == '\r'))
+            next += unit;
+        if (next == contentEnd && contentEnd >= end)
+            next = bytes.size(); // an odd trailing byte of a UTF-16 file stays with the last line
+        Line line;
+        line.raw.assign(bytes, pos, next - pos);
+        WString text;
+        if (unicode)
+        {
+            text.resize((contentEnd - pos) / 2);
+            for (size_t i = 0; i < text.size(); ++i)
+                text[i] = unitAt(pos + 2 * i);
+        }
+        else
+            text = DecodeAnsi(bytes.data() + pos, contentEnd - pos);
+        ClassifyLine(line, text);
+        lines.push_back(std::move(line));
+        pos = next;
+    }
+    return lines;
+}
+
+void BuildIndex(ProfileFile& file)
+{
+    file.sections.clear();
+    file.sectionByName.clear();
+    for (size_t i = 0; i < file.lines.size(); ++i)
+    {
+        const Line& line = file.lines[i];
+        if (line.kind == LineKind::Header)
+        {
+            if (!file.sections.empty())
+                file.sections.back().end = i;
+            Section section;
+            section.header = i;
+            section.name = line.name;
+            file.sectionByName.emplace(Fold(line.name), file.sections.size());
+            file.sections.push_back(std::move(section));
+        }
+        else if (line.kind == LineKind::Key && !file.sections.empty())
+            file.sections.back().keys.emplace(Fold(line.name), i);
+    }
+    if (!file.sections.empty())
+        file.sections.back().end = file.lines.size();
+}
+
+void ParseFile(ProfileFile& file, const std::string& bytes)
+{
+    file.unicode = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                   static_cast<unsigned char>(bytes[1]) == 0xFE;
+    file.bom = file.unicode ? bytes.substr(0, 2) : std::string();
+    file.lines = ParseLines(bytes, file.bom.size(), file.unicode);
+    BuildIndex(file);
+}
+
+std::string Serialize(const ProfileFile& file)
+{
+    size_t cb = file.bom.size();
+    for (const Line& line : file.lines)
+        cb += line.raw.size();
+    std::string bytes;
+    bytes.reserve(cb);
+    bytes += file.bom;
+    for (const Line& line : file.lines)
+        bytes += line.raw;
+    return bytes;
+}
+
+std::mutex g_lock;
+std::list<ProfileFile> g_cache; // most recently used first
+
+// The parsed file, fresh from disk when it changed since it was parsed. A file
+// that cannot be read is an empty file that does not exist.
+ProfileFile& OpenFile(LPCWSTR wsFile)
+{
+    WString path(wsFile);
+    FileStamp stamp = StampFile(wsFile);
+    for (auto it = g_cache.begin(); it != g_cache.end(); ++it)
+    {
+        if (it->path != path)
+            continue;
+        if (it->stamp == stamp)
+        {
+            g_cache.splice(g_cache.begin(), g_cache, it);
+            return g_cache.front();
+        }
+        g_cache.erase(it);
+        break;
+    }
+    ProfileFile file;
+    file.path = path;
+    std::string bytes;
+    if (stamp.exists && ReadWholeFile(wsFile, bytes, file.stamp))
+        ParseFile(file, bytes);
+    g_cache.push_front(std::move(file));
+    if (g_cache.size() > kMaxCachedFiles)
+        g_cache.pop_back();
+    return g_cache.front();
+}
+
+bool SaveFile(ProfileFile& file)
+{
+    if (ReplaceWholeFile(file.path.c_str(), Serialize(file)))
+    {
+        file.stamp = StampFile(file.path.c_str());
+        BuildIndex(file);
+        return true;
+    }
+    // The parsed copy no longer matches the disk: forget it.
+    for (auto it = g_cache.begin(); it != g_cache.end(); ++it)
+        if (&*it == &file)
+        {
+            g_cache.erase(it);
+            break;
+        }
+    return false;
+}
+
+const Section* FindSection(const ProfileFile& file, const WString& name)
+{
+    auto it = file.sectionByName.find(Fold(Trim(name, IsSpace)));
+    return it == file.sectionByName.end() ? nullptr : &file.sections[it->second];
+}
+
+const Line* FindKey(const ProfileFile& file, const Section& section, const WString& key)
+{
+    auto it = section.keys.find(Fold(Trim(key, IsSpace)));
+    return it == section.keys.end() ? nullptr : &file.lines[it->second];
+}
+
+DWORD CopyOut(const WString& text, LPWSTR wsBuffer, DWORD dwSize)
+{
+    size_t n = text.size() < dwSize ? text.size() : dwSize - 1;
+    text.copy(wsBuffer, n);
+    wsBuffer[n] = 0;
+    if (n < text.size())
+        SetLastError(ERROR_MORE_DATA);
+    return static_cast<DWORD>(n);
+}
+
+WString StripQuotes(const WString& value)
+{
+    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+// Writes the names into a double-zero-terminated list the way the Windows
+// functions do: a list that does not fit has its last name cut, two zeros, and
+// returns the capacity less two.
+DWORD CopyNameList(const std::vector<WString>& names, LPWSTR wsBuffer, DWORD dwSize)
+{
+    if (dwSize == 1)
+    {
+        wsBuffer[0] = 0;
+        return 0;
+    }
+    DWORD dwFree = dwSize - 1;
+    LPWSTR p = wsBuffer;
+    for (const WString& name : names)
+    {
+        DWORD dwNeed = static_cast<DWORD>(name.size()) + 1;
+        if (dwNeed >= dwFree)
+        {
+            name.copy(p, dwFree - 1);
+            p += dwFree - 1;
+            *p++ = 0;
+            *p = 0;
+            return dwSize - 2;
+        }
+        name.copy(p, name.size());
+        p += name.size();
+        *p++ = 0;
+        dwFree -= dwNeed;
+    }
+    *p = 0;
+    return static_cast<DWORD>(p - wsBuffer);
+}
+
+// Section lines as "name=value" (bare lines as their text), each zero-terminated,
+// the list closed by one more zero; cut as the Windows section read cuts.
+DWORD CopySectionLines(const ProfileFile& file, const Section& section, LPWSTR wsBuffer, DWORD dwSize)
+{
+    LPWSTR p = wsBuffer;
+    DWORD dwLeft = dwSize;
+    auto copyPiece = [&](const WString& s) {
+        size_t n = s.size() < dwLeft - 2 ? s.size() : dwLeft - 2;
+        s.copy(p, n);
+        p[n] = 0;
+        dwLeft -= static_cast<DWORD>(n) + 1;
+        p += n + 1;
+    };
+    for (size_t i = section.header + 1; i < section.end; ++i)
+    {
+        const Line& line = file.lines[i];
+        if (line.kind != LineKind::Key && line.kind != LineKind::Bare)
+            continue;
+        if (dwLeft <= 2)
+            break;
+        copyPiece(line.name);
+        if (dwLeft < 2)
+            break;
+        if (line.kind == LineKind::Key)
+        {
+            p[-1] = '='; // joins the name to its value in place of the name's zero
+            copyPiece(line.value);
+        }
+    }
+    *p = 0;
+    if (dwLeft <= 1)
+    {
+        p[-1] = 0;
+        return dwSize - 2;
+    }
+    return dwSize - dwLeft;
+}
+
+// Makes sure the line ends with a line break before something is put after it.
+void EnsureLineEnd(ProfileFile& file, size_t index)
+{
+    std::string& raw = file.lines[index].raw;
+    bool ended = false;
+    if (file.unicode)
+        ended = raw.size() >= 2 && raw[raw.size() - 1] == 0 && IsLineEnd(static_cast<unsigned char>(raw[raw.size() - 2]));
+    else
+        ended = !raw.empty() && IsLineEnd(static_cast<unsigned char>(raw.back()));
+    if (!ended)
+        raw += Encode(file, kCrLf);
+}
+
+std::vector<Line> MakeLines(const ProfileFile& file, const WString& text)
+{
+    return ParseLines(Encode(file, text), 0, file.unicode);
+}
+
+void InsertLines(ProfileFile& file, size_t at, std::vector<Line> lines)
+{
+    if (at > 0)
+        EnsureLineEnd(file, at - 1);
+    else if (!file.bom.empty() && file.lines.empty())
+    {
+        // A file holding only its byte-order mark gets a line break after it, as
+        // any non-empty file does before a new section.
+        file.lines = MakeLines(file, kCrLf);
+        ++at;
+    }
+    file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at), std::make_move_iterator(lines.begin()),
+                      std::make_move_iterator(lines.end()));
+}
+
+void AppendSection(ProfileFile& file, const WString& name, const WString& body)
+{
+    InsertLines(file, file.lines.size(), MakeLines(file, W("[") + name + W("]") + kCrLf + body));
+}
+
+// Removes the key and bare lines of a section; comments and blank lines stay
+// where they are. Returns whether anything was removed.
+bool RemoveEntries(ProfileFile& file, size_t sectionIndex)
+{
+    const Section& section = file.sections[sectionIndex];
+    auto first = file.lines.begin() + static_cast<std::ptrdiff_t>(section.header + 1);
+    auto last = file.lines.begin() + static_cast<std::ptrdiff_t>(section.end);
+    auto keep = std::stable_partition(first, last, [](const Line& line) {
+        return line.kind != LineKind::Key && line.kind != LineKind::Bare;
+    });
+    bool removed = keep != last;
+    file.lines.erase(keep, last);
+    return removed;
+}
+
+bool RemoveSection(ProfileFile& file, size_t sectionIndex)
+{
+    const Section& section = file.sections[sectionIndex];
+    auto first = file.lines.begin() + static_cast<std::ptrdiff_t>(section.header);
+    auto last = file.lines.begin() + static_cast<std::ptrdiff_t>(section.end);
+    auto keep = std::stable_partition(first, last, [](const Line& line) { return line.kind == LineKind::Comment; });
+    file.lines.erase(keep, last);
+    return true;
+}
+
+bool ValidFileArgument(LPCWSTR wsFile)
+{
+    if (wsFile == nullptr || wsFile[0] == 0)
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+DWORD GetString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsDefault, LPWSTR wsBuffer, DWORD dwSize, LPCWSTR wsFile)
+{
+    if (wsBuffer == nullptr || dwSize == 0)
+    {
+        SetLastError(ERROR_MORE_DATA);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(g_lock);
+    const ProfileFile* pFile = wsFile != nullptr && wsFile[0] != 0 ? &OpenFile(wsFile) : nullptr;
+    if (wsSection == nullptr)
+    {
+        std::vector<WString> names;
+        if (pFile != nullptr)
+            for (const Section& section : pFile->sections)
+                if (!section.name.empty())
+                    names.push_back(section.name);
+        return CopyNameList(names, wsBuffer, dwSize);
+    }
+    const Section* pSection = pFile != nullptr ? FindSection(*pFile, wsSection) : nullptr;
+    if (pSection != nullptr && wsKey == nullptr)
+    {
+        std::vector<WString> names;
+        for (size_t i = pSection->header + 1; i < pSection->end; ++i)
+            if (pFile->lines[i].kind == LineKind::Key)
+                names.push_back(pFile->lines[i].name);
+        if (!names.empty())
+            return CopyNameList(names, wsBuffer, dwSize);
+    }
+    const Line* pLine = pSection != nullptr && wsKey != nullptr ? FindKey(*pFile, *pSection, wsKey) : nullptr;
+    if (pLine != nullptr)
+    {
+        WString value = StripQuotes(pLine->value);
+        value.resize(value.size() % kValueLengthModulus);
+        return CopyOut(value, wsBuffer, dwSize);
+    }
+    // The default loses its trailing spaces, and only those.
+    WString def = wsDefault != nullptr ? WString(wsDefault) : WString();
+    while (!def.empty() && def.back() == ' ')
+        def.pop_back();
+    if (pFile == nullptr || !pFile->stamp.exists)
+        SetLastError(ERROR_FILE_NOT_FOUND);
+    return CopyOut(def, wsBuffer, dwSize);
+}
+
+DWORD GetStringA(LPCSTR szSection, LPCSTR szKey, LPCSTR szDefault, LPSTR szBuffer, DWORD dwSize, LPCSTR szFile)
+{
+    if (szBuffer == nullptr || dwSize == 0)
+        return 0;
+    auto widen = [](LPCSTR sz) { return sz != nullptr ? DecodeAnsi(sz, std::strlen(sz)) : WString(); };
+    WString wsSection = widen(szSection), wsKey = widen(szKey), wsDefault = widen(szDefault), wsFile = widen(szFile);
+    std::vector<WCHAR> wsBuffer(dwSize, WCHAR(0));
+    DWORD dwLen = GetString(szSection ? wsSection.c_str() : nullptr, szKey ? wsKey.c_str() : nullptr,
+                            szDefault ? wsDefault.c_str() : nullptr, wsBuffer.data(), dwSize,
+                            szFile ? wsFile.c_str() : nullptr);
+    // Lists keep their zero separators; each piece is converted as it stands.
+    std::string bytes = EncodeAnsi(WString(wsBuffer.data(), dwLen));
+    size_t cb = bytes.size();
+    if (cb > dwSize - 1)
+    {
+        // Cut where a whole character ends, never inside a double-byte one.
+        size_t cut = 0;
+        for (size_t i = 0; i < dwLen; ++i)
+        {
+            size_t cbChar = EncodeAnsi(WString(1, wsBuffer[i])).size();
+            if (wsBuffer[i] == 0)
+                cbChar = 1;
+            if (cut + cbChar > dwSize - 1)
+                break;
+            cut += cbChar;
+        }
+        cb = cut;
+    }
+    std::memcpy(szBuffer, bytes.data(), cb);
+    szBuffer[cb] = 0;
+    return static_cast<DWORD>(cb);
+}
+
+UINT GetInt(LPCWSTR wsSection, LPCWSTR wsKey, INT nDefault, LPCWSTR wsFile)
+{
+    WCHAR wsValue[30];
+    DWORD dwLen = GetString(wsSection, wsKey, W(""), wsValue, 30, wsFile);
+    if (dwLen == 0)
+        return static_cast<UINT>(nDefault);
+    // Decimal with an optional sign, or 0x, 0o and 0b prefixes; stops at the
+    // first other character and wraps on overflow.
+    const WCHAR* p = wsValue;
+    while (*p != 0 && *p <= ' ')
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    UINT base = 10;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X' || p[1] == 'o' || p[1] == 'O' || p[1] == 'b' || p[1] == 'B'))
+    {
+        base = p[1] == 'x' || p[1] == 'X' ? 16 : p[1] == 'o' || p[1] == 'O' ? 8 : 2;
+        p += 2;
+    }
+    UINT result = 0;
+    for (; *p != 0; ++p)
+    {
+        UINT digit = *p >= '0' && *p <= '9'   ? *p - '0'
+                     : *p >= 'A' && *p <= 'Z' ? *p - 'A' + 10
+                     : *p >= 'a' && *p <= 'z' ? *p - 'a' + 10
+                                              : 99;
+        if (digit >= base)
+            break;
+        result = result * base + digit;
+    }
+    return negative ? 0u - result : result;
+}
+
+DWORD GetSection(LPCWSTR wsSection, LPWSTR wsBuffer, DWORD dwSize, LPCWSTR wsFile)
+{
+    if (wsSection == nullptr || wsBuffer == nullptr || dwSize == 0)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (dwSize == 1)
+    {
+        wsBuffer[0] = 0;
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(g_lock);
+    const ProfileFile* pFile = wsFile != nullptr && wsFile[0] != 0 ? &OpenFile(wsFile) : nullptr;
+    const Section* pSection = pFile != nullptr ? FindSection(*pFile, wsSection) : nullptr;
+    if (pSection == nullptr)
+    {
+        wsBuffer[0] = 0;
+        wsBuffer[1] = 0;
+        return 0;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return CopySectionLines(*pFile, *pSection, wsBuffer, dwSize);
+}
+
+BOOL WriteString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsValue, LPCWSTR wsFile)
+{
+    if (wsSection == nullptr && wsKey == nullptr && wsValue == nullptr && wsFile == nullptr)
+        return TRUE; // a request to flush: nothing is held back
+    if (wsSection == nullptr)
+    {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (!ValidFileArgument(wsFile))
+        return FALSE;
+    std::lock_guard<std::mutex> lock(g_lock);
+    ProfileFile& file = OpenFile(wsFile);
+    WString section = Trim(wsSection, IsSpace);
+    const Section* pSection = FindSection(file, section);
+    if (wsKey == nullptr)
+    {
+        if (pSection == nullptr)
+            return TRUE;
+        RemoveSection(file, static_cast<size_t>(pSection - file.sections.data()));
+        return SaveFile(file);
+    }
+    WString key = Trim(wsKey, IsSpace);
+    const Line* pLine = pSection != nullptr ? FindKey(file, *pSection, key) : nullptr;
+    if (wsValue == nullptr)
+    {
+        if (pLine == nullptr)
+            return TRUE;
+        file.lines.erase(file.lines.begin() + (pLine - file.lines.data()));
+        return SaveFile(file);
+    }
+    WString value(wsValue);
+    if (pSection == nullptr)
+    {
+        AppendSection(file, section, key + W("=") + value + kCrLf);
+        return SaveFile(file);
+    }
+    if (pLine != nullptr)
+    {
+        if (pLine->value == value)
+            return TRUE;
+        // The key keeps the spelling it has in the file.
+        size_t index = static_cast<size_t>(pLine - file.lines.data());
+        std::vector<Line> lines = MakeLines(file, pLine->name + W("=") + value + kCrLf);
+        file.lines.erase(file.lines.begin() + static_cast<std::ptrdiff_t>(index));
+        file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(index),
+                          std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+        return SaveFile(file);
+    }
+    // A new key goes after the section's last entry, or right after its header.
+    size_t at = pSection->header + 1;
+    for (size_t i = pSection->header + 1; i < pSection->end; ++i)
+        if (file.lines[i].kind == LineKind::Key || file.lines[i].kind == LineKind::Bare)
+            at = i + 1;
+    InsertLines(file, at, MakeLines(file, key + W("=") + value + kCrLf));
+    return SaveFile(file);
+}
+
+BOOL WriteSection(LPCWSTR wsSection, LPCWSTR wsList, LPCWSTR wsFile)
+{
+    if (wsSection == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!ValidFileArgument(wsFile))
+        return FALSE;
+    std::lock_guard<std::mutex> lock(g_lock);
+    ProfileFile& file = OpenFile(wsFile);
+    WString section = Trim(wsSection, IsSpace);
+    const Section* pSection = FindSection(file, section);
+    if (wsList == nullptr)
+    {
+        if (pSection == nullptr)
+            return TRUE;
+        RemoveSection(file, static_cast<size_t>(pSection - file.sections.data()));
+        return SaveFile(file);
+    }
+    // Entries without '=' are not keys and are dropped.
+    WString body;
+    for (LPCWSTR p = wsList; *p != 0; p += UnitLength(p) + 1)
+    {
+        WString entry(p);
+        size_t eq = entry.find(WCHAR('='));
+        if (eq != WString::npos)
+            body += Trim(entry.substr(0, eq), IsSpace) + entry.substr(eq) + kCrLf;
+    }
+    bool changed = false;
+    if (pSection != nullptr)
+    {
+        // Every section of that name loses its keys; the first receives the list.
+        WString folded = Fold(section);
+        for (size_t s = file.sections.size(); s-- > 0;)
+            if (Fold(file.sections[s].name) == folded)
+                changed = RemoveEntries(file, s) || changed;
+        size_t header = pSection->header;
+        if (!body.empty())
+        {
+            InsertLines(file, header + 1, MakeLines(file, body));
+            changed = true;
+        }
+    }
+    else if (!body.empty())
+    {
+        AppendSection(file, section, body);
+        changed = true;
+    }
+    return changed ? SaveFile(file) : TRUE;
+}
+
+void DropCache()
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_cache.clear();
+}
+} // namespace profile_store

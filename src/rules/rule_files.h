@@ -1,0 +1,27 @@
+// Names, keys and buffer sizes shared by the catalogue, rule-set and remarks files.
+#pragma once
+
+#include "port/win32.h"
+
+const UINT kKeyChars = 20;      // section names, keys, switch texts
+const UINT kNameChars = 100;    // rule-set names
+const UINT kPathChars = 360;    // file paths
+const UINT kTextChars = 2048;   // EN and CN texts
+const UINT kSectionChars = 6144; // one whole rule section
+
+#define CATALOGUE_FILE_NAME W("Pivra.ini")
+#define SECTION_CONFIG W("Config")
+#define KEY_FILE W("FILE")
+#define KEY_EN W("EN")
+#define KEY_CN W("CN")
+#define KEY_X86 W("X86")
+#define KEY_X64 W("X64")
+#define KEY_UNICODE W("UNICODE")
+#define KEY_REPEAT W("REPEAT")
+
+// The catalogue in the tool directory (the directory of the running executable).
+void GetCatalogueFile(LPWSTR wsFile);
+// The rule-set (".ini") and remarks (".txt") files of a rule-set name, cut to
+// kPathChars-1 units like every path of the tool.
+void GetRuleSetFileOf(LPCWSTR wsName, LPWSTR wsFile);
+void GetRemarksFileOf(LPCWSTR wsName, LPWSTR wsFile);
