@@ -51,6 +51,8 @@ const Cp936Tables& Tables()
             szByte[0] = 0x80;
             if (DecodeWithIconv(cd, szByte, 1, &unit))
                 pTables->decode[0x80] = unit;
+            // Windows gives the one undefined single byte a private-use character.
+            pTables->decode[0xFF] = 0xF8F5;
             for (unsigned lead = 0x81; lead <= 0xFE; ++lead)
             {
                 pTables->isLead[lead] = true;

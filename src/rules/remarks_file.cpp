@@ -10,7 +10,8 @@ const BYTE kBom[2] = {0xFF, 0xFE};
 
 int WriteNewFile(LPCWSTR wsFile, const void* pBytes, DWORD cb)
 {
-    HANDLE hFile = CreateFileW(wsFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hFile =
+        CreateFileW(wsFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return 0;
     DWORD dwWritten = 0;
@@ -26,8 +27,8 @@ int ReadRemarksFile(LPCWSTR wsFile, RemarksFile& remarks)
     remarks.unicode = 0;
     remarks.pBytes = nullptr;
     remarks.cbFile = 0;
-    HANDLE hFile = CreateFileW(wsFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hFile = CreateFileW(wsFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return 1;
     int result = 1;
@@ -36,7 +37,9 @@ int ReadRemarksFile(LPCWSTR wsFile, RemarksFile& remarks)
     // A remarks file beyond what a text box holds is not one the tool wrote.
     if (dwSize != INVALID_FILE_SIZE && dwHigh == 0 && dwSize > 0 && dwSize < 0x7FFFFFF0u)
     {
-        remarks.pBytes = new (std::nothrow) BYTE[dwSize + 2];
+        // Three zero bytes after the data: with an odd byte count the UTF-16
+        // text after FF FE still ends in a whole zero unit inside the buffer.
+        remarks.pBytes = new (std::nothrow) BYTE[dwSize + 3];
         if (remarks.pBytes == nullptr)
             result = 0;
         else
@@ -47,6 +50,7 @@ int ReadRemarksFile(LPCWSTR wsFile, RemarksFile& remarks)
             remarks.cbFile = dwRead;
             remarks.pBytes[dwRead] = 0;
             remarks.pBytes[dwRead + 1] = 0;
+            remarks.pBytes[dwRead + 2] = 0;
             remarks.unicode = dwRead >= 2 && remarks.pBytes[0] == kBom[0] && remarks.pBytes[1] == kBom[1];
         }
     }

@@ -5,9 +5,9 @@
 
 struct RemarksFile
 {
-    int unicode;      // 1: the file began with FF FE
-    BYTE* pBytes;     // the file's bytes followed by two zero bytes; null when empty
-    DWORD cbFile;     // bytes read
+    int unicode;  // 1: the file began with FF FE
+    BYTE* pBytes; // the file's bytes followed by three zero bytes; null when empty
+    DWORD cbFile; // bytes read
 };
 
 // Reads the whole file. A missing, unreadable or empty file gives an empty text

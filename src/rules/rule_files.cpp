@@ -13,6 +13,15 @@ void GetToolFile(LPCWSTR wsName, LPCWSTR wsEnding, LPWSTR wsFile)
 }
 } // namespace
 
-void GetCatalogueFile(LPWSTR wsFile) { GetToolFile(CATALOGUE_FILE_NAME, W(""), wsFile); }
-void GetRuleSetFileOf(LPCWSTR wsName, LPWSTR wsFile) { GetToolFile(wsName, W(".ini"), wsFile); }
-void GetRemarksFileOf(LPCWSTR wsName, LPWSTR wsFile) { GetToolFile(wsName, W(".txt"), wsFile); }
+void GetCatalogueFile(LPWSTR wsFile)
+{
+    GetToolFile(CATALOGUE_FILE_NAME, W(""), wsFile);
+}
+void GetRuleSetFileOf(LPCWSTR wsName, LPWSTR wsFile)
+{
+    GetToolFile(wsName, W(".ini"), wsFile);
+}
+void GetRemarksFileOf(LPCWSTR wsName, LPWSTR wsFile)
+{
+    GetToolFile(wsName, W(".txt"), wsFile);
+}

@@ -3,10 +3,10 @@
 
 #include "port/win32.h"
 
-const UINT kKeyChars = 20;      // section names, keys, switch texts
-const UINT kNameChars = 100;    // rule-set names
-const UINT kPathChars = 360;    // file paths
-const UINT kTextChars = 2048;   // EN and CN texts
+const UINT kKeyChars = 20;       // section names, keys, switch texts
+const UINT kNameChars = 100;     // rule-set names
+const UINT kPathChars = 360;     // file paths
+const UINT kTextChars = 2048;    // EN and CN texts
 const UINT kSectionChars = 6144; // one whole rule section
 
 #define CATALOGUE_FILE_NAME W("Pivra.ini")

@@ -4,9 +4,15 @@
 
 #include <new>
 
-void FormatNode(LPWSTR wsNode, UINT uNumber) { FormatUnsigned(wsNode, kKeyChars, uNumber, 3); }
+void FormatNode(LPWSTR wsNode, UINT uNumber)
+{
+    FormatUnsigned(wsNode, kKeyChars, uNumber, 3);
+}
 
-bool IsListEnd(bool enEmpty, bool x86, bool x64) { return enEmpty || (!x86 && !x64); }
+bool IsListEnd(bool enEmpty, bool x86, bool x64)
+{
+    return enEmpty || (!x86 && !x64);
+}
 
 void ReadRuleSwitches(LPCWSTR wsFile, LPCWSTR wsNode, PatchRule& rule)
 {
@@ -44,7 +50,10 @@ DWORD ReadTargetPath(LPCWSTR wsFile, LPWSTR wsPath, DWORD cchPath)
     return GetPrivateProfileStringW(SECTION_CONFIG, KEY_FILE, W(""), wsPath, cchPath, wsFile);
 }
 
-void WriteTargetPath(LPCWSTR wsFile, LPCWSTR wsPath) { WritePrivateProfileStringW(SECTION_CONFIG, KEY_FILE, wsPath, wsFile); }
+void WriteTargetPath(LPCWSTR wsFile, LPCWSTR wsPath)
+{
+    WritePrivateProfileStringW(SECTION_CONFIG, KEY_FILE, wsPath, wsFile);
+}
 
 void WriteRuleKey(LPCWSTR wsFile, UINT uNumber, LPCWSTR wsKey, LPCWSTR wsValue)
 {
@@ -64,7 +73,10 @@ namespace
 {
 // A section read that filled the buffer up to its last two units may have been
 // cut (the list then ends with two zeros and the size less two comes back).
-bool MayBeCut(DWORD dwRead, DWORD cchBuffer) { return dwRead + 2 >= cchBuffer; }
+bool MayBeCut(DWORD dwRead, DWORD cchBuffer)
+{
+    return dwRead + 2 >= cchBuffer;
+}
 
 // Reads a section whole, growing the buffer as needed. False when a larger
 // buffer cannot be had.

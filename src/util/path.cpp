@@ -6,7 +6,10 @@
 
 namespace
 {
-bool IsSeparator(WCHAR c) { return c == '/' || c == '\\'; }
+bool IsSeparator(WCHAR c)
+{
+    return c == '/' || c == '\\';
+}
 } // namespace
 
 void CutAtLastSeparator(LPWSTR wsPath)
@@ -59,4 +62,7 @@ LPWSTR FindExtension(LPWSTR wsPath)
     return wsExt != nullptr ? wsExt : p;
 }
 
-void CopyWideChars(WCHAR* wsDst, const WCHAR* wsSrc, size_t n) { std::memcpy(wsDst, wsSrc, n * sizeof(WCHAR)); }
+void CopyWideChars(WCHAR* wsDst, const WCHAR* wsSrc, size_t n)
+{
+    std::memcpy(wsDst, wsSrc, n * sizeof(WCHAR));
+}

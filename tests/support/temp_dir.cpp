@@ -8,14 +8,20 @@
 #include <filesystem>
 namespace
 {
-std::filesystem::path Native(const WString& path) { return std::filesystem::path(path); }
+std::filesystem::path Native(const WString& path)
+{
+    return std::filesystem::path(path);
+}
 } // namespace
 #else
 #include "port/native_path.h"
 #include <filesystem>
 namespace
 {
-std::filesystem::path Native(const WString& path) { return std::filesystem::path(NativePath(path.c_str())); }
+std::filesystem::path Native(const WString& path)
+{
+    return std::filesystem::path(NativePath(path.c_str()));
+}
 } // namespace
 #endif
 
@@ -47,7 +53,10 @@ TempDir::~TempDir()
     std::filesystem::remove_all(Native(m_dir), ec);
 }
 
-WString TempDir::Path(const WString& name) const { return m_dir + W("\\") + name; }
+WString TempDir::Path(const WString& name) const
+{
+    return m_dir + W("\\") + name;
+}
 
 std::string ReadBytes(const WString& path)
 {

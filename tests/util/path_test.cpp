@@ -23,8 +23,12 @@ TEST(PathTest, DirectoryOfModulePathCutsAtLastSeparator)
     struct Case
     {
         LPCWSTR wsPath, wsDir;
-    } cases[] = {{W("C:\\Tools\\tool.exe"), W("C:\\Tools")}, {W("C:\\tool.exe"), W("C:")}, {W("tool.exe"), W("")},
-                 {W("\\tool.exe"), W("")},                   {W("/usr/bin/tool"), W("/usr/bin")}, {W("a/b\\c"), W("a/b")}};
+    } cases[] = {{W("C:\\Tools\\tool.exe"), W("C:\\Tools")},
+                 {W("C:\\tool.exe"), W("C:")},
+                 {W("tool.exe"), W("")},
+                 {W("\\tool.exe"), W("")},
+                 {W("/usr/bin/tool"), W("/usr/bin")},
+                 {W("a/b\\c"), W("a/b")}};
     for (const Case& c : cases)
     {
         WCHAR wsPath[64];
