@@ -1,0 +1,21 @@
+// Every test executable checks that texts meet the ANSI code page the tool is
+// made for: under Wine, 1252 appears silently when the zh_CN.UTF-8 locale is
+// missing, and every ANSI result would then be wrong in quiet ways.
+#include "port/win32.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+class CodePageCheck : public testing::Environment
+{
+  public:
+    void SetUp() override
+    {
+        ASSERT_EQ(936u, GetACP()) << "the ANSI code page must be 936 (GBK); under Wine generate the zh_CN.UTF-8 "
+                                     "locale (scripts/setup) and run through scripts/wine-run";
+    }
+};
+
+const testing::Environment* const g_codePageCheck = testing::AddGlobalTestEnvironment(new CodePageCheck);
+} // namespace
