@@ -57,6 +57,9 @@ typedef BOOL* LPBOOL;
 #define FILE_MAP_READ 0x4u
 #define FILE_MAP_ALL_ACCESS 0xF001Fu
 
+#define MB_OK 0x0u
+#define MB_ICONINFORMATION 0x40u
+
 #define CP_ACP 0u
 #define CP_UTF8 65001u
 
