@@ -43,7 +43,9 @@ struct Section
     size_t header = 0;
     size_t end = 0; // one past the section's last line
     WString name;
-    std::unordered_map<WString, size_t> keys; // folded name -> first key line
+    // Folded name -> first key or bare line: a bare line hides later keys of its
+    // name (they read as the default) and a write gives it a value.
+    std::unordered_map<WString, size_t> keys;
 };
 
 struct ProfileFile
@@ -51,14 +53,21 @@ struct ProfileFile
     WString path;
     FileStamp stamp;
     bool unicode = false;
+    bool unreadable = false; // exists but could not be read: never to be overwritten
     std::string bom;
     std::vector<Line> lines;
     std::vector<Section> sections;
     std::unordered_map<WString, size_t> sectionByName; // folded name -> first section
 };
 
-bool IsBlank(WCHAR c) { return c == ' ' || c == '\t' || c == '\v'; }
-bool IsLineEnd(WCHAR c) { return c == '\r' || c == '\n'; }
+bool IsBlank(WCHAR c)
+{
+    return c == ' ' || c == '\t' || c == '\v';
+}
+bool IsLineEnd(WCHAR c)
+{
+    return c == '\r' || c == '\n';
+}
 
 WString Trim(const WString& s, bool (*isBlank)(WCHAR))
 {
@@ -69,12 +78,15 @@ WString Trim(const WString& s, bool (*isBlank)(WCHAR))
         --e;
     return s.substr(b, e - b);
 }
-bool IsSpace(WCHAR c) { return c == ' '; }
+bool IsSpace(WCHAR c)
+{
+    return c == ' ';
+}
 
 WCHAR FoldUnit(WCHAR c)
 {
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) ||
-        (c >= 0x410 && c <= 0x42F))
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) ||
+        (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) || (c >= 0x410 && c <= 0x42F))
         return static_cast<WCHAR>(c + 0x20);
     if (c >= 0x400 && c <= 0x40F)
         return static_cast<WCHAR>(c + 0x50);
@@ -152,10 +164,12 @@ std::string EncodeAnsi(const WString& text)
 {
     if (text.empty())
         return std::string();
-    int cb = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int cb = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                 nullptr);
     std::string bytes(cb > 0 ? static_cast<size_t>(cb) : 0, '\0');
     if (cb > 0)
-        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], cb, nullptr, nullptr);
+        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], cb, nullptr,
+                            nullptr);
     return bytes;
 }
 
@@ -232,7 +246,7 @@ void BuildIndex(ProfileFile& file)
             file.sectionByName.emplace(Fold(line.name), file.sections.size());
             file.sections.push_back(std::move(section));
         }
-        else if (line.kind == LineKind::Key && !file.sections.empty())
+        else if ((line.kind == LineKind::Key || line.kind == LineKind::Bare) && !file.sections.empty())
             file.sections.back().keys.emplace(Fold(line.name), i);
     }
     if (!file.sections.empty())
@@ -287,6 +301,8 @@ ProfileFile& OpenFile(LPCWSTR wsFile)
     std::string bytes;
     if (stamp.exists && ReadWholeFile(wsFile, bytes, file.stamp))
         ParseFile(file, bytes);
+    else
+        file.unreadable = stamp.exists;
     g_cache.push_front(std::move(file));
     if (g_cache.size() > kMaxCachedFiles)
         g_cache.pop_back();
@@ -311,9 +327,11 @@ bool SaveFile(ProfileFile& file)
     return false;
 }
 
-const Section* FindSection(const ProfileFile& file, const WString& name)
+// Reads and writes of one key ignore spaces around the section name; lists of
+// a section's keys or lines match the name as given.
+const Section* FindSection(const ProfileFile& file, const WString& name, bool trim = true)
 {
-    auto it = file.sectionByName.find(Fold(Trim(name, IsSpace)));
+    auto it = file.sectionByName.find(Fold(trim ? Trim(name, IsSpace) : name));
     return it == file.sectionByName.end() ? nullptr : &file.sections[it->second];
 }
 
@@ -333,17 +351,27 @@ DWORD CopyOut(const WString& text, LPWSTR wsBuffer, DWORD dwSize)
     return static_cast<DWORD>(n);
 }
 
-WString StripQuotes(const WString& value)
+// Copies a value or a default without its surrounding quote pair. The opening
+// quote always goes; the closing one is dropped together with the last unit
+// copied, so a buffer exactly one unit short of the unquoted text plus its
+// closing quote loses one more character, as the Wine implementation does.
+DWORD CopyUnquoted(const WString& value, LPWSTR wsBuffer, DWORD dwSize)
 {
-    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
-        return value.substr(1, value.size() - 2);
-    return value;
+    bool quoted = value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0];
+    if (!quoted)
+        return CopyOut(value, wsBuffer, dwSize);
+    WString text = value.substr(1);
+    DWORD dwLen = CopyOut(text, wsBuffer, dwSize);
+    if (dwSize >= text.size() && dwLen > 0)
+        wsBuffer[--dwLen] = 0;
+    return dwLen;
 }
 
 // Writes the names into a double-zero-terminated list the way the Windows
 // functions do: a list that does not fit has its last name cut, two zeros, and
-// returns the capacity less two.
-DWORD CopyNameList(const std::vector<WString>& names, LPWSTR wsBuffer, DWORD dwSize)
+// returns the capacity less two. A key list cut where a name would start gets
+// no empty name, only the closing zero.
+DWORD CopyNameList(const std::vector<WString>& names, LPWSTR wsBuffer, DWORD dwSize, bool keyList)
 {
     if (dwSize == 1)
     {
@@ -359,8 +387,9 @@ DWORD CopyNameList(const std::vector<WString>& names, LPWSTR wsBuffer, DWORD dwS
         {
             name.copy(p, dwFree - 1);
             p += dwFree - 1;
-            *p++ = 0;
             *p = 0;
+            if (!keyList || dwFree > 1 || p == wsBuffer)
+                p[1] = 0;
             return dwSize - 2;
         }
         name.copy(p, name.size());
@@ -416,7 +445,8 @@ void EnsureLineEnd(ProfileFile& file, size_t index)
     std::string& raw = file.lines[index].raw;
     bool ended = false;
     if (file.unicode)
-        ended = raw.size() >= 2 && raw[raw.size() - 1] == 0 && IsLineEnd(static_cast<unsigned char>(raw[raw.size() - 2]));
+        ended = raw.size() >= 2 && raw[raw.size() - 1] == 0 &&
+                IsLineEnd(static_cast<unsigned char>(raw[raw.size() - 2]));
     else
         ended = !raw.empty() && IsLineEnd(static_cast<unsigned char>(raw.back()));
     if (!ended)
@@ -439,8 +469,8 @@ void InsertLines(ProfileFile& file, size_t at, std::vector<Line> lines)
         file.lines = MakeLines(file, kCrLf);
         ++at;
     }
-    file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at), std::make_move_iterator(lines.begin()),
-                      std::make_move_iterator(lines.end()));
+    file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at),
+                      std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
 }
 
 void AppendSection(ProfileFile& file, const WString& name, const WString& body)
@@ -468,7 +498,8 @@ bool RemoveSection(ProfileFile& file, size_t sectionIndex)
     const Section& section = file.sections[sectionIndex];
     auto first = file.lines.begin() + static_cast<std::ptrdiff_t>(section.header);
     auto last = file.lines.begin() + static_cast<std::ptrdiff_t>(section.end);
-    auto keep = std::stable_partition(first, last, [](const Line& line) { return line.kind == LineKind::Comment; });
+    auto keep =
+        std::stable_partition(first, last, [](const Line& line) { return line.kind == LineKind::Comment; });
     file.lines.erase(keep, last);
     return true;
 }
@@ -484,7 +515,8 @@ bool ValidFileArgument(LPCWSTR wsFile)
 }
 } // namespace
 
-DWORD GetString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsDefault, LPWSTR wsBuffer, DWORD dwSize, LPCWSTR wsFile)
+DWORD GetString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsDefault, LPWSTR wsBuffer, DWORD dwSize,
+                LPCWSTR wsFile)
 {
     if (wsBuffer == nullptr || dwSize == 0)
     {
@@ -500,9 +532,9 @@ DWORD GetString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsDefault, LPWSTR wsBu
             for (const Section& section : pFile->sections)
                 if (!section.name.empty())
                     names.push_back(section.name);
-        return CopyNameList(names, wsBuffer, dwSize);
+        return CopyNameList(names, wsBuffer, dwSize, false);
     }
-    const Section* pSection = pFile != nullptr ? FindSection(*pFile, wsSection) : nullptr;
+    const Section* pSection = pFile != nullptr ? FindSection(*pFile, wsSection, wsKey != nullptr) : nullptr;
     if (pSection != nullptr && wsKey == nullptr)
     {
         std::vector<WString> names;
@@ -510,30 +542,36 @@ DWORD GetString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsDefault, LPWSTR wsBu
             if (pFile->lines[i].kind == LineKind::Key)
                 names.push_back(pFile->lines[i].name);
         if (!names.empty())
-            return CopyNameList(names, wsBuffer, dwSize);
+            return CopyNameList(names, wsBuffer, dwSize, true);
     }
     const Line* pLine = pSection != nullptr && wsKey != nullptr ? FindKey(*pFile, *pSection, wsKey) : nullptr;
-    if (pLine != nullptr)
+    if (pLine != nullptr && pLine->kind == LineKind::Key)
     {
-        WString value = StripQuotes(pLine->value);
+        WString value = pLine->value;
         value.resize(value.size() % kValueLengthModulus);
-        return CopyOut(value, wsBuffer, dwSize);
+        return CopyUnquoted(value, wsBuffer, dwSize);
     }
-    // The default loses its trailing spaces, and only those.
+    // The default loses a quote pair and, unless it stands in for an empty key
+    // list, its trailing spaces (only those) before that. A key list that found
+    // nothing is an empty list before the default goes in.
     WString def = wsDefault != nullptr ? WString(wsDefault) : WString();
-    while (!def.empty() && def.back() == ' ')
+    if (wsKey == nullptr && pSection == nullptr && dwSize >= 2)
+        wsBuffer[1] = 0;
+    while (wsKey != nullptr && !def.empty() && def.back() == ' ')
         def.pop_back();
     if (pFile == nullptr || !pFile->stamp.exists)
         SetLastError(ERROR_FILE_NOT_FOUND);
-    return CopyOut(def, wsBuffer, dwSize);
+    return CopyUnquoted(def, wsBuffer, dwSize);
 }
 
-DWORD GetStringA(LPCSTR szSection, LPCSTR szKey, LPCSTR szDefault, LPSTR szBuffer, DWORD dwSize, LPCSTR szFile)
+DWORD GetStringA(LPCSTR szSection, LPCSTR szKey, LPCSTR szDefault, LPSTR szBuffer, DWORD dwSize,
+                 LPCSTR szFile)
 {
     if (szBuffer == nullptr || dwSize == 0)
         return 0;
     auto widen = [](LPCSTR sz) { return sz != nullptr ? DecodeAnsi(sz, std::strlen(sz)) : WString(); };
-    WString wsSection = widen(szSection), wsKey = widen(szKey), wsDefault = widen(szDefault), wsFile = widen(szFile);
+    WString wsSection = widen(szSection), wsKey = widen(szKey), wsDefault = widen(szDefault),
+            wsFile = widen(szFile);
     std::vector<WCHAR> wsBuffer(dwSize, WCHAR(0));
     DWORD dwLen = GetString(szSection ? wsSection.c_str() : nullptr, szKey ? wsKey.c_str() : nullptr,
                             szDefault ? wsDefault.c_str() : nullptr, wsBuffer.data(), dwSize,
@@ -576,7 +614,8 @@ UINT GetInt(LPCWSTR wsSection, LPCWSTR wsKey, INT nDefault, LPCWSTR wsFile)
     if (*p == '+' || *p == '-')
         negative = *p++ == '-';
     UINT base = 10;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X' || p[1] == 'o' || p[1] == 'O' || p[1] == 'b' || p[1] == 'B'))
+    if (p[0] == '0' &&
+        (p[1] == 'x' || p[1] == 'X' || p[1] == 'o' || p[1] == 'O' || p[1] == 'b' || p[1] == 'B'))
     {
         base = p[1] == 'x' || p[1] == 'X' ? 16 : p[1] == 'o' || p[1] == 'O' ? 8 : 2;
         p += 2;
@@ -609,7 +648,7 @@ DWORD GetSection(LPCWSTR wsSection, LPWSTR wsBuffer, DWORD dwSize, LPCWSTR wsFil
     }
     std::lock_guard<std::mutex> lock(g_lock);
     const ProfileFile* pFile = wsFile != nullptr && wsFile[0] != 0 ? &OpenFile(wsFile) : nullptr;
-    const Section* pSection = pFile != nullptr ? FindSection(*pFile, wsSection) : nullptr;
+    const Section* pSection = pFile != nullptr ? FindSection(*pFile, wsSection, false) : nullptr;
     if (pSection == nullptr)
     {
         wsBuffer[0] = 0;
@@ -633,6 +672,12 @@ BOOL WriteString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsValue, LPCWSTR wsFi
         return FALSE;
     std::lock_guard<std::mutex> lock(g_lock);
     ProfileFile& file = OpenFile(wsFile);
+    if (file.unreadable)
+    {
+        // Writing would replace text that was never read.
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     WString section = Trim(wsSection, IsSpace);
     const Section* pSection = FindSection(file, section);
     if (wsKey == nullptr)
@@ -659,7 +704,7 @@ BOOL WriteString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsValue, LPCWSTR wsFi
     }
     if (pLine != nullptr)
     {
-        if (pLine->value == value)
+        if (pLine->kind == LineKind::Key && pLine->value == value)
             return TRUE;
         // The key keeps the spelling it has in the file.
         size_t index = static_cast<size_t>(pLine - file.lines.data());
@@ -689,6 +734,12 @@ BOOL WriteSection(LPCWSTR wsSection, LPCWSTR wsList, LPCWSTR wsFile)
         return FALSE;
     std::lock_guard<std::mutex> lock(g_lock);
     ProfileFile& file = OpenFile(wsFile);
+    if (file.unreadable)
+    {
+        // Writing would replace text that was never read.
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     WString section = Trim(wsSection, IsSpace);
     const Section* pSection = FindSection(file, section);
     if (wsList == nullptr)
