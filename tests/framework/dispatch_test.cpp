@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -304,6 +306,89 @@ TEST(Dispatch, DpiScaleArithmetic)
                             {100, 104}, {120, 125}, {144, 150}, {192, 200}, {-1, 100}};
     for (const auto& c : cases)
         EXPECT_EQ(DpiScalePercent(c[0]), c[1]) << "at " << c[0] << " DPI";
+}
+
+// The member-pointer layout of the mingw (Itanium) ABI: a virtual function is named by 1 plus its
+// byte offset in the dispatch table.
+template <class F> int SlotOf(F CWindow::*pMember)
+{
+    uintptr_t raw[2];
+    static_assert(sizeof(pMember) == sizeof(raw), "Itanium member pointer");
+    memcpy(raw, &pMember, sizeof(raw));
+    return raw[0] % 2 == 1 ? static_cast<int>((raw[0] - 1) / sizeof(void*)) : -1;
+}
+
+TEST(Dispatch, VirtualOperationsKeepTheirSlotOrder)
+{
+    const int slots[] = {SlotOf(&CWindow::CreateDlg),
+                         SlotOf(&CWindow::CreateWnd),
+                         SlotOf(&CWindow::RunMessageLoop),
+                         SlotOf(&CWindow::WindowProc),
+                         SlotOf(&CWindow::PreFilter),
+                         SlotOf(&CWindow::PreTranslateMessage),
+                         SlotOf(&CWindow::OnInitDialog),
+                         SlotOf(&CWindow::OnCreate),
+                         SlotOf(&CWindow::OnNcCreate),
+                         SlotOf(&CWindow::OnCancelMode),
+                         SlotOf(&CWindow::OnSetCursor),
+                         SlotOf(&CWindow::OnNcHitTest),
+                         SlotOf(&CWindow::OnLButtonDown),
+                         SlotOf(&CWindow::OnLButtonUp),
+                         SlotOf(&CWindow::OnLButtonDblClk),
+                         SlotOf(&CWindow::OnRButtonDown),
+                         SlotOf(&CWindow::OnRButtonUp),
+                         SlotOf(&CWindow::OnRButtonDblClk),
+                         SlotOf(&CWindow::OnNcLButtonDown),
+                         SlotOf(&CWindow::OnNcLButtonUp),
+                         SlotOf(&CWindow::OnMouseActivate),
+                         SlotOf(&CWindow::OnMouseMove),
+                         SlotOf(&CWindow::OnMouseWheel),
+                         SlotOf(&CWindow::OnNcPaint),
+                         SlotOf(&CWindow::OnPaint),
+                         SlotOf(&CWindow::OnDrawItem),
+                         SlotOf(&CWindow::OnCtlColor),
+                         SlotOf(&CWindow::OnEraseBkgnd),
+                         SlotOf(&CWindow::OnSize),
+                         SlotOf(&CWindow::OnNcCalcSize),
+                         SlotOf(&CWindow::OnMove),
+                         SlotOf(&CWindow::OnMoving),
+                         SlotOf(&CWindow::OnWindowPosChanging),
+                         SlotOf(&CWindow::OnGetMinMaxInfo),
+                         SlotOf(&CWindow::OnEnable),
+                         SlotOf(&CWindow::OnShowWindow),
+                         SlotOf(&CWindow::OnActivate),
+                         SlotOf(&CWindow::OnActivateApp),
+                         SlotOf(&CWindow::OnNcActivate),
+                         SlotOf(&CWindow::OnContextMenu),
+                         SlotOf(&CWindow::OnCommand),
+                         SlotOf(&CWindow::OnSysCommand),
+                         SlotOf(&CWindow::OnInitMenu),
+                         SlotOf(&CWindow::OnInitMenuPopup),
+                         SlotOf(&CWindow::OnKeyDown),
+                         SlotOf(&CWindow::OnKeyUp),
+                         SlotOf(&CWindow::OnSysKeyDown),
+                         SlotOf(&CWindow::OnSysKeyUp),
+                         SlotOf(&CWindow::OnChar),
+                         SlotOf(&CWindow::OnHotKey),
+                         SlotOf(&CWindow::OnSetFocus),
+                         SlotOf(&CWindow::OnKillFocus),
+                         SlotOf(&CWindow::OnNotify),
+                         SlotOf(&CWindow::OnGetDlgCode),
+                         SlotOf(&CWindow::OnTimer),
+                         SlotOf(&CWindow::OnCopyData),
+                         SlotOf(&CWindow::OnVScroll),
+                         SlotOf(&CWindow::OnHScroll),
+                         SlotOf(&CWindow::OnDropFiles),
+                         SlotOf(&CWindow::OnParentNotify),
+                         SlotOf(&CWindow::OnSetFont),
+                         SlotOf(&CWindow::OnGetFont),
+                         SlotOf(&CWindow::OnClose),
+                         SlotOf(&CWindow::OnDestroy),
+                         SlotOf(&CWindow::OnNcDestroy),
+                         SlotOf(&CWindow::OnDisplayChange)};
+    ASSERT_EQ(sizeof(slots) / sizeof(slots[0]), 66u);
+    for (int i = 0; i < 66; ++i)
+        EXPECT_EQ(slots[i], i);
 }
 
 } // namespace
