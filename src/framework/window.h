@@ -135,7 +135,8 @@ class CWindow
     WNDPROC m_prevWndProc;
     int m_id;
     LONG_PTR m_param;
-    // 1: the window does not own the object (modal dialogs); 0: a modeless dialog deletes it.
+    // Read by the dialog procedures only. 1: the caller owns the object (modal dialog); 0: the
+    // dialog deletes it at WM_NCDESTROY. Class windows and attached controls always delete theirs.
     int m_modal;
     HFONT m_font;
     CWindow* m_owner;
