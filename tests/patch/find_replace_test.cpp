@@ -81,7 +81,7 @@ TEST(FindBytesTest, AgreesWithThePlainScan)
     for (int round = 0; round < 4000; ++round)
     {
         unsigned alphabet = 1 + rng() % (round % 3 == 0 ? 3 : 256);
-        Bytes data(rng() % 80);
+        Bytes data(rng() % 300);
         for (BYTE& b : data)
             b = static_cast<BYTE>(rng() % alphabet);
         Bytes pattern(1 + rng() % 6);
