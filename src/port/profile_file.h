@@ -21,11 +21,20 @@ struct FileStamp
     }
 };
 
-FileStamp StampFile(LPCWSTR wsFile);
+// A file name in the form the platform's own calls take, converted once per
+// file so that the check before each read costs no conversion.
+#ifdef _WIN32
+typedef std::wstring NativeName;
+#else
+typedef std::string NativeName;
+#endif
+NativeName ToNativeName(LPCWSTR wsFile);
+
+FileStamp StampFile(const NativeName& file);
 // Reads the whole file; false when it cannot be read (missing, a directory, locked).
-bool ReadWholeFile(LPCWSTR wsFile, std::string& bytes, FileStamp& stamp);
+bool ReadWholeFile(const NativeName& file, std::string& bytes, FileStamp& stamp);
 // Writes a temporary file beside the target, flushes it and renames it over the
 // target, keeping the target's permissions. False when any step fails; the
 // target is then unchanged.
-bool ReplaceWholeFile(LPCWSTR wsFile, const std::string& bytes);
+bool ReplaceWholeFile(const NativeName& file, const std::string& bytes);
 } // namespace profile_store

@@ -16,7 +16,8 @@ FileStamp StampOf(const struct stat& st)
     FileStamp stamp;
     stamp.exists = true;
     stamp.size = static_cast<uint64_t>(st.st_size);
-    stamp.modified = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(st.st_mtim.tv_nsec);
+    stamp.modified =
+        static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(st.st_mtim.tv_nsec);
     stamp.identity = static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
     return stamp;
 }
@@ -37,17 +38,22 @@ bool WriteAll(int fd, const std::string& bytes)
 }
 } // namespace
 
-FileStamp StampFile(LPCWSTR wsFile)
+NativeName ToNativeName(LPCWSTR wsFile)
+{
+    return NativePath(wsFile);
+}
+
+FileStamp StampFile(const NativeName& file)
 {
     struct stat st;
-    if (stat(NativePath(wsFile).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return FileStamp();
     return StampOf(st);
 }
 
-bool ReadWholeFile(LPCWSTR wsFile, std::string& bytes, FileStamp& stamp)
+bool ReadWholeFile(const NativeName& file, std::string& bytes, FileStamp& stamp)
 {
-    int fd = open(NativePath(wsFile).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st;
@@ -72,9 +78,9 @@ bool ReadWholeFile(LPCWSTR wsFile, std::string& bytes, FileStamp& stamp)
     return ok;
 }
 
-bool ReplaceWholeFile(LPCWSTR wsFile, const std::string& bytes)
+bool ReplaceWholeFile(const NativeName& file, const std::string& bytes)
 {
-    std::string path = NativePath(wsFile);
+    const std::string& path = file;
     std::string temp = path + ".XXXXXX";
     int fd = mkstemp(&temp[0]);
     if (fd < 0)
@@ -93,6 +99,15 @@ bool ReplaceWholeFile(LPCWSTR wsFile, const std::string& bytes)
     {
         unlink(temp.c_str());
         return false;
+    }
+    // The rename itself is on disk only once the folder is flushed.
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0)
+    {
+        fsync(dirFd);
+        close(dirFd);
     }
     return true;
 }

@@ -51,6 +51,7 @@ struct Section
 struct ProfileFile
 {
     WString path;
+    NativeName native;
     FileStamp stamp;
     bool unicode = false;
     bool unreadable = false; // exists but could not be read: never to be overwritten
@@ -282,24 +283,25 @@ std::list<ProfileFile> g_cache; // most recently used first
 // that cannot be read is an empty file that does not exist.
 ProfileFile& OpenFile(LPCWSTR wsFile)
 {
-    WString path(wsFile);
-    FileStamp stamp = StampFile(wsFile);
-    for (auto it = g_cache.begin(); it != g_cache.end(); ++it)
+    auto it = g_cache.begin();
+    while (it != g_cache.end() && it->path != wsFile)
+        ++it;
+    NativeName native = it != g_cache.end() ? it->native : ToNativeName(wsFile);
+    FileStamp stamp = StampFile(native);
+    if (it != g_cache.end())
     {
-        if (it->path != path)
-            continue;
         if (it->stamp == stamp)
         {
             g_cache.splice(g_cache.begin(), g_cache, it);
             return g_cache.front();
         }
         g_cache.erase(it);
-        break;
     }
     ProfileFile file;
-    file.path = path;
+    file.path = wsFile;
+    file.native = native;
     std::string bytes;
-    if (stamp.exists && ReadWholeFile(wsFile, bytes, file.stamp))
+    if (stamp.exists && ReadWholeFile(native, bytes, file.stamp))
         ParseFile(file, bytes);
     else
         file.unreadable = stamp.exists;
@@ -311,9 +313,9 @@ ProfileFile& OpenFile(LPCWSTR wsFile)
 
 bool SaveFile(ProfileFile& file)
 {
-    if (ReplaceWholeFile(file.path.c_str(), Serialize(file)))
+    if (ReplaceWholeFile(file.native, Serialize(file)))
     {
-        file.stamp = StampFile(file.path.c_str());
+        file.stamp = StampFile(file.native);
         BuildIndex(file);
         return true;
     }
