@@ -88,9 +88,15 @@ int CMainWnd::GetToolFileOfSelection(LPWSTR wsFile, UINT cchFile, LPCWSTR wsEndi
     return 1;
 }
 
-int CMainWnd::GetRuleSetFile(LPWSTR wsFile, UINT cchFile) { return GetToolFileOfSelection(wsFile, cchFile, W(".ini")); }
+int CMainWnd::GetRuleSetFile(LPWSTR wsFile, UINT cchFile)
+{
+    return GetToolFileOfSelection(wsFile, cchFile, W(".ini"));
+}
 
-int CMainWnd::GetRemarksFile(LPWSTR wsFile, UINT cchFile) { return GetToolFileOfSelection(wsFile, cchFile, W(".txt")); }
+int CMainWnd::GetRemarksFile(LPWSTR wsFile, UINT cchFile)
+{
+    return GetToolFileOfSelection(wsFile, cchFile, W(".txt"));
+}
 
 void CMainWnd::LoadRuleList()
 {
@@ -129,7 +135,10 @@ int CMainWnd::ChooseFile(LPWSTR wsFile, LPCWSTR wsTitle, LPCWSTR wsFilter)
     return GetOpenFileNameW(&stOfn);
 }
 
-void CMainWnd::OnClose(WPARAM wParam) { EndDialog(static_cast<INT_PTR>(wParam)); }
+void CMainWnd::OnClose(WPARAM wParam)
+{
+    EndDialog(static_cast<INT_PTR>(wParam));
+}
 
 int CMainWnd::OnCommand(WPARAM wParam, HWND)
 {
@@ -187,7 +196,10 @@ int CMainWnd::OnNotify(WPARAM id, NMHDR* pHdr)
     return 0;
 }
 
-int CMainWnd::GetSelectedRow() { return m_list->GetNextItem(-1, LVNI_SELECTED); }
+int CMainWnd::GetSelectedRow()
+{
+    return m_list->GetNextItem(-1, LVNI_SELECTED);
+}
 
 void CMainWnd::ShowRemarks()
 {
@@ -252,14 +264,20 @@ void CMainWnd::SaveTargetPath()
     WriteTargetPath(wsFile, wsPath);
 }
 
-void CMainWnd::SaveText(CEditCtrl* pEdit, LPCWSTR wsKey, int column)
+int CMainWnd::GetSelectedNode(LPWSTR wsNode)
 {
     int row = GetSelectedRow();
     if (row < 0)
-        return;
-    WCHAR wsNode[kKeyChars];
+        return -1;
     GetCellText(*m_list, row, kColumnNumber, wsNode, kKeyChars);
-    if (wsNode[0] == 0)
+    return wsNode[0] != 0 ? row : -1;
+}
+
+void CMainWnd::SaveText(CEditCtrl* pEdit, LPCWSTR wsKey, int column)
+{
+    WCHAR wsNode[kKeyChars];
+    int row = GetSelectedNode(wsNode);
+    if (row < 0)
         return;
     WCHAR wsFile[kPathChars];
     if (!GetRuleSetFile(wsFile, kPathChars))
@@ -284,12 +302,8 @@ void CMainWnd::SaveText(CEditCtrl* pEdit, LPCWSTR wsKey, int column)
 
 void CMainWnd::ShowRule()
 {
-    int row = GetSelectedRow();
-    if (row < 0)
-        return;
     WCHAR wsNode[kKeyChars];
-    GetCellText(*m_list, row, kColumnNumber, wsNode, kKeyChars);
-    if (wsNode[0] == 0)
+    if (GetSelectedNode(wsNode) < 0)
         return;
     WCHAR* wsEn = new (std::nothrow) WCHAR[kTextChars];
     WCHAR* wsCn = new (std::nothrow) WCHAR[kTextChars];

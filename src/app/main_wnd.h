@@ -36,6 +36,8 @@ class CMainWnd : public CWindow
   private:
     int GetToolFileOfSelection(LPWSTR wsFile, UINT cchFile, LPCWSTR wsEnding);
     int GetSelectedRow();
+    // The first selected row and its section name, or -1 when there is none.
+    int GetSelectedNode(LPWSTR wsNode);
     void ShowRemarks();
     void AddRuleSet();
     void StartPatch();

@@ -5,7 +5,10 @@
 
 namespace
 {
-UINT RuleCount(void* pContext) { return static_cast<UINT>(static_cast<CMainWnd*>(pContext)->m_list->GetItemCount()); }
+UINT RuleCount(void* pContext)
+{
+    return static_cast<UINT>(static_cast<CMainWnd*>(pContext)->m_list->GetItemCount());
+}
 
 void Progress(void* pContext, PatchProgress progress, UINT uValue)
 {

@@ -13,7 +13,10 @@ const int kTabStop = 8; // dialog template units
 
 CRemarkWnd::CRemarkWnd() : m_edit(nullptr), m_unicode(0), m_shown(nullptr) {}
 
-CRemarkWnd::~CRemarkWnd() { delete[] m_shown; }
+CRemarkWnd::~CRemarkWnd()
+{
+    delete[] m_shown;
+}
 
 WCHAR* CRemarkWnd::GetBoxText()
 {

@@ -18,8 +18,8 @@ enum RuleColumn
 // Extended styles and the seven columns, their widths scaled to the list's DPI.
 void InitColumns(CListviewCtrl& list);
 // Appends a row; an absent (null) text leaves its cell empty. Returns its index.
-int InsertRow(CListviewCtrl& list, LPCWSTR ws0, LPCWSTR ws1, LPCWSTR ws2, LPCWSTR ws3, LPCWSTR ws4, LPCWSTR ws5,
-              LPCWSTR ws6);
+int InsertRow(CListviewCtrl& list, LPCWSTR ws0, LPCWSTR ws1, LPCWSTR ws2, LPCWSTR ws3, LPCWSTR ws4,
+              LPCWSTR ws5, LPCWSTR ws6);
 // The cell's text cut to cchText-1, or empty when there is no such cell.
 void GetCellText(CListviewCtrl& list, int row, int column, LPWSTR wsText, int cchText);
 void SetCellText(CListviewCtrl& list, int row, int column, LPCWSTR wsText);
