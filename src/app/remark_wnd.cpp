@@ -46,8 +46,11 @@ int CRemarkWnd::OnInitDialog()
         // Posted: the dialog's own focus handling would select the whole text.
         m_edit->PostMessageW(EM_SETSEL, 0, 0);
     }
+    // Only a file with bytes in it can be damaged by a save of what the box
+    // shows; an empty or missing file follows the text (empty: deleted).
+    if (remarks.cbFile > 0)
+        m_shown = GetBoxText();
     FreeRemarksFile(remarks);
-    m_shown = GetBoxText();
     return 1;
 }
 

@@ -117,6 +117,14 @@ TEST_F(RemarksWindowTest, UntouchedFilesComeBackByteForByte)
     }
 }
 
+TEST_F(RemarksWindowTest, EmptyFileIsDeletedByAnEmptyText)
+{
+    WriteBytes(m_file, "");
+    Open();
+    CloseWithEsc();
+    EXPECT_FALSE(FileExists(m_file));
+}
+
 TEST_F(RemarksWindowTest, OneByteAndUtf8MarkFilesAreShownAsAnsi)
 {
     WriteBytes(m_file, "\xEF\xBB\xBF"
