@@ -82,9 +82,7 @@ int CMainWnd::GetToolFileOfSelection(LPWSTR wsFile, UINT cchFile, LPCWSTR wsEndi
     WCHAR wsName[kNameChars];
     if (m_ruleSets->GetLBText(sel, wsName) <= 0)
         return 0;
-    GetModuleDir(nullptr, wsFile, cchFile);
-    JoinPath(wsFile, cchFile, wsName);
-    WideAppend(wsFile, cchFile, wsEnding);
+    GetToolFile(wsName, wsEnding, wsFile, cchFile);
     return 1;
 }
 

@@ -19,9 +19,9 @@ const UINT kSectionChars = 6144; // one whole rule section
 #define KEY_UNICODE W("UNICODE")
 #define KEY_REPEAT W("REPEAT")
 
-// The catalogue in the tool directory (the directory of the running executable).
+// A file of the tool directory (the directory of the running executable): the
+// directory, '\', the name and the ending, cut to cchFile-1 units. A rule set's
+// name is used as it stands, with ".ini" for its rules and ".txt" for its remarks.
+void GetToolFile(LPCWSTR wsName, LPCWSTR wsEnding, LPWSTR wsFile, UINT cchFile);
+// The catalogue, in a buffer of kPathChars.
 void GetCatalogueFile(LPWSTR wsFile);
-// The rule-set (".ini") and remarks (".txt") files of a rule-set name, cut to
-// kPathChars-1 units like every path of the tool.
-void GetRuleSetFileOf(LPCWSTR wsName, LPWSTR wsFile);
-void GetRemarksFileOf(LPCWSTR wsName, LPWSTR wsFile);

@@ -1,6 +1,7 @@
 #include "rules/catalogue.h"
 #include "rules/rule_files.h"
 #include "temp_dir.h"
+#include "util/path.h"
 
 #include <gtest/gtest.h>
 
@@ -62,4 +63,21 @@ TEST(CatalogueTest, AddingKeepsEverythingElseInTheFile)
     AddCatalogueEntry(file.c_str(), 2, W("Other"));
     EXPECT_EQ("; tool catalogue\r\n[Config]\r\n1=Pivra\r\nFILE=C:\\t.exe\r\n2=Other\r\n[001]\r\nEN=a\r\n",
               ReadBytes(file));
+}
+
+TEST(RuleFilesTest, ToolFilesLieBesideTheExecutableAndAreCutToTheirBuffer)
+{
+    WCHAR wsDir[kPathChars];
+    GetModuleDir(nullptr, wsDir, kPathChars);
+    WCHAR wsFile[kPathChars];
+    GetToolFile(W("demo"), W(".ini"), wsFile, kPathChars);
+    EXPECT_EQ(WString(wsDir) + W("\\demo.ini"), WString(wsFile));
+    GetCatalogueFile(wsFile);
+    EXPECT_EQ(WString(wsDir) + W("\\Pivra.ini"), WString(wsFile));
+    // The name is used as it stands, and the whole path is cut at the capacity.
+    WString longName(400, WCHAR('n'));
+    GetToolFile(longName.c_str(), W(".txt"), wsFile, kPathChars);
+    EXPECT_EQ(kPathChars - 1, WString(wsFile).size());
+    EXPECT_EQ(WString(wsDir) + W("\\") + longName.substr(0, kPathChars - 2 - WString(wsDir).size()),
+              WString(wsFile));
 }
