@@ -1,6 +1,6 @@
 // The entry: one modal main dialog, whose result is the exit code.
-#include "../../res/resource.h"
 #include "app/main_wnd.h"
+#include "resource.h"
 
 #include <commctrl.h>
 

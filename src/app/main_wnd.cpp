@@ -1,13 +1,12 @@
 #include "app/main_wnd.h"
 
-#include "../../res/resource.h"
 #include "app/patch_window.h"
 #include "app/remark_wnd.h"
 #include "app/rule_list.h"
+#include "resource.h"
 #include "rules/catalogue.h"
 #include "rules/escape.h"
 #include "rules/rule_set.h"
-#include "util/path.h"
 #include "util/wide_text.h"
 
 #include <commdlg.h>

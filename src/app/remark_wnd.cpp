@@ -1,6 +1,6 @@
 #include "app/remark_wnd.h"
 
-#include "../../res/resource.h"
+#include "resource.h"
 #include "rules/remarks_file.h"
 
 #include <new>
