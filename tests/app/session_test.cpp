@@ -4,6 +4,7 @@
 
 #include "resource.h"
 
+#include <commctrl.h>
 #include <dlgs.h>
 
 #include <string>
@@ -116,10 +117,30 @@ TEST_F(SessionTest, FromANewRuleSetToAPatchedTargetAndBack)
         EXPECT_EQ(target, main.Path());
         EXPECT_EQ(target, ReadIni(ToolFile(L"demo.ini"), L"Config", L"FILE"));
 
-        MessageBoxAnswerer boxes(main.hWnd);
-        main.ClickButton(IDC_START);
-        ASSERT_EQ(1u, boxes.Texts().size());
-        EXPECT_EQ(L"汉化完成，搜索 3 处文本，修改 2 处文本！", boxes.Texts()[0]);
+        // While the report is up, the bar stands full over the listed rules;
+        // once it is closed, the bar is back at 0.
+        HWND hBar = GetDlgItem(main.hWnd, IDC_PROGRESS);
+        std::vector<WString> reports;
+        PBRANGE stRange = {};
+        LRESULT barPos = -1;
+        {
+            OwnedDialogAnswerer report(main.hWnd, [&](HWND hBox) {
+                WCHAR wsText[512] = {};
+                GetDlgItemTextW(hBox, 0xFFFF, wsText, 512);
+                reports.push_back(wsText);
+                SendMessageW(hBar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&stRange));
+                barPos = SendMessageW(hBar, PBM_GETPOS, 0, 0);
+                PostMessageW(hBox, WM_COMMAND, IDOK, 0);
+                return true;
+            });
+            main.ClickButton(IDC_START);
+        }
+        ASSERT_EQ(1u, reports.size());
+        EXPECT_EQ(L"汉化完成，搜索 3 处文本，修改 2 处文本！", reports[0]);
+        EXPECT_EQ(0, stRange.iLow);
+        EXPECT_EQ(main.RowCount(), stRange.iHigh);
+        EXPECT_EQ(main.RowCount(), barPos);
+        EXPECT_EQ(0, SendMessageW(hBar, PBM_GETPOS, 0, 0));
         main.Close();
     }
 
