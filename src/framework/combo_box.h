@@ -9,8 +9,7 @@ class CComboBox : public CWindow
     // owner must exist. A null hCtrl binds nothing, and the caller then deletes the object.
     CComboBox(CWindow* owner, HWND hCtrl)
     {
-        m_hInstance = owner->m_hInstance;
-        Attach(owner, m_hInstance, hCtrl);
+        Attach(owner, owner->m_hInstance, hCtrl);
     }
 
     // The new item's index, or CB_ERR / CB_ERRSPACE

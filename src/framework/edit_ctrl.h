@@ -9,8 +9,7 @@ class CEditCtrl : public CWindow
     // owner must exist. A null hCtrl binds nothing, and the caller then deletes the object.
     CEditCtrl(CWindow* owner, HWND hCtrl, int noIme) : m_noIme(noIme)
     {
-        m_hInstance = owner->m_hInstance;
-        Attach(owner, m_hInstance, hCtrl);
+        Attach(owner, owner->m_hInstance, hCtrl);
     }
 
     // 1 for WM_IME_CHAR when m_noIme is set: the character never reaches the control.

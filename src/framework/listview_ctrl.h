@@ -11,8 +11,7 @@ class CListviewCtrl : public CWindow
     // owner must exist. A null hCtrl binds nothing, and the caller then deletes the object.
     CListviewCtrl(CWindow* owner, HWND hCtrl)
     {
-        m_hInstance = owner->m_hInstance;
-        Attach(owner, m_hInstance, hCtrl);
+        Attach(owner, owner->m_hInstance, hCtrl);
     }
 
     // -1 on failure

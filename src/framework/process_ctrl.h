@@ -11,8 +11,7 @@ class CProcessCtrl : public CWindow
     // owner must exist. A null hCtrl binds nothing, and the caller then deletes the object.
     CProcessCtrl(CWindow* owner, HWND hCtrl)
     {
-        m_hInstance = owner->m_hInstance;
-        Attach(owner, m_hInstance, hCtrl);
+        Attach(owner, owner->m_hInstance, hCtrl);
     }
 
     // 16-bit bounds; returns the previous range, low word minimum
