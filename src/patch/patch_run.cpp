@@ -5,6 +5,7 @@
 #include "patch/replace_text.h"
 #include "rules/escape.h"
 #include "rules/rule_set.h"
+#include "util/path.h"
 #include "util/wide_text.h"
 
 #include <new>
@@ -128,12 +129,7 @@ void PatchView(PatchState& run)
 {
     run.pe64 = IsPe64(run.pView, run.dwSize) != 0;
     char szRuleFile[kAnsiPathBytes];
-    BOOL usedDefault = FALSE;
-    int cb =
-        WideCharToMultiByte(CP_ACP, 0, run.wsRuleFile, -1, szRuleFile, kAnsiPathBytes, nullptr, &usedDefault);
-    // A path cut to fit, or with '?' for what the code page lacks, would name
-    // another file or none; it is taken as naming none.
-    run.szRuleFile = cb > 0 && !usedDefault ? szRuleFile : nullptr;
+    run.szRuleFile = GetExactAnsiPath(run.wsRuleFile, szRuleFile, kAnsiPathBytes) ? szRuleFile : nullptr;
     const PatchWindow& window = *run.pWindow;
     window.fnProgress(window.pContext, kProgressSetRange, window.fnRuleCount(window.pContext));
     window.fnProgress(window.pContext, kProgressSetStep, 1);

@@ -62,6 +62,7 @@ typedef BOOL* LPBOOL;
 
 #define CP_ACP 0u
 #define CP_UTF8 65001u
+#define MB_ERR_INVALID_CHARS 0x8u
 
 #define ERROR_SUCCESS 0u
 #define ERROR_FILE_NOT_FOUND 2u

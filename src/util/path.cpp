@@ -3,6 +3,7 @@
 #include "util/wide_text.h"
 
 #include <cstring>
+#include <new>
 
 namespace
 {
@@ -65,4 +66,25 @@ LPWSTR FindExtension(LPWSTR wsPath)
 void CopyWideChars(WCHAR* wsDst, const WCHAR* wsSrc, size_t n)
 {
     std::memcpy(wsDst, wsSrc, n * sizeof(WCHAR));
+}
+
+bool GetExactAnsiPath(LPCWSTR wsPath, LPSTR szPath, int cbPath)
+{
+    if (cbPath <= 0)
+        return false;
+    szPath[0] = 0;
+    int cb = WideCharToMultiByte(CP_ACP, 0, wsPath, -1, szPath, cbPath, nullptr, nullptr);
+    if (cb <= 0)
+        return false;
+    // One unit more than the wide path can hold, so a longer round trip differs.
+    size_t cch = WideLength(wsPath) + 2;
+    WCHAR* wsBack = new (std::nothrow) WCHAR[cch];
+    if (wsBack == nullptr)
+        return false;
+    int cchBack = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, szPath, -1, wsBack, static_cast<int>(cch));
+    bool exact = cchBack > 0 && WideCompare(wsBack, wsPath) == 0;
+    delete[] wsBack;
+    if (!exact)
+        szPath[0] = 0;
+    return exact;
 }

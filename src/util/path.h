@@ -17,3 +17,10 @@ LPWSTR FindNamePart(LPWSTR wsPath);
 // The extension of the name part, without its dot; the terminator when none.
 LPWSTR FindExtension(LPWSTR wsPath);
 void CopyWideChars(WCHAR* wsDst, const WCHAR* wsSrc, size_t n);
+
+// The path in the system's ANSI code page, for the ANSI profile reads. Returns
+// false when no ANSI form names the same file: a path cut to fit, a character
+// the code page lacks ('?') or one it maps to a look-alike (best fit). Decided
+// by converting back, which works on every code page, UTF-8 included, where
+// the conversion refuses a used-default flag.
+bool GetExactAnsiPath(LPCWSTR wsPath, LPSTR szPath, int cbPath);
