@@ -56,6 +56,9 @@ struct ProfileFile
     bool unicode = false;
     bool unreadable = false; // exists but could not be read: never to be overwritten
     std::string bom;
+    // An odd last byte of a UTF-16LE file: no unit reads it, and it stays the
+    // file's last byte, so new lines start on a unit boundary.
+    std::string trailer;
     std::vector<Line> lines;
     std::vector<Section> sections;
     std::unordered_map<WString, size_t> sectionByName; // folded name -> first section
@@ -187,8 +190,9 @@ std::string Encode(const ProfileFile& file, const WString& text)
     return bytes;
 }
 
-// Splits bytes at CR LF, CR or LF into lines; each keeps its own ending.
-std::vector<Line> ParseLines(const std::string& bytes, size_t begin, bool unicode)
+// Splits bytes [begin, end) at CR LF, CR or LF into lines; each keeps its own
+// ending. UTF-16 text is whole units.
+std::vector<Line> ParseLines(const std::string& bytes, size_t begin, size_t end, bool unicode)
 {
     std::vector<Line> lines;
     const size_t unit = unicode ? 2 : 1;
@@ -199,8 +203,7 @@ std::vector<Line> ParseLines(const std::string& bytes, size_t begin, bool unicod
                                   static_cast<unsigned char>(bytes[pos + 1]) << 8);
     };
     size_t pos = begin;
-    const size_t end = unicode ? begin + (bytes.size() - begin) / 2 * 2 : bytes.size();
-    while (pos < bytes.size())
+    while (pos < end)
     {
         size_t contentEnd = pos;
         while (contentEnd < end && !IsLineEnd(unitAt(contentEnd)))
@@ -210,8 +213,6 @@ std::vector<Line> ParseLines(const std::string& bytes, size_t begin, bool unicod
             next += unit;
         if (next < end && unitAt(next) == '\n' && (next == contentEnd || unitAt(contentEnd) == '\r'))
             next += unit;
-        if (next == contentEnd && contentEnd >= end)
-            next = bytes.size(); // an odd trailing byte of a UTF-16 file stays with the last line
         Line line;
         line.raw.assign(bytes, pos, next - pos);
         WString text;
@@ -259,13 +260,17 @@ void ParseFile(ProfileFile& file, const std::string& bytes)
     file.unicode = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
                    static_cast<unsigned char>(bytes[1]) == 0xFE;
     file.bom = file.unicode ? bytes.substr(0, 2) : std::string();
-    file.lines = ParseLines(bytes, file.bom.size(), file.unicode);
+    size_t end = bytes.size();
+    if (file.unicode && end % 2 != 0)
+        --end;
+    file.trailer = bytes.substr(end);
+    file.lines = ParseLines(bytes, file.bom.size(), end, file.unicode);
     BuildIndex(file);
 }
 
 std::string Serialize(const ProfileFile& file)
 {
-    size_t cb = file.bom.size();
+    size_t cb = file.bom.size() + file.trailer.size();
     for (const Line& line : file.lines)
         cb += line.raw.size();
     std::string bytes;
@@ -273,6 +278,7 @@ std::string Serialize(const ProfileFile& file)
     bytes += file.bom;
     for (const Line& line : file.lines)
         bytes += line.raw;
+    bytes += file.trailer;
     return bytes;
 }
 
@@ -353,20 +359,15 @@ DWORD CopyOut(const WString& text, LPWSTR wsBuffer, DWORD dwSize)
     return static_cast<DWORD>(n);
 }
 
-// Copies a value or a default without its surrounding quote pair. The opening
-// quote always goes; the closing one is dropped together with the last unit
-// copied, so a buffer exactly one unit short of the unquoted text plus its
-// closing quote loses one more character, as the Wine implementation does.
+// Copies a value or a default without its surrounding quote pair, cut to the
+// buffer. (Wine drops one more character when the quoted text fills the buffer
+// exactly; the documented result, followed here, is the text cut to fit.)
 DWORD CopyUnquoted(const WString& value, LPWSTR wsBuffer, DWORD dwSize)
 {
     bool quoted = value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0];
     if (!quoted)
         return CopyOut(value, wsBuffer, dwSize);
-    WString text = value.substr(1);
-    DWORD dwLen = CopyOut(text, wsBuffer, dwSize);
-    if (dwSize >= text.size() && dwLen > 0)
-        wsBuffer[--dwLen] = 0;
-    return dwLen;
+    return CopyOut(value.substr(1, value.size() - 2), wsBuffer, dwSize);
 }
 
 // Writes the names into a double-zero-terminated list the way the Windows
@@ -457,7 +458,8 @@ void EnsureLineEnd(ProfileFile& file, size_t index)
 
 std::vector<Line> MakeLines(const ProfileFile& file, const WString& text)
 {
-    return ParseLines(Encode(file, text), 0, file.unicode);
+    std::string bytes = Encode(file, text);
+    return ParseLines(bytes, 0, bytes.size(), file.unicode);
 }
 
 void InsertLines(ProfileFile& file, size_t at, std::vector<Line> lines)

@@ -21,13 +21,15 @@ UINT ReadCatalogue(LPCWSTR wsCatalogue, FnCatalogueName fnName, void* pContext)
 UINT AddCatalogueEntry(LPCWSTR wsCatalogue, UINT uKey, LPCWSTR wsName)
 {
     WCHAR wsKey[kKeyChars];
-    WCHAR wsStored[2];
+    // A buffer of three or more units: into two, a quoted one-character name
+    // could read as empty and be overwritten.
+    WCHAR wsStored[kNameChars];
     if (uKey == 0)
         uKey = 1;
     for (;; ++uKey)
     {
         FormatUnsigned(wsKey, kKeyChars, uKey, 1);
-        if (GetPrivateProfileStringW(SECTION_CONFIG, wsKey, W(""), wsStored, 2, wsCatalogue) == 0)
+        if (GetPrivateProfileStringW(SECTION_CONFIG, wsKey, W(""), wsStored, kNameChars, wsCatalogue) == 0)
             break;
     }
     WritePrivateProfileStringW(SECTION_CONFIG, wsKey, wsName, wsCatalogue);

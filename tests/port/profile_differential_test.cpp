@@ -24,6 +24,9 @@
 // - no key list read into a 2-unit buffer (Wine copies the default there,
 //   Windows returns 0: F076) and no section read into a 1-unit buffer (Wine
 //   returns 0xFFFFFFFF);
+// - no quoted value or default read into a buffer it fills exactly (one unit
+//   more than its unquoted text): Wine drops its last character there, where
+//   the documented result is the text cut to the buffer;
 // - an A read is not cut inside Chinese text: Wine leaves a byte of the
 //   buffer unwritten there;
 // - final file bytes are compared only for files that start in the form Wine
@@ -383,6 +386,16 @@ class Sequence
             section = L"Absent";
     }
 
+    // Keeps a single value read away from a buffer its text fills exactly.
+    void SteerExactFill(const std::wstring& section, const std::wstring& key, const wchar_t* def, DWORD& size)
+    {
+        std::vector<wchar_t> probe(70000);
+        DWORD cch = profile_store::GetString(section.c_str(), key.c_str(), def, probe.data(), 70000,
+                                             m_storeFile.c_str());
+        if (size == cch + 1)
+            ++size;
+    }
+
     bool GetStringW()
     {
         bool allSections = m_gen.Chance(5), allKeys = !allSections && m_gen.Chance(10);
@@ -391,6 +404,8 @@ class Sequence
         DWORD size = m_gen.Size();
         if (allKeys)
             SteerKeyList(section, size);
+        else if (!allSections)
+            SteerExactFill(section, key, def, size);
         m_log << "GetPrivateProfileStringW(" << (allSections ? "NULL" : ShowArg(section.c_str())) << ", "
               << (allKeys || allSections ? "NULL" : ShowArg(key.c_str())) << ", " << ShowArg(def) << ", "
               << size << ")\n";
@@ -415,6 +430,8 @@ class Sequence
         DWORD size = m_gen.Size();
         if (allKeys)
             SteerKeyList(section, size);
+        else
+            SteerExactFill(section, key, def, size);
         // Where the text holds double-byte characters the buffer takes it whole.
         std::vector<wchar_t> probe(70000);
         DWORD cch = profile_store::GetString(section.c_str(), allKeys ? nullptr : key.c_str(), def,

@@ -163,8 +163,11 @@ TEST_F(ProfileStoreTest, ReadsOneValueAsWindowsDoes)
         {"F046 first section", "[S]\r\n[S]\r\nk=v\r\n", W("S"), W("k"), W("d"), 20, 1, Units(W("d\0"))},
         {"F048 first key", "[S]\r\nk=1\r\nK=2\r\n", W("S"), W("k"), W("d"), 20, 1, Units(W("1\0"))},
         {"F070 quoted default", basic, W("s9"), W("k"), W("\"qd\"  "), 20, 2, Units(W("qd\0"))},
-        {"F084 quote cut with last unit", "[S]\r\nk=\"abcdef\"\r\n", W("S"), W("k"), W("d"), 7, 5,
-         Units(W("abcde\0"))},
+        {"F084 quoted text filling the buffer", "[S]\r\nk=\"abcdef\"\r\n", W("S"), W("k"), W("d"), 7, 6,
+         Units(W("abcdef\0"))},
+        {"F084 quoted text cut", "[S]\r\nk=\"abcdef\"\r\n", W("S"), W("k"), W("d"), 4, 3, Units(W("abc\0"))},
+        {"F084 quoted one character in two", "[S]\r\nk=\"x\"\r\n", W("S"), W("k"), W("d"), 2, 1,
+         Units(W("x\0"))},
     };
     for (const ReadCase& c : cases)
     {
@@ -470,8 +473,16 @@ TEST_F(ProfileStoreTest, SurvivesMalformedFiles)
         GetStringA("S", "k", "", szBuffer, 3, "");
         ASSERT_TRUE(WriteString(W("new"), W("k"), W("v"), file.c_str()));
         std::string after = ReadBytes(file);
-        EXPECT_EQ(0, after.compare(0, bytes.size(), bytes))
+        // The odd last byte of a UTF-16LE file stays the file's last byte.
+        size_t cbKept = bytes.size() > 2 && bytes.compare(0, 2, "\xFF\xFE") == 0 && bytes.size() % 2 != 0
+                            ? bytes.size() - 1
+                            : bytes.size();
+        EXPECT_EQ(0, after.compare(0, cbKept, bytes, 0, cbKept))
             << "a write changed bytes it had no business with";
+        if (cbKept < bytes.size())
+        {
+            EXPECT_EQ(bytes.back(), after.back());
+        }
         EXPECT_EQ(1u, GetString(W("new"), W("k"), W(""), buffer.data(), 4, file.c_str()));
     }
     WString file = File(hugeLine);
@@ -483,6 +494,21 @@ TEST_F(ProfileStoreTest, SurvivesMalformedFiles)
     file = File(Bytes("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0"
                       "7\0\r"));
     EXPECT_EQ(7u, GetInt(W("S"), W("k"), 1, file.c_str())); // the odd last byte is not part of the text
+}
+
+// The odd last byte of a UTF-16LE file reads as nothing; a write after it must
+// not shift every later unit to an odd offset, for this process or the next.
+TEST_F(ProfileStoreTest, WriteIntoAnOddLengthUnicodeFileKeepsTheRestReadable)
+{
+    const std::string bytes = Utf16File(W("[001]\r\nEN=a")) + "x";
+    WString file = File(bytes);
+    ASSERT_TRUE(WriteString(W("Config"), W("FILE"), W("C:\\t.exe"), file.c_str()));
+    profile_store::DropCache();
+    std::vector<WCHAR> buffer(64, kFill);
+    EXPECT_EQ(8u, GetString(W("Config"), W("FILE"), W(""), buffer.data(), 64, file.c_str()));
+    EXPECT_EQ(1u, GetString(W("001"), W("EN"), W(""), buffer.data(), 64, file.c_str()));
+    EXPECT_EQ(WCHAR('a'), buffer[0]);
+    EXPECT_EQ(0, ReadBytes(file).compare(0, bytes.size() - 1, bytes, 0, bytes.size() - 1));
 }
 
 #ifndef _WIN32
@@ -514,6 +540,28 @@ TEST_F(ProfileStoreTest, WritesAreAtomic)
     EXPECT_FALSE(WriteString(W("T"), W("k"), W("v"), file.c_str()));
     ASSERT_EQ(0, chmod(native.c_str(), 0600));
     EXPECT_EQ("[S]\r\nk=new\r\n", ReadBytes(file));
+}
+// A file the user may not write is refused whole, even by the superuser, and
+// a link is written through to its target.
+TEST_F(ProfileStoreTest, ReadOnlyFilesAreRefusedAndLinksWrittenThrough)
+{
+    const std::string bytes = "[001]\r\nEN=a\r\n";
+    WString file = File(bytes);
+    std::string native = NativePath(file.c_str());
+    ASSERT_EQ(0, chmod(native.c_str(), 0444));
+    EXPECT_FALSE(WriteString(W("001"), W("CN"), W("b"), file.c_str()));
+    EXPECT_FALSE(WriteSection(W("001"), nullptr, file.c_str()));
+    EXPECT_EQ(bytes, ReadBytes(file));
+
+    WString target = File(bytes);
+    WString link = m_dir.Path(W("link.ini"));
+    std::string nativeLink = NativePath(link.c_str());
+    ASSERT_EQ(0, symlink(NativePath(target.c_str()).c_str(), nativeLink.c_str()));
+    ASSERT_TRUE(WriteString(W("001"), W("CN"), W("b"), link.c_str()));
+    struct stat st;
+    ASSERT_EQ(0, lstat(nativeLink.c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ("[001]\r\nEN=a\r\nCN=b\r\n", ReadBytes(target));
 }
 #endif
 } // namespace

@@ -45,13 +45,18 @@ TEST(CatalogueTest, AdditionsFillTheGapAndNeverOverwriteAStoredName)
 {
     TempDir dir;
     WString file = dir.Path(W("Pivra.ini"));
-    WriteBytes(file, "[Config]\r\n1=A\r\n2=B\r\n4=D\r\n");
-    ASSERT_EQ(2u, ReadNames(file).size());
-    // The box holds 2 names; the first addition makes it 3 and fills the gap.
-    EXPECT_EQ(3u, AddCatalogueEntry(file.c_str(), 3, W("C")));
-    // The next one would name key 4, which holds D: the next empty key is used.
-    EXPECT_EQ(5u, AddCatalogueEntry(file.c_str(), 4, W("E")));
-    EXPECT_EQ((std::vector<WString>{W("A"), W("B"), W("C"), W("D"), W("E")}), ReadNames(file));
+    // A quoted one-character name is a stored name too.
+    for (const char* szFourth : {"D", "\"D\""})
+    {
+        WriteBytes(file, std::string("[Config]\r\n1=A\r\n2=B\r\n4=") + szFourth + "\r\n");
+        ASSERT_EQ(2u, ReadNames(file).size());
+        // The box holds 2 names; the first addition makes it 3 and fills the gap.
+        EXPECT_EQ(3u, AddCatalogueEntry(file.c_str(), 3, W("C")));
+        // The next one would name key 4, which holds D: the next empty key is used.
+        EXPECT_EQ(5u, AddCatalogueEntry(file.c_str(), 4, W("E")));
+        EXPECT_EQ((std::vector<WString>{W("A"), W("B"), W("C"), W("D"), W("E")}), ReadNames(file))
+            << szFourth;
+    }
 }
 
 TEST(CatalogueTest, AddingKeepsEverythingElseInTheFile)
