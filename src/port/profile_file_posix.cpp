@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,21 +79,71 @@ bool ReadWholeFile(const NativeName& file, std::string& bytes, FileStamp& stamp)
     return ok;
 }
 
+namespace
+{
+// Rewrites the file where it stands: for a file we may write but whose owner a
+// replacement could not keep.
+bool RewriteInPlace(const std::string& path, const std::string& bytes)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = WriteAll(fd, bytes) && ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && fsync(fd) == 0;
+    return close(fd) == 0 && ok;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+} // namespace
+
 bool ReplaceWholeFile(const NativeName& file, const std::string& bytes)
 {
-    const std::string& path = file;
+    std::string path = file;
+    struct stat st;
+    bool exists = false;
+    if (lstat(path.c_str(), &st) == 0)
+    {
+        if (S_ISLNK(st.st_mode))
+        {
+            // A link is written through to its target, which must exist.
+            char* szTarget = realpath(path.c_str(), nullptr);
+            if (szTarget == nullptr)
+                return false;
+            path = szTarget;
+            free(szTarget);
+            if (stat(path.c_str(), &st) != 0)
+                return false;
+        }
+        if (!S_ISREG(st.st_mode))
+            return false;
+        exists = true;
+        // Read-only (no write bit, which binds the superuser too) or not ours to
+        // write: refused, the file is left as it is.
+        if ((st.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0)
+            return false;
+    }
     std::string temp = path + ".XXXXXX";
     int fd = mkstemp(&temp[0]);
     if (fd < 0)
-        return false;
-    struct stat st;
+        return false; // a folder that takes no new file refuses the write
     mode_t mode = 0666 & ~[] {
         mode_t mask = umask(0);
         umask(mask);
         return mask;
     }();
-    if (stat(path.c_str(), &st) == 0)
+    if (exists)
         mode = st.st_mode & 07777;
+    bool ownerKept = !exists || (st.st_uid == geteuid() && st.st_gid == getegid()) ||
+                     fchown(fd, st.st_uid, st.st_gid) == 0;
+    if (!ownerKept)
+    {
+        close(fd);
+        unlink(temp.c_str());
+        return RewriteInPlace(path, bytes);
+    }
     bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     if (!ok || rename(temp.c_str(), path.c_str()) != 0)
@@ -101,9 +152,7 @@ bool ReplaceWholeFile(const NativeName& file, const std::string& bytes)
         return false;
     }
     // The rename itself is on disk only once the folder is flushed.
-    size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dirFd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0)
     {
         fsync(dirFd);
