@@ -109,7 +109,9 @@ void CMainWnd::LoadRuleList()
             ReadTargetPath(wsFile, wsPath, kTextChars);
             m_fileEdit->SetText(wsPath);
             delete[] wsPath;
+            SetListRedraw(*m_list, false);
             ReadRuleList(wsFile, AddRuleRow, m_list);
+            SetListRedraw(*m_list, true);
         }
     }
     m_loadingPath = 0;
@@ -387,11 +389,16 @@ void CMainWnd::DeleteSelectedRule()
     if (moved < 0)
         return;
     m_list->DeleteItem(row);
-    for (int i = 0; i < moved; ++i)
+    // Every later row moves up one number, also a new row whose section does
+    // not exist yet: its first text must land right after the last rule.
+    int count = m_list->GetItemCount();
+    SetListRedraw(*m_list, false);
+    for (int r = row; r < count; ++r)
     {
-        FormatNode(wsNode, n + static_cast<UINT>(i));
-        SetCellText(*m_list, row + i, kColumnNumber, wsNode);
+        FormatNode(wsNode, n + static_cast<UINT>(r - row));
+        SetCellText(*m_list, r, kColumnNumber, wsNode);
     }
+    SetListRedraw(*m_list, true);
     m_enEdit->SetText(nullptr);
     m_cnEdit->SetText(nullptr);
 }

@@ -11,7 +11,7 @@ const int kTypingLimit = 2048;
 const int kTabStop = 8; // dialog template units
 } // namespace
 
-CRemarkWnd::CRemarkWnd() : m_edit(nullptr), m_unicode(0), m_shown(nullptr) {}
+CRemarkWnd::CRemarkWnd() : m_edit(nullptr), m_unicode(0), m_loaded(0), m_shown(nullptr) {}
 
 CRemarkWnd::~CRemarkWnd()
 {
@@ -36,7 +36,8 @@ int CRemarkWnd::OnInitDialog()
     m_edit->LimitText(kTypingLimit);
     m_edit->SetTabStops(1, &kTabStop);
     RemarksFile remarks;
-    if (ReadRemarksFile(reinterpret_cast<LPCWSTR>(m_param), remarks) && remarks.pBytes != nullptr)
+    m_loaded = ReadRemarksFile(reinterpret_cast<LPCWSTR>(m_param), remarks);
+    if (m_loaded && remarks.pBytes != nullptr)
     {
         m_unicode = remarks.unicode;
         if (m_unicode)
@@ -46,9 +47,10 @@ int CRemarkWnd::OnInitDialog()
         // Posted: the dialog's own focus handling would select the whole text.
         m_edit->PostMessageW(EM_SETSEL, 0, 0);
     }
-    // Only a file with bytes in it can be damaged by a save of what the box
-    // shows; an empty or missing file follows the text (empty: deleted).
-    if (remarks.cbFile > 0)
+    // Only a file with text in it can be damaged by a save of what the box
+    // shows; a missing or empty one (or FF FE alone) follows the text, and an
+    // empty text deletes it.
+    if (remarks.cbFile > (m_unicode ? 2u : 0u))
         m_shown = GetBoxText();
     FreeRemarksFile(remarks);
     return 1;
@@ -63,7 +65,7 @@ int CRemarkWnd::OnCommand(WPARAM wParam, HWND)
 
 void CRemarkWnd::OnClose(WPARAM wParam)
 {
-    WCHAR* wsText = GetBoxText();
+    WCHAR* wsText = m_loaded ? GetBoxText() : nullptr;
     if (wsText != nullptr)
     {
         WriteRemarksFile(reinterpret_cast<LPCWSTR>(m_param), m_unicode, wsText, m_shown);

@@ -17,6 +17,8 @@ class CRemarkWnd : public CWindow
 
     CEditCtrl* m_edit; // deleted with the edit box
     int m_unicode;     // 1: the file began with FF FE
+    // 0: the file exists but could not be read; closing leaves it untouched.
+    int m_loaded;
     // The text as the window showed it on opening; a close without a change
     // leaves the file exactly as it was.
     WCHAR* m_shown;

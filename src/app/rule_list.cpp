@@ -63,3 +63,10 @@ void SelectRow(CListviewCtrl& list, int row, bool on)
     UINT state = row == -1 ? LVIS_SELECTED : LVIS_SELECTED | LVIS_FOCUSED;
     list.SetItemState(row, state, state);
 }
+
+void SetListRedraw(CListviewCtrl& list, bool on)
+{
+    list.SendMessageW(WM_SETREDRAW, on ? TRUE : FALSE, 0);
+    if (on)
+        RedrawWindow(list.m_hWnd, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+}

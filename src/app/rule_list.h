@@ -26,5 +26,8 @@ void SetCellText(CListviewCtrl& list, int row, int column, LPCWSTR wsText);
 // Selects (and focuses) or deselects a row; row -1 is every row, and then the
 // focus does not move.
 void SelectRow(CListviewCtrl& list, int row, bool on);
+// Turns drawing off for a fill of many rows, or back on with the list drawn
+// once anew: a list that draws every row as it comes costs seconds under Wine.
+void SetListRedraw(CListviewCtrl& list, bool on);
 // A column's width in pixels at a DPI scale (percent).
 int ScaledColumnWidth(int column, int scale);

@@ -242,6 +242,24 @@ TEST_F(CommandsTest, DeleteKeyRemovesTheSelectedRuleAndRenumbersTheRest)
     EXPECT_EQ(before, ReadBytes(Demo()));
 }
 
+TEST_F(CommandsTest, NewRowAfterADeleteTakesTheNumberRightAfterTheLastRule)
+{
+    MakeDemo({L"one", L"two"});
+    MainWindow main;
+    main.SelectSet(0);
+    main.DoubleClickBelowRows();
+    ASSERT_EQ(3, main.RowCount());
+    main.ClickCell(1, 1);
+    SetFocus(main.hList);
+    main.PressDelete();
+    ASSERT_EQ(2, main.RowCount());
+    EXPECT_EQ(L"002", main.Cell(1, 0));
+    main.ClickCell(1, 1);
+    TypeChars(main.hEn, L"three");
+    EXPECT_EQ(L"three", ReadIni(Demo(), L"002", L"EN"));
+    EXPECT_FALSE(SectionExists(Demo(), L"003"));
+}
+
 TEST_F(CommandsTest, PathBoxIsSavedForTheSelectedSetOnly)
 {
     MakeDemo({L"one"});
