@@ -30,12 +30,20 @@ int ReadRemarksFile(LPCWSTR wsFile, RemarksFile& remarks)
     HANDLE hFile = CreateFileW(wsFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
-        return 1;
+    {
+        DWORD dwError = GetLastError();
+        return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? 1 : 0;
+    }
     int result = 1;
     DWORD dwHigh = 0;
+    SetLastError(ERROR_SUCCESS);
     DWORD dwSize = GetFileSize(hFile, &dwHigh);
-    // A remarks file beyond what a text box holds is not one the tool wrote.
-    if (dwSize != INVALID_FILE_SIZE && dwHigh == 0 && dwSize > 0 && dwSize < 0x7FFFFFF0u)
+    bool sizeKnown = !(dwSize == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS);
+    // A remarks file beyond what a text box holds is not one the tool wrote:
+    // it is not loaded, and so never saved over.
+    if (!sizeKnown || dwHigh != 0 || dwSize >= 0x7FFFFFF0u)
+        result = 0;
+    else if (dwSize > 0)
     {
         // Three zero bytes after the data: with an odd byte count the UTF-16
         // text after FF FE still ends in a whole zero unit inside the buffer.
@@ -45,8 +53,11 @@ int ReadRemarksFile(LPCWSTR wsFile, RemarksFile& remarks)
         else
         {
             DWORD dwRead = 0;
-            if (!ReadFile(hFile, remarks.pBytes, dwSize, &dwRead, nullptr))
+            if (!ReadFile(hFile, remarks.pBytes, dwSize, &dwRead, nullptr) || dwRead != dwSize)
+            {
+                result = 0;
                 dwRead = 0;
+            }
             remarks.cbFile = dwRead;
             remarks.pBytes[dwRead] = 0;
             remarks.pBytes[dwRead + 1] = 0;

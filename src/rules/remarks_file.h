@@ -10,8 +10,10 @@ struct RemarksFile
     DWORD cbFile; // bytes read
 };
 
-// Reads the whole file. A missing, unreadable or empty file gives an empty text
-// and ANSI. Returns 0 when the buffer for the text cannot be had.
+// Reads the whole file. A missing or empty file gives an empty text and ANSI.
+// Returns 0 when the file exists but its text could not be had (it cannot be
+// opened, is too large, a read fails, no buffer): the text is then empty, and
+// the file must be left exactly as it is.
 int ReadRemarksFile(LPCWSTR wsFile, RemarksFile& remarks);
 void FreeRemarksFile(RemarksFile& remarks);
 // The text to show: the UTF-16 units after FF FE, or the ANSI bytes; both zero-terminated.

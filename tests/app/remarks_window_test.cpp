@@ -125,6 +125,29 @@ TEST_F(RemarksWindowTest, EmptyFileIsDeletedByAnEmptyText)
     EXPECT_FALSE(FileExists(m_file));
 }
 
+TEST_F(RemarksWindowTest, EmptyTextDeletesAFileOfTheMarkAlone)
+{
+    WriteBytes(m_file, "\xFF\xFE");
+    Open();
+    CloseWithEsc();
+    EXPECT_FALSE(FileExists(m_file));
+}
+
+// A file the window could not read opens as an empty text; closing must not
+// take that for a text the user emptied.
+TEST_F(RemarksWindowTest, FileThatCouldNotBeReadSurvivesTheWindow)
+{
+    const std::string bytes = "\xFF\xFE" + Utf16Bytes(L"kept");
+    WriteBytes(m_file, bytes);
+    HANDLE hLock = CreateFileW(m_file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hLock);
+    Open();
+    CloseHandle(hLock);
+    EXPECT_EQ(L"", WindowText(m_hEdit));
+    CloseWithEsc();
+    EXPECT_EQ(bytes, ReadBytes(m_file));
+}
+
 TEST_F(RemarksWindowTest, OneByteAndUtf8MarkFilesAreShownAsAnsi)
 {
     WriteBytes(m_file, "\xEF\xBB\xBF"
