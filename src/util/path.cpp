@@ -75,13 +75,17 @@ bool GetExactAnsiPath(LPCWSTR wsPath, LPSTR szPath, int cbPath)
     szPath[0] = 0;
     int cb = WideCharToMultiByte(CP_ACP, 0, wsPath, -1, szPath, cbPath, nullptr, nullptr);
     if (cb <= 0)
+    {
+        szPath[0] = 0; // a failed conversion may leave a part of the path
         return false;
+    }
     // One unit more than the wide path can hold, so a longer round trip differs.
     size_t cch = WideLength(wsPath) + 2;
     WCHAR* wsBack = new (std::nothrow) WCHAR[cch];
     if (wsBack == nullptr)
         return false;
-    int cchBack = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, szPath, -1, wsBack, static_cast<int>(cch));
+    int cchBack =
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, szPath, -1, wsBack, static_cast<int>(cch));
     bool exact = cchBack > 0 && WideCompare(wsBack, wsPath) == 0;
     delete[] wsBack;
     if (!exact)

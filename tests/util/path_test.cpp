@@ -112,3 +112,33 @@ TEST(WideTextTest, FormatAndParseNumbers)
     EXPECT_EQ(12u, ParseUnsigned(W("012x")));
     EXPECT_EQ(0u, ParseUnsigned(W("x1")));
 }
+
+// The ANSI form of a path counts only when it names the same file; decided on
+// the code page the system has (936 here, 65001 in the UTF-8 run).
+TEST(ExactAnsiPathTest, HoldsOnlyWhenTheAnsiFormConvertsBack)
+{
+    struct Case
+    {
+        WString wsPath;
+        bool on936;
+        bool onUtf8;
+    };
+    const Case cases[] = {
+        {W("C:\\tools\\demo.ini"), true, true},
+        {W("C:\\\u5de5\u5177\\\u6f14\u793a.ini"), true, true},
+        {W("C:\\\u0e01\\demo.ini"), false, true},                // Thai: not in code page 936
+        {W("C:\\") + WString(200, WCHAR(0x4e2d)), false, false}, // cut by the 360-byte buffer
+    };
+    UINT uCodePage = GetACP();
+    ASSERT_TRUE(uCodePage == 936 || uCodePage == 65001) << uCodePage;
+    for (const Case& c : cases)
+    {
+        char szPath[360];
+        bool exact = GetExactAnsiPath(c.wsPath.c_str(), szPath, sizeof(szPath));
+        EXPECT_EQ(uCodePage == 936 ? c.on936 : c.onUtf8, exact) << c.wsPath.size();
+        if (!exact)
+        {
+            EXPECT_EQ('\0', szPath[0]);
+        }
+    }
+}
