@@ -55,6 +55,7 @@ struct ProfileFile
     FileStamp stamp;
     bool unicode = false;
     bool unreadable = false; // exists but could not be read: never to be overwritten
+    bool pending = false;    // changed while writes are held back; not yet on disk
     std::string bom;
     // An odd last byte of a UTF-16LE file: no unit reads it, and it stays the
     // file's last byte, so new lines start on a unit boundary.
@@ -284,6 +285,21 @@ std::string Serialize(const ProfileFile& file)
 
 std::mutex g_lock;
 std::list<ProfileFile> g_cache; // most recently used first
+int g_deferDepth = 0;
+
+// Writes a held-back file; false when it could not be written, and then the
+// parsed copy, which no longer matches the disk, is forgotten.
+bool WritePending(std::list<ProfileFile>::iterator it)
+{
+    it->pending = false;
+    if (ReplaceWholeFile(it->native, Serialize(*it)))
+    {
+        it->stamp = StampFile(it->native);
+        return true;
+    }
+    g_cache.erase(it);
+    return false;
+}
 
 // The parsed file, fresh from disk when it changed since it was parsed. A file
 // that cannot be read is an empty file that does not exist.
@@ -296,7 +312,8 @@ ProfileFile& OpenFile(LPCWSTR wsFile)
     FileStamp stamp = StampFile(native);
     if (it != g_cache.end())
     {
-        if (it->stamp == stamp)
+        // Held-back changes are the file as this process knows it.
+        if (it->stamp == stamp || it->pending)
         {
             g_cache.splice(g_cache.begin(), g_cache, it);
             return g_cache.front();
@@ -313,12 +330,22 @@ ProfileFile& OpenFile(LPCWSTR wsFile)
         file.unreadable = stamp.exists;
     g_cache.push_front(std::move(file));
     if (g_cache.size() > kMaxCachedFiles)
-        g_cache.pop_back();
+    {
+        auto last = std::prev(g_cache.end());
+        if (!last->pending || WritePending(last))
+            g_cache.erase(std::prev(g_cache.end()));
+    }
     return g_cache.front();
 }
 
 bool SaveFile(ProfileFile& file)
 {
+    if (g_deferDepth > 0)
+    {
+        BuildIndex(file);
+        file.pending = true;
+        return true;
+    }
     if (ReplaceWholeFile(file.native, Serialize(file)))
     {
         file.stamp = StampFile(file.native);
@@ -785,9 +812,38 @@ BOOL WriteSection(LPCWSTR wsSection, LPCWSTR wsList, LPCWSTR wsFile)
     return changed ? SaveFile(file) : TRUE;
 }
 
+void BeginDeferredWrites()
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    ++g_deferDepth;
+}
+
+BOOL EndDeferredWrites()
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (g_deferDepth == 0 || --g_deferDepth > 0)
+        return TRUE;
+    BOOL ok = TRUE;
+    for (auto it = g_cache.begin(); it != g_cache.end();)
+    {
+        auto next = std::next(it);
+        if (it->pending && !WritePending(it))
+            ok = FALSE;
+        it = next;
+    }
+    return ok;
+}
+
 void DropCache()
 {
     std::lock_guard<std::mutex> lock(g_lock);
+    for (auto it = g_cache.begin(); it != g_cache.end();)
+    {
+        auto next = std::next(it);
+        if (it->pending)
+            WritePending(it);
+        it = next;
+    }
     g_cache.clear();
 }
 } // namespace profile_store

@@ -13,12 +13,22 @@
 
 namespace profile_store
 {
-DWORD GetString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsDefault, LPWSTR wsBuffer, DWORD dwSize, LPCWSTR wsFile);
-DWORD GetStringA(LPCSTR szSection, LPCSTR szKey, LPCSTR szDefault, LPSTR szBuffer, DWORD dwSize, LPCSTR szFile);
+DWORD GetString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsDefault, LPWSTR wsBuffer, DWORD dwSize,
+                LPCWSTR wsFile);
+DWORD GetStringA(LPCSTR szSection, LPCSTR szKey, LPCSTR szDefault, LPSTR szBuffer, DWORD dwSize,
+                 LPCSTR szFile);
 UINT GetInt(LPCWSTR wsSection, LPCWSTR wsKey, INT nDefault, LPCWSTR wsFile);
 DWORD GetSection(LPCWSTR wsSection, LPWSTR wsBuffer, DWORD dwSize, LPCWSTR wsFile);
 BOOL WriteString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsValue, LPCWSTR wsFile);
 BOOL WriteSection(LPCWSTR wsSection, LPCWSTR wsList, LPCWSTR wsFile);
+
+// Holds writes back until the outermost EndDeferredWrites, which writes each
+// changed file once, whole and atomically: for one action that rewrites many
+// sections, such as a delete's renumbering. Reads in between see the changes.
+// EndDeferredWrites returns FALSE when a file could not be written; that file
+// is then unchanged on disk.
+void BeginDeferredWrites();
+BOOL EndDeferredWrites();
 
 // Forgets every parsed file (tests use it to measure a cold read).
 void DropCache();

@@ -1,5 +1,6 @@
 #include "rules/rule_set.h"
 
+#include "port/profile_store.h"
 #include "util/wide_text.h"
 
 #include <new>
@@ -122,6 +123,9 @@ int DeleteRule(LPCWSTR wsFile, UINT uNumber)
         if (dwRead == 0)
             break;
     }
+    // The moves reach the file as one replacement: a large set is not
+    // rewritten once a section, and a crash leaves it before or after.
+    profile_store::BeginDeferredWrites();
     FormatNode(wsNode, uNumber);
     WritePrivateProfileSectionW(wsNode, nullptr, wsFile);
     int moved = 0;
@@ -139,6 +143,7 @@ int DeleteRule(LPCWSTR wsFile, UINT uNumber)
         WritePrivateProfileSectionW(wsTarget, wsBuffer, wsFile);
         ++moved;
     }
+    profile_store::EndDeferredWrites();
     delete[] wsBuffer;
     return moved;
 }

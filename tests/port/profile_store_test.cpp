@@ -496,6 +496,23 @@ TEST_F(ProfileStoreTest, SurvivesMalformedFiles)
     EXPECT_EQ(7u, GetInt(W("S"), W("k"), 1, file.c_str())); // the odd last byte is not part of the text
 }
 
+// Held-back writes are read back at once and reach the disk once, at the end.
+TEST_F(ProfileStoreTest, DeferredWritesReachTheDiskTogether)
+{
+    const std::string bytes = "[001]\r\nEN=a\r\n";
+    WString file = File(bytes);
+    std::vector<WCHAR> buffer(8, kFill);
+    profile_store::BeginDeferredWrites();
+    profile_store::BeginDeferredWrites();
+    EXPECT_TRUE(WriteString(W("001"), W("CN"), W("b"), file.c_str()));
+    EXPECT_TRUE(WriteSection(W("002"), W("EN=c\0"), file.c_str()));
+    EXPECT_TRUE(profile_store::EndDeferredWrites());
+    EXPECT_EQ(bytes, ReadBytes(file)); // the inner end writes nothing yet
+    EXPECT_EQ(1u, GetString(W("002"), W("EN"), W(""), buffer.data(), 8, file.c_str()));
+    EXPECT_TRUE(profile_store::EndDeferredWrites());
+    EXPECT_EQ("[001]\r\nEN=a\r\nCN=b\r\n[002]\r\nEN=c\r\n", ReadBytes(file));
+}
+
 // The odd last byte of a UTF-16LE file reads as nothing; a write after it must
 // not shift every later unit to an odd offset, for this process or the next.
 TEST_F(ProfileStoreTest, WriteIntoAnOddLengthUnicodeFileKeepsTheRestReadable)
