@@ -20,7 +20,9 @@ namespace
 // filter answers most lookups; the rest go to a table keyed by the window's
 // bytes, and every candidate is compared whole.
 const UINT kNone = 0xFFFFFFFFu;
-const UINT kFilterBits = 22; // 512 KiB of filter: stays in the second-level cache
+const UINT kMaxFilterBits = 22; // 512 KiB of filter: stays in the second-level cache
+const UINT kMinFilterBits = 12;
+const UINT kFilterBitsPerAnchor = 32;
 const DWORD kLongWindow = 8;
 const DWORD kLongStride = 8;
 const DWORD kLongMin = kLongWindow + kLongStride - 1;
@@ -116,7 +118,10 @@ class CTier
         m_slotBits = 0;
         while ((1u << m_slotBits) < cSlots)
             ++m_slotBits;
-        m_pFilter = new (std::nothrow) BYTE[(1u << kFilterBits) / 8]();
+        m_filterBits = kMinFilterBits;
+        while (m_filterBits < kMaxFilterBits && (1u << m_filterBits) < kFilterBitsPerAnchor * cJobs * dwStep)
+            ++m_filterBits;
+        m_pFilter = new (std::nothrow) BYTE[(1u << m_filterBits) / 8]();
         m_pKeys = new (std::nothrow) uint64_t[cSlots];
         m_pHeads = new (std::nothrow) UINT[cSlots];
         m_pLoads = new (std::nothrow) UINT[cSlots]();
@@ -165,8 +170,8 @@ class CTier
             m_anchors.Push({uJob, dwBest + s, m_pHeads[uSlot]}); // reserved in Init
             m_pHeads[uSlot] = static_cast<UINT>(m_anchors.Size() - 1);
             ++m_pLoads[uSlot];
-            m_pFilter[h >> (32 - kFilterBits + 3)] |=
-                static_cast<BYTE>(1u << ((h >> (32 - kFilterBits)) & 7));
+            m_pFilter[h >> (32 - m_filterBits + 3)] |=
+                static_cast<BYTE>(1u << ((h >> (32 - m_filterBits)) & 7));
         }
         if (cbEn > cbLongest)
             cbLongest = cbEn;
@@ -178,7 +183,7 @@ class CTier
     {
         uint64_t key = LoadWindow(p, cbWindow);
         uint32_t h = HashWindow(key);
-        if ((m_pFilter[h >> (32 - kFilterBits + 3)] & (1u << ((h >> (32 - kFilterBits)) & 7))) == 0)
+        if ((m_pFilter[h >> (32 - m_filterBits + 3)] & (1u << ((h >> (32 - m_filterBits)) & 7))) == 0)
             return kNone;
         return m_pHeads[Slot(key, h)];
     }
@@ -201,6 +206,7 @@ class CTier
     UINT* m_pHeads = nullptr;
     UINT* m_pLoads = nullptr;
     UINT m_slotBits = 0;
+    UINT m_filterBits = kMinFilterBits;
     CGrowArray<Anchor> m_anchors;
 };
 
