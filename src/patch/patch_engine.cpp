@@ -26,9 +26,9 @@ const UINT kFilterBitsPerAnchor = 32;
 const DWORD kLongWindow = 8;
 const DWORD kLongStride = 8;
 const DWORD kLongMin = kLongWindow + kLongStride - 1;
-const DWORD kShortWindow = 4;
+const DWORD kMidMin = kLongWindow; // 8 to 14 bytes: 8-byte windows at a shorter stride
+const DWORD kShortWindow = 4;      // 4 to 7 bytes
 const DWORD kShortMin = kShortWindow;
-const DWORD kMaxShortStride = 8;
 const UINT kAnchorChoices = 32; // offsets tried when placing the windows of one EN
 
 struct Anchor
@@ -254,39 +254,44 @@ class CEngine
   private:
     bool Usable(const PatchJob& job) const { return job.cbEn != 0 && job.cbCn <= job.cbEn; }
 
+    // Which tier takes an EN of cbEn bytes: 0 long, 1 middle, 2 short.
+    static int TierOf(DWORD cbEn) { return cbEn >= kLongMin ? 0 : cbEn >= kMidMin ? 1 : 2; }
+
     bool Index()
     {
         m_pIndexed = new (std::nothrow) BYTE[m_uJobs]();
         if (m_pIndexed == nullptr)
             return false;
-        UINT cLong = 0, cShort = 0;
-        DWORD cbShortest = kLongMin;
+        UINT cJobs[kTiers] = {};
+        DWORD cbShortest[kTiers] = {kLongMin, kLongMin, kLongMin};
         for (UINT j = 0; j < m_uJobs; ++j)
         {
             const PatchJob& job = m_pJobs[j];
             if (!Usable(job) || job.cbEn < kShortMin)
                 continue;
-            if (job.cbEn >= kLongMin)
-                ++cLong;
-            else
-            {
-                ++cShort;
-                cbShortest = std::min(cbShortest, job.cbEn);
-            }
+            int t = TierOf(job.cbEn);
+            ++cJobs[t];
+            cbShortest[t] = std::min(cbShortest[t], job.cbEn);
         }
-        if (cShort < m_limits.uMinShortTier)
-            cShort = 0;
-        const DWORD dwShortStride = std::min(kMaxShortStride, cbShortest - kShortWindow + 1);
-        if ((cLong != 0 && !m_long.Init(kLongWindow, kLongStride, cLong)) ||
-            (cShort != 0 && !m_short.Init(kShortWindow, dwShortStride, cShort)))
-            return false;
+        // A tier below the long one scans the whole buffer at a short stride:
+        // worth it only for enough ENs, fewer search alone.
+        for (int t = 1; t < kTiers; ++t)
+            if (cJobs[t] < m_limits.uMinShortTier)
+                cJobs[t] = 0;
+        const DWORD cbWindow[kTiers] = {kLongWindow, kLongWindow, kShortWindow};
+        for (int t = 0; t < kTiers; ++t)
+        {
+            const DWORD dwStride = t == 0 ? kLongStride : cbShortest[t] - cbWindow[t] + 1;
+            if (cJobs[t] != 0 && !m_tiers[t].Init(cbWindow[t], dwStride, cJobs[t]))
+                return false;
+        }
         for (UINT j = 0; j < m_uJobs; ++j)
         {
             const PatchJob& job = m_pJobs[j];
             if (!Usable(job) || job.cbEn < kShortMin)
                 continue;
-            CTier& tier = job.cbEn >= kLongMin ? m_long : m_short;
-            if ((job.cbEn >= kLongMin || cShort != 0) && tier.Add(j, job.pEn, job.cbEn))
+            int t = TierOf(job.cbEn);
+            if (cJobs[t] != 0 && m_tiers[t].Add(j, job.pEn, job.cbEn))
                 m_pIndexed[j] = 1;
         }
         CGrowArray<Occurrence> found;
@@ -295,8 +300,9 @@ class CEngine
         if (m_pListStart == nullptr || m_pExtraHead == nullptr)
             return false;
         std::fill(m_pExtraHead, m_pExtraHead + m_uJobs, kNone);
-        if (!Scan(m_long, found) || !Scan(m_short, found))
-            return false;
+        for (const CTier& tier : m_tiers)
+            if (!Scan(tier, found))
+                return false;
         return BuildLists(found);
     }
 
@@ -454,8 +460,9 @@ class CEngine
         std::memset(m_pView + dwAt + job.cbCn, 0, job.cbEn - job.cbCn);
         if (m_fnWrite != nullptr)
             m_fnWrite(m_pContext, j, dwAt);
-        if (!m_degraded)
-            m_degraded = !CollectAround(m_long, j, dwAt) || !CollectAround(m_short, j, dwAt);
+        for (const CTier& tier : m_tiers)
+            if (!m_degraded)
+                m_degraded = !CollectAround(tier, j, dwAt);
     }
 
     // Finds the occurrences that job j's overwrite at q made for the jobs
@@ -503,7 +510,8 @@ class CEngine
     void* m_pContext;
     PatchEngineLimits m_limits;
     bool m_degraded = false; // something could not be had: every job searches alone
-    CTier m_long, m_short;
+    static const int kTiers = 3;
+    CTier m_tiers[kTiers];
     BYTE* m_pIndexed = nullptr;   // per job: 1 when its occurrences are tracked
     UINT* m_pListStart = nullptr; // job j's scan results are m_pList[start[j], start[j + 1])
     DWORD* m_pList = nullptr;
