@@ -1,6 +1,9 @@
-// Times a patch run of 1,000 UTF-16 rules over a generated 64 MiB target, and
-// the same job's searches with the fast search and with the byte-by-byte scan.
-// Usage: patch_bench [runs] [--no-plain]
+// Times patch runs over a generated 64 MiB target: 1,000 UTF-16 rules, and
+// 10,000 rules of a realistic mix (UTF-16 and ANSI, 90 % of the ENs present,
+// some several times, REPEAT on some), each with the one-scan run and the
+// rule-by-rule run, whose targets must come out equal. --searches adds the
+// 1,000-rule job's searches with the fast search and the byte-by-byte scan.
+// Usage: patch_bench [runs] [sequential runs] [--searches]
 #include "patch/find_bytes.h"
 #include "patch/patch_run.h"
 #include "port/native_path.h"
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,7 @@ namespace
 {
 const size_t kTargetBytes = 64u << 20;
 const unsigned kRules = 1000;
+const unsigned kMixRules = 10000;
 const unsigned kAbsentRules = 100; // searched through the whole file
 
 struct Rng
@@ -51,10 +56,9 @@ std::string RuleText(unsigned n)
 }
 
 // Zero runs, random bytes and UTF-16 and ANSI words, like the sections of an
-// executable, with the EN of every rule but the last kAbsentRules at a random place.
-std::vector<BYTE> MakeTarget()
+// executable.
+std::vector<BYTE> MakeFiller(Rng& rng)
 {
-    Rng rng;
     std::vector<BYTE> data;
     data.reserve(kTargetBytes);
     while (data.size() < kTargetBytes)
@@ -71,28 +75,91 @@ std::vector<BYTE> MakeTarget()
         }
     }
     data.resize(kTargetBytes);
-    for (unsigned n = 1; n + kAbsentRules <= kRules; ++n)
-    {
-        std::string en = Utf16(RuleText(n));
-        size_t at = (static_cast<size_t>(rng.Next()) * 4096 + rng.Next()) % (kTargetBytes - en.size());
-        std::memcpy(data.data() + at, en.data(), en.size());
-    }
     return data;
 }
 
-void WriteRuleSet(const std::string& path)
+void Place(std::vector<BYTE>& data, Rng& rng, const std::string& bytes)
+{
+    size_t at = (static_cast<size_t>(rng.Next()) * 4096 + rng.Next()) % (data.size() - bytes.size());
+    std::memcpy(data.data() + at, bytes.data(), bytes.size());
+}
+
+// The EN of every rule but the last kAbsentRules at a random place.
+std::vector<BYTE> MakeTarget()
+{
+    Rng rng;
+    std::vector<BYTE> data = MakeFiller(rng);
+    for (unsigned n = 1; n + kAbsentRules <= kRules; ++n)
+        Place(data, rng, Utf16(RuleText(n)));
+    return data;
+}
+
+std::string Section(unsigned n)
+{
+    char szNode[16];
+    std::snprintf(szNode, sizeof(szNode), "[%03u]\r\n", n);
+    return szNode;
+}
+
+std::string RuleSet()
 {
     std::string text = "[Config]\r\nFILE=x\r\n";
     for (unsigned n = 1; n <= kRules; ++n)
     {
-        char szNode[16];
-        std::snprintf(szNode, sizeof(szNode), "%03u", n);
         std::string en = RuleText(n), cn = en;
         cn.replace(0, 4, "MENU");
         if (n > kRules - kAbsentRules)
             en[0] = 'X';
-        text += "[" + std::string(szNode) + "]\r\nEN=" + en + "\r\nCN=" + cn + "\r\n";
+        text += Section(n) + "EN=" + en + "\r\nCN=" + cn + "\r\n";
     }
+    return text;
+}
+
+// UI texts of one to six words from a vocabulary, so that ENs share words and
+// some are part of others; 9 in 10 UTF-16, the rest ANSI; 9 in 10 present in
+// the target, of those 1 in 10 two to five times; REPEAT on 1 in 10.
+void MakeMix(std::string& rules, std::vector<BYTE>& data)
+{
+    Rng rng;
+    rng.state ^= 0x5555;
+    data = MakeFiller(rng);
+    std::vector<std::string> words;
+    for (int w = 0; w < 3000; ++w)
+    {
+        std::string word(2 + rng.Next() % 8, 'a');
+        for (char& c : word)
+            c = static_cast<char>('a' + rng.Next() % 26);
+        if (rng.Next() % 3 == 0)
+            word[0] = static_cast<char>(word[0] - 'a' + 'A');
+        words.push_back(word);
+    }
+    rules = "[Config]\r\nFILE=x\r\n";
+    for (unsigned n = 1; n <= kMixRules; ++n)
+    {
+        std::string en = words[rng.Next() % words.size()];
+        for (uint32_t k = rng.Next() % 6; k > 0; --k)
+            en += " " + words[rng.Next() % words.size()];
+        if (rng.Next() % 4 == 0)
+            en += "...";
+        std::string cn = en.substr(0, 1 + rng.Next() % en.size());
+        for (char& c : cn)
+            c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+        const bool wide = rng.Next() % 10 != 0, repeat = rng.Next() % 10 == 0;
+        rules += Section(n) + "EN=" + en + "\r\nCN=" + cn + "\r\n";
+        if (!wide)
+            rules += "UNICODE=0\r\n";
+        if (repeat)
+            rules += "REPEAT=1\r\n";
+        if (rng.Next() % 10 == 0)
+            continue;
+        uint32_t copies = rng.Next() % 10 == 0 ? 2 + rng.Next() % 4 : 1;
+        for (uint32_t c = 0; c < copies; ++c)
+            Place(data, rng, wide ? Utf16(en) : en);
+    }
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
     std::ofstream(path, std::ios::binary) << text;
 }
 
@@ -100,6 +167,12 @@ void WriteFile(const std::string& path, const std::vector<BYTE>& data)
 {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+std::vector<BYTE> ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<BYTE>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 double Seconds(std::chrono::steady_clock::time_point start)
@@ -111,6 +184,58 @@ double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+typedef UINT (*FnRun)(LPCWSTR, LPCWSTR, const PatchWindow&, LPCWSTR);
+
+struct Timing
+{
+    double median;
+    UINT uModified;
+    std::vector<BYTE> result;
+};
+
+Timing TimeRuns(FnRun fnRun, int runs, UINT uRules, const std::string& rules, const std::string& target,
+                const std::string& log, const std::vector<BYTE>& data)
+{
+    static UINT s_rules;
+    s_rules = uRules;
+    PatchWindow window = {nullptr, [](void*) { return s_rules; }, [](void*, PatchProgress, UINT) {},
+                          [](void*, LPCWSTR, LPCWSTR, UINT) {}};
+    const std::u16string wsRules = Utf8ToUtf16(rules), wsTarget = Utf8ToUtf16(target),
+                         wsLog = Utf8ToUtf16(log);
+    Timing t = {0, 0, {}};
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i)
+    {
+        WriteFile(target, data);
+        std::filesystem::remove(log);
+        auto start = std::chrono::steady_clock::now();
+        t.uModified = fnRun(wsRules.c_str(), wsTarget.c_str(), window, wsLog.c_str());
+        times.push_back(Seconds(start));
+    }
+    t.median = Median(times);
+    t.result = ReadFile(target);
+    return t;
+}
+
+// Both runs of one job; false when their targets differ.
+bool Job(const char* name, UINT uRules, const std::string& ruleText, const std::vector<BYTE>& data, int runs,
+         int sequentialRuns, const std::filesystem::path& dir)
+{
+    const std::string rules = (dir / "bench.ini").string(), target = (dir / "target.bin").string(),
+                      log = (dir / "bench.log").string();
+    WriteText(rules, ruleText);
+    Timing fast = TimeRuns(RunPatchLoggingTo, runs, uRules, rules, target, log, data);
+    std::printf("%s, %zu MiB target: one scan median %.3f s of %d runs (modified %u)\n", name,
+                data.size() >> 20, fast.median, runs, fast.uModified);
+    if (sequentialRuns == 0)
+        return true;
+    Timing slow = TimeRuns(RunPatchSequentialLoggingTo, sequentialRuns, uRules, rules, target, log, data);
+    const bool same = slow.result == fast.result && slow.uModified == fast.uModified;
+    std::printf("%s: rule by rule median %.3f s of %d runs (modified %u); targets %s\n", name, slow.median,
+                sequentialRuns, slow.uModified, same ? "equal" : "DIFFER");
+    return same;
 }
 
 typedef const BYTE* (*FnSearch)(const BYTE*, DWORD, const BYTE*, DWORD);
@@ -147,44 +272,31 @@ double SearchJob(const std::vector<BYTE>& target, FnSearch fnSearch, unsigned& u
 int main(int argc, char** argv)
 {
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    int sequentialRuns = argc > 2 ? std::max(0, std::atoi(argv[2])) : 1;
+    bool searches = argc > 3 && std::string(argv[3]) == "--searches";
     std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("pivra-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    const std::string rules = (dir / "bench.ini").string(), target = (dir / "target.bin").string(),
-                      log = (dir / "bench.log").string();
-    WriteRuleSet(rules);
+
     const std::vector<BYTE> data = MakeTarget();
-    const std::u16string wsRules = Utf8ToUtf16(rules), wsTarget = Utf8ToUtf16(target),
-                         wsLog = Utf8ToUtf16(log);
+    bool same = Job("1000 UTF-16 rules", kRules, RuleSet(), data, runs, sequentialRuns, dir);
+    std::string mixRules;
+    std::vector<BYTE> mixData;
+    MakeMix(mixRules, mixData);
+    same = Job("10000 mixed rules", kMixRules, mixRules, mixData, runs, sequentialRuns, dir) && same;
 
-    PatchWindow window = {nullptr, [](void*) { return kRules; }, [](void*, PatchProgress, UINT) {},
-                          [](void*, LPCWSTR, LPCWSTR, UINT) {}};
-    std::vector<double> job;
-    UINT uModified = 0;
-    for (int i = 0; i < runs; ++i)
+    if (searches)
     {
-        WriteFile(target, data);
-        auto start = std::chrono::steady_clock::now();
-        uModified = RunPatchLoggingTo(wsRules.c_str(), wsTarget.c_str(), window, wsLog.c_str());
-        job.push_back(Seconds(start));
+        unsigned uFast = 0, uPlain = 0;
+        std::vector<double> fast;
+        for (int i = 0; i < runs; ++i)
+            fast.push_back(SearchJob(data, SearchBytes, uFast));
+        std::printf("searches only, fast search: median %.3f s of %d runs (found %u)\n", Median(fast), runs,
+                    uFast);
+        double plain = SearchJob(data, SearchBytesPlain, uPlain);
+        std::printf("searches only, byte-by-byte scan: %.3f s, 1 run (found %u)\n", plain, uPlain);
+        same = same && uFast == uPlain;
     }
-    std::printf("RunPatch, %u UTF-16 rules, %zu MiB target: median %.3f s of %d runs (modified %u)\n", kRules,
-                kTargetBytes >> 20, Median(job), runs, uModified);
-
-    unsigned uFast = 0, uPlain = 0;
-    std::vector<double> fast;
-    for (int i = 0; i < runs; ++i)
-        fast.push_back(SearchJob(data, SearchBytes, uFast));
-    std::printf("searches only, fast search: median %.3f s of %d runs (found %u)\n", Median(fast), runs,
-                uFast);
-    if (argc > 2 && std::string(argv[2]) == "--no-plain")
-    {
-        std::filesystem::remove_all(dir);
-        return 0;
-    }
-    double plain = SearchJob(data, SearchBytesPlain, uPlain);
-    std::printf("searches only, byte-by-byte scan: %.3f s, 1 run (found %u)\n", plain, uPlain);
-
     std::filesystem::remove_all(dir);
-    return uFast == uPlain ? 0 : 1;
+    return same ? 0 : 1;
 }

@@ -1,6 +1,8 @@
 #include "patch/patch_run.h"
 
 #include "patch/failure_log.h"
+#include "patch/grow_array.h"
+#include "patch/patch_engine.h"
 #include "patch/pe_test.h"
 #include "patch/replace_text.h"
 #include "rules/escape.h"
@@ -8,12 +10,26 @@
 #include "util/path.h"
 #include "util/wide_text.h"
 
+#include <cstring>
 #include <new>
 
 namespace
 {
 const UINT kReportChars = 100;
 const UINT kAnsiPathBytes = 360;
+
+// One rule read and tried but not yet applied: its decoded EN and CN stand
+// behind each other in the run's text store from dwText on.
+struct QueuedRule
+{
+    UINT uNumber;
+    DWORD dwText;
+    DWORD cbEn;
+    DWORD cbCn;
+    bool repeat;
+    bool refused; // CN longer than EN, or zero first on one side only
+    UINT uCount;
+};
 
 struct PatchState
 {
@@ -25,8 +41,11 @@ struct PatchState
     BYTE* pView;
     DWORD dwSize;
     bool pe64;
+    bool sequential; // each rule applied as it is read, by its own searches
     UINT uTried;
     UINT uModified;
+    CGrowArray<BYTE>* pTexts;
+    CGrowArray<QueuedRule>* pQueue;
 };
 
 char* AnsiText(WCHAR* ws)
@@ -52,9 +71,11 @@ void ReadAnsiText(const PatchState& run, const char* szNode, const char* szKey, 
 
 // Both log lines carry the texts as stored, read again with the wide read
 // whatever the rule's kind.
-void LogFailedRule(const PatchState& run, LPCWSTR wsNode)
+void LogFailedRule(const PatchState& run, UINT uNumber)
 {
     const UINT cchPrefix = 9;
+    WCHAR wsNode[kKeyChars];
+    FormatNode(wsNode, uNumber);
     WCHAR* wsEn = run.pRule->wsEn;
     WCHAR* wsCn = run.pRule->wsCn;
     WideCopy(wsEn, kTextChars, W("ERROR_EN:"));
@@ -65,39 +86,61 @@ void LogFailedRule(const PatchState& run, LPCWSTR wsNode)
     WriteLogTo(run.wsLogFile, wsCn);
 }
 
-// Applies the decoded rule; returns how many occurrences it overwrote.
-UINT ApplyRule(PatchState& run, bool unicode, bool repeat)
+// Decodes the rule's texts in place; false when the rule is refused. The
+// lengths come back in bytes.
+bool DecodeRule(PatchRule& rule, DWORD& cbEn, DWORD& cbCn)
 {
-    PatchRule& rule = *run.pRule;
-    if (unicode)
+    if (rule.unicode)
     {
         UINT lenEn = UnescapeTextW(rule.wsEn);
         UINT lenCn = UnescapeTextW(rule.wsCn);
-        if (lenEn < lenCn || (rule.wsEn[0] == 0) != (rule.wsCn[0] == 0))
-            return 0;
-        if (repeat)
-            return ReplaceEveryW(run.pView, run.dwSize, rule.wsEn, lenEn, rule.wsCn, lenCn);
-        return static_cast<UINT>(ReplaceTextW(run.pView, run.dwSize, rule.wsEn, lenEn, rule.wsCn, lenCn));
+        cbEn = 2 * lenEn;
+        cbCn = 2 * lenCn;
+        return lenEn >= lenCn && (rule.wsEn[0] == 0) == (rule.wsCn[0] == 0);
     }
     char* szEn = AnsiText(rule.wsEn);
     char* szCn = AnsiText(rule.wsCn);
-    UINT lenEn = UnescapeTextA(szEn);
-    UINT lenCn = UnescapeTextA(szCn);
-    if (lenEn < lenCn || (szEn[0] == 0) != (szCn[0] == 0))
-        return 0;
-    if (repeat)
-        return ReplaceEveryA(run.pView, run.dwSize, szEn, lenEn, szCn, lenCn);
-    return static_cast<UINT>(ReplaceTextA(run.pView, run.dwSize, szEn, lenEn, szCn, lenCn));
+    cbEn = UnescapeTextA(szEn);
+    cbCn = UnescapeTextA(szCn);
+    return cbEn >= cbCn && (szEn[0] == 0) == (szCn[0] == 0);
 }
 
-// Processes rule uNumber; false where the rules end.
-bool ProcessRule(PatchState& run, UINT uNumber)
+// Applies the decoded rule by its own searches; returns how many occurrences
+// it overwrote.
+UINT ApplyRule(PatchState& run, DWORD cbEn, DWORD cbCn)
+{
+    PatchRule& rule = *run.pRule;
+    if (rule.unicode)
+    {
+        UINT lenEn = cbEn / 2, lenCn = cbCn / 2;
+        if (rule.repeat)
+            return ReplaceEveryW(run.pView, run.dwSize, rule.wsEn, lenEn, rule.wsCn, lenCn);
+        return static_cast<UINT>(ReplaceTextW(run.pView, run.dwSize, rule.wsEn, lenEn, rule.wsCn, lenCn));
+    }
+    const char* szEn = AnsiText(rule.wsEn);
+    const char* szCn = AnsiText(rule.wsCn);
+    if (rule.repeat)
+        return ReplaceEveryA(run.pView, run.dwSize, szEn, cbEn, szCn, cbCn);
+    return static_cast<UINT>(ReplaceTextA(run.pView, run.dwSize, szEn, cbEn, szCn, cbCn));
+}
+
+enum RuleRead
+{
+    kRuleEnd,    // the rules end here
+    kRulePassed, // for the other bitness
+    kRuleTried
+};
+
+// Reads rule uNumber into the run's rule, steps the bar and counts it as
+// tried when it applies to the target.
+RuleRead ReadRunRule(PatchState& run, UINT uNumber)
 {
     PatchRule& rule = *run.pRule;
     WCHAR wsNode[kKeyChars];
     FormatNode(wsNode, uNumber);
     char szNode[kKeyChars];
     FormatNodeA(szNode, wsNode);
+    rule.number = uNumber;
     ReadRuleSwitches(run.wsRuleFile, wsNode, rule);
     bool enEmpty;
     if (rule.unicode)
@@ -113,15 +156,99 @@ bool ProcessRule(PatchState& run, UINT uNumber)
         enEmpty = AnsiText(rule.wsEn)[0] == 0;
     }
     if (IsListEnd(enEmpty, rule.x86, rule.x64))
-        return false;
+        return kRuleEnd;
     run.pWindow->fnProgress(run.pWindow->pContext, kProgressStepIt, 0);
     if (!(run.pe64 ? rule.x64 : rule.x86))
-        return true;
+        return kRulePassed;
     ++run.uTried;
-    if (ApplyRule(run, rule.unicode, rule.repeat) > 0)
+    return kRuleTried;
+}
+
+// Reads and applies rule uNumber at once; false where the rules end.
+bool ProcessRuleAlone(PatchState& run, UINT uNumber)
+{
+    RuleRead read = ReadRunRule(run, uNumber);
+    if (read != kRuleTried)
+        return read != kRuleEnd;
+    DWORD cbEn = 0, cbCn = 0;
+    if (DecodeRule(*run.pRule, cbEn, cbCn) && ApplyRule(run, cbEn, cbCn) > 0)
         ++run.uModified;
     else
-        LogFailedRule(run, wsNode);
+        LogFailedRule(run, uNumber);
+    return true;
+}
+
+// Applies the queued rules in their order with one scan of the target, then
+// counts and logs them in the same order.
+void FlushQueue(PatchState& run)
+{
+    CGrowArray<QueuedRule>& queue = *run.pQueue;
+    const BYTE* pTexts = run.pTexts->Data();
+    UINT cJobs = 0;
+    for (size_t k = 0; k < queue.Size(); ++k)
+        cJobs += !queue[k].refused;
+    PatchJob* pJobs = new (std::nothrow) PatchJob[cJobs + 1];
+    UINT* puCounts = new (std::nothrow) UINT[cJobs + 1];
+    UINT j = 0;
+    for (size_t k = 0; k < queue.Size(); ++k)
+    {
+        QueuedRule& q = queue[k];
+        q.uCount = 0;
+        if (q.refused)
+            continue;
+        PatchJob job = {pTexts + q.dwText, q.cbEn, pTexts + q.dwText + q.cbEn, q.cbCn, q.repeat};
+        if (pJobs != nullptr && puCounts != nullptr)
+            pJobs[j++] = job;
+        else
+            ApplyJobs(run.pView, run.dwSize, &job, 1, &q.uCount);
+    }
+    if (pJobs != nullptr && puCounts != nullptr)
+    {
+        ApplyJobs(run.pView, run.dwSize, pJobs, cJobs, puCounts);
+        j = 0;
+        for (size_t k = 0; k < queue.Size(); ++k)
+            if (!queue[k].refused)
+                queue[k].uCount = puCounts[j++];
+    }
+    delete[] puCounts;
+    delete[] pJobs;
+    for (size_t k = 0; k < queue.Size(); ++k)
+    {
+        if (queue[k].uCount > 0)
+            ++run.uModified;
+        else
+            LogFailedRule(run, queue[k].uNumber);
+    }
+    queue.Clear();
+    run.pTexts->Clear();
+}
+
+// Reads rule uNumber and queues it when it is tried; false where the rules
+// end. Room for the rule is made before it is read: without it the queue is
+// applied first, and a rule that finds no room even then is applied alone.
+bool QueueRule(PatchState& run, UINT uNumber)
+{
+    const size_t cbRoom = 2 * kTextBytes;
+    if (!run.pTexts->ReserveMore(cbRoom) || !run.pQueue->ReserveMore(1))
+    {
+        FlushQueue(run);
+        if (!run.pTexts->ReserveMore(cbRoom) || !run.pQueue->ReserveMore(1))
+            return ProcessRuleAlone(run, uNumber);
+    }
+    RuleRead read = ReadRunRule(run, uNumber);
+    if (read != kRuleTried)
+        return read != kRuleEnd;
+    PatchRule& rule = *run.pRule;
+    QueuedRule q = {uNumber, static_cast<DWORD>(run.pTexts->Size()), 0, 0, rule.repeat, false, 0};
+    q.refused = !DecodeRule(rule, q.cbEn, q.cbCn);
+    if (!q.refused)
+    {
+        BYTE* pText = run.pTexts->Data() + q.dwText;
+        run.pTexts->Extend(q.cbEn + q.cbCn); // reserved above
+        std::memcpy(pText, rule.wsEn, q.cbEn);
+        std::memcpy(pText + q.cbEn, rule.wsCn, q.cbCn);
+    }
+    run.pQueue->Push(q); // reserved above
     return true;
 }
 
@@ -133,8 +260,24 @@ void PatchView(PatchState& run)
     const PatchWindow& window = *run.pWindow;
     window.fnProgress(window.pContext, kProgressSetRange, window.fnRuleCount(window.pContext));
     window.fnProgress(window.pContext, kProgressSetStep, 1);
-    for (UINT n = 1; ProcessRule(run, n); ++n)
+    if (run.sequential)
     {
+        for (UINT n = 1; ProcessRuleAlone(run, n); ++n)
+        {
+        }
+    }
+    else
+    {
+        CGrowArray<BYTE> texts;
+        CGrowArray<QueuedRule> queue;
+        run.pTexts = &texts;
+        run.pQueue = &queue;
+        for (UINT n = 1; QueueRule(run, n); ++n)
+        {
+        }
+        FlushQueue(run);
+        run.pTexts = nullptr;
+        run.pQueue = nullptr;
     }
     run.szRuleFile = nullptr;
 }
@@ -176,11 +319,12 @@ void AppendCount(LPWSTR wsText, UINT uCount, LPCWSTR wsAfter)
     WideAppend(wsText, kReportChars, wsNumber);
     WideAppend(wsText, kReportChars, wsAfter);
 }
-} // namespace
 
-UINT RunPatchLoggingTo(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window, LPCWSTR wsLogFile)
+UINT RunPatchWith(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window, LPCWSTR wsLogFile,
+                  bool sequential)
 {
-    PatchState run = {wsRuleFile, nullptr, wsLogFile, &window, nullptr, nullptr, 0, false, 0, 0};
+    PatchState run = {wsRuleFile, nullptr,    wsLogFile, &window, nullptr, nullptr, 0,
+                      false,      sequential, 0,         0,       nullptr, nullptr};
     run.pRule = new (std::nothrow) PatchRule;
     if (run.pRule != nullptr)
     {
@@ -194,6 +338,18 @@ UINT RunPatchLoggingTo(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& 
     window.fnReport(window.pContext, wsReport, W("提示"), MB_OK | MB_ICONINFORMATION);
     window.fnProgress(window.pContext, kProgressSetPos, 0);
     return run.uModified;
+}
+} // namespace
+
+UINT RunPatchLoggingTo(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window, LPCWSTR wsLogFile)
+{
+    return RunPatchWith(wsRuleFile, wsTarget, window, wsLogFile, false);
+}
+
+UINT RunPatchSequentialLoggingTo(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window,
+                                 LPCWSTR wsLogFile)
+{
+    return RunPatchWith(wsRuleFile, wsTarget, window, wsLogFile, true);
 }
 
 UINT RunPatch(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window)

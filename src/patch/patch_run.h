@@ -34,3 +34,8 @@ UINT RunPatch(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window);
 
 // RunPatch with the log file named by the caller.
 UINT RunPatchLoggingTo(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window, LPCWSTR wsLogFile);
+
+// The same run with every rule searched for through the whole target as it is
+// read: the reference the one-scan run is checked against.
+UINT RunPatchSequentialLoggingTo(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window,
+                                 LPCWSTR wsLogFile);

@@ -17,6 +17,21 @@ void PlaceText(char* pScratch, const char* szCn, UINT lenCn)
 {
     std::memcpy(pScratch, szCn, lenCn);
 }
+void PlaceText(BYTE* pScratch, const BYTE* pCn, UINT cbCn)
+{
+    std::memcpy(pScratch, pCn, cbCn);
+}
+
+// The longest EN each form takes: what a decoded text can be, so that EN fits
+// the scratch block.
+template <typename Unit> UINT MaxUnits()
+{
+    return kTextChars;
+}
+template <> UINT MaxUnits<BYTE>()
+{
+    return kTextBytes;
+}
 
 template <typename Unit>
 DWORD ReplaceFrom(BYTE* pView, DWORD dwSize, DWORD dwFrom, const Unit* en, UINT lenEn, const Unit* cn,
@@ -24,13 +39,13 @@ DWORD ReplaceFrom(BYTE* pView, DWORD dwSize, DWORD dwFrom, const Unit* en, UINT 
 {
     // A decoded text is at most kTextChars-1 units, so EN fits the scratch
     // block; anything else is refused rather than written past it.
-    if (lenCn > lenEn || lenEn > kTextChars || dwFrom >= dwSize)
+    if (lenCn > lenEn || lenEn > MaxUnits<Unit>() || dwFrom >= dwSize)
         return kNoOccurrence;
     const DWORD cbEn = lenEn * static_cast<DWORD>(sizeof(Unit));
     const BYTE* pAt = SearchBytes(pView + dwFrom, dwSize - dwFrom, reinterpret_cast<const BYTE*>(en), cbEn);
     if (pAt == nullptr)
         return kNoOccurrence;
-    Unit* pScratch = new (std::nothrow) Unit[kTextChars]();
+    Unit* pScratch = new (std::nothrow) Unit[MaxUnits<Unit>()]();
     if (pScratch == nullptr)
         return kNoOccurrence;
     PlaceText(pScratch, cn, lenCn);
@@ -107,4 +122,15 @@ UINT ReplaceEveryW(BYTE* pView, DWORD dwSize, const WCHAR* wsEn, UINT lenEn, con
 UINT ReplaceEveryA(BYTE* pView, DWORD dwSize, const char* szEn, UINT lenEn, const char* szCn, UINT lenCn)
 {
     return ReplaceEvery(pView, dwSize, szEn, lenEn, szCn, lenCn);
+}
+
+DWORD ReplaceBytesFrom(BYTE* pView, DWORD dwSize, DWORD dwFrom, const BYTE* pEn, DWORD cbEn, const BYTE* pCn,
+                       DWORD cbCn)
+{
+    return ReplaceFrom(pView, dwSize, dwFrom, pEn, cbEn, pCn, cbCn);
+}
+
+UINT ReplaceEveryBytes(BYTE* pView, DWORD dwSize, const BYTE* pEn, DWORD cbEn, const BYTE* pCn, DWORD cbCn)
+{
+    return ReplaceEvery(pView, dwSize, pEn, cbEn, pCn, cbCn);
 }

@@ -1,9 +1,10 @@
 // Overwriting one occurrence of EN with CN and zero bytes up to EN's length.
 #pragma once
 
-#include "port/win32.h"
+#include "rules/rule_files.h"
 
 const DWORD kNoOccurrence = 0xFFFFFFFFu;
+const DWORD kTextBytes = 2 * kTextChars; // the longest EN the byte forms take: a UTF-16 text's bytes
 
 // Lengths are in units (ReplaceTextW) or bytes (ReplaceTextA). Returns 1 when
 // the lowest occurrence of EN was overwritten; 0 when EN does not occur, when
@@ -25,3 +26,9 @@ DWORD ReplaceTextFromA(BYTE* pView, DWORD dwSize, DWORD dwFrom, const char* szEn
 // leaves EN in place) it stops after the first.
 UINT ReplaceEveryW(BYTE* pView, DWORD dwSize, const WCHAR* wsEn, UINT lenEn, const WCHAR* wsCn, UINT lenCn);
 UINT ReplaceEveryA(BYTE* pView, DWORD dwSize, const char* szEn, UINT lenEn, const char* szCn, UINT lenCn);
+
+// The byte forms of ReplaceTextFrom and ReplaceEvery, for EN of up to
+// kTextBytes bytes (a UTF-16 text's bytes, or an ANSI text's).
+DWORD ReplaceBytesFrom(BYTE* pView, DWORD dwSize, DWORD dwFrom, const BYTE* pEn, DWORD cbEn, const BYTE* pCn,
+                       DWORD cbCn);
+UINT ReplaceEveryBytes(BYTE* pView, DWORD dwSize, const BYTE* pEn, DWORD cbEn, const BYTE* pCn, DWORD cbCn);

@@ -1,0 +1,544 @@
+#include "patch/patch_engine.h"
+
+#include "patch/find_bytes.h"
+#include "patch/grow_array.h"
+#include "patch/replace_text.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+
+const PatchEngineLimits kDefaultEngineLimits = {4096, 8};
+
+namespace
+{
+// How the one scan finds every EN: each indexed EN registers kStride windows
+// of cbWindow bytes at consecutive offsets, and the scan looks up only every
+// kStride-th window of the buffer. Every occurrence covers exactly one looked-
+// up window with one of its registered ones, so each is reported once. A bit
+// filter answers most lookups; the rest go to a table keyed by the window's
+// bytes, and every candidate is compared whole.
+const UINT kNone = 0xFFFFFFFFu;
+const UINT kMaxFilterBits = 22; // 512 KiB of filter: stays in the second-level cache
+const UINT kMinFilterBits = 12;
+const UINT kFilterBitsPerAnchor = 32;
+const DWORD kLongWindow = 8;
+const DWORD kLongStride = 8;
+const DWORD kLongMin = kLongWindow + kLongStride - 1;
+const DWORD kMidMin = kLongWindow; // 8 to 14 bytes: 8-byte windows at a shorter stride
+const DWORD kShortWindow = 4;      // 4 to 7 bytes
+const DWORD kShortMin = kShortWindow;
+const UINT kAnchorChoices = 32; // offsets tried when placing the windows of one EN
+
+struct Anchor
+{
+    UINT uJob;
+    DWORD dwOffset; // of the window in EN
+    UINT uNext;     // the next anchor with the same window bytes
+};
+
+struct Occurrence
+{
+    UINT uJob;
+    DWORD dwAt;
+};
+
+struct Extra
+{
+    DWORD dwAt;
+    UINT uNext;
+};
+
+uint64_t LoadWindow(const BYTE* p, DWORD cbWindow)
+{
+    if (cbWindow == kLongWindow)
+    {
+        uint64_t v;
+        std::memcpy(&v, p, sizeof(v));
+        return v;
+    }
+    uint32_t v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+// 32-bit arithmetic only, so the 32-bit build pays no 64-bit multiply.
+uint32_t HashWindow(uint64_t key)
+{
+    return static_cast<uint32_t>(key) * 0x9E3779B1u ^ static_cast<uint32_t>(key >> 32) * 0x85EBCA77u;
+}
+
+// Windows made of zeros or of one byte are everywhere in executables; an EN
+// whose windows are all like that is left to search alone.
+bool IsFlat(const BYTE* p, DWORD cbWindow)
+{
+    DWORD cZero = 0, cSame = 0;
+    for (DWORD k = 0; k < cbWindow; ++k)
+    {
+        cZero += p[k] == 0;
+        cSame += k > 0 && p[k] == p[k - 1];
+    }
+    return cZero + 1 >= cbWindow || cSame + 1 >= cbWindow;
+}
+
+DWORD Commonness(const BYTE* p, DWORD cbWindow)
+{
+    DWORD cCost = 0;
+    for (DWORD k = 0; k < cbWindow; ++k)
+        cCost += (p[k] == 0 || p[k] == 0xFF) + (k > 0 && p[k] == p[k - 1]) * 2;
+    return cCost;
+}
+
+class CTier
+{
+  public:
+    CTier() = default;
+    CTier(const CTier&) = delete;
+    CTier& operator=(const CTier&) = delete;
+    ~CTier()
+    {
+        delete[] m_pFilter;
+        delete[] m_pKeys;
+        delete[] m_pHeads;
+        delete[] m_pLoads;
+    }
+
+    DWORD cbWindow = 0;
+    DWORD dwStride = 1;
+    DWORD cbLongest = 0;
+
+    bool Init(DWORD cbWin, DWORD dwStep, UINT cJobs)
+    {
+        cbWindow = cbWin;
+        dwStride = dwStep;
+        UINT cSlots = 16;
+        while (cSlots < 2 * cJobs * dwStep && cSlots < (1u << 30))
+            cSlots *= 2;
+        m_slotBits = 0;
+        while ((1u << m_slotBits) < cSlots)
+            ++m_slotBits;
+        m_filterBits = kMinFilterBits;
+        while (m_filterBits < kMaxFilterBits && (1u << m_filterBits) < kFilterBitsPerAnchor * cJobs * dwStep)
+            ++m_filterBits;
+        m_pFilter = new (std::nothrow) BYTE[(1u << m_filterBits) / 8]();
+        m_pKeys = new (std::nothrow) uint64_t[cSlots];
+        m_pHeads = new (std::nothrow) UINT[cSlots];
+        m_pLoads = new (std::nothrow) UINT[cSlots]();
+        if (m_pFilter == nullptr || m_pKeys == nullptr || m_pHeads == nullptr || m_pLoads == nullptr ||
+            !m_anchors.Reserve(static_cast<size_t>(cJobs) * dwStep))
+            return false;
+        std::fill(m_pHeads, m_pHeads + cSlots, kNone);
+        return true;
+    }
+
+    bool Active() const { return !m_anchors.Empty(); }
+
+    // Places the windows of one EN where they are rarest and least shared;
+    // false when every placement has a flat window.
+    bool Add(UINT uJob, const BYTE* pEn, DWORD cbEn)
+    {
+        const DWORD dwLast = cbEn - cbWindow - dwStride + 1; // the highest first offset
+        const DWORD cChoices = dwLast + 1 < kAnchorChoices ? dwLast + 1 : kAnchorChoices;
+        DWORD dwBest = 0, cBest = kNone;
+        for (DWORD c = 0; c < cChoices; ++c)
+        {
+            DWORD dwFirst = cChoices == 1 ? 0 : static_cast<DWORD>(uint64_t(dwLast) * c / (cChoices - 1));
+            DWORD cCost = 0;
+            bool flat = false;
+            for (DWORD s = 0; s < dwStride && !flat; ++s)
+            {
+                const BYTE* p = pEn + dwFirst + s;
+                flat = IsFlat(p, cbWindow);
+                uint64_t key = LoadWindow(p, cbWindow);
+                cCost += Commonness(p, cbWindow) * 16 + m_pLoads[Slot(key, HashWindow(key))];
+            }
+            if (!flat && cCost < cBest)
+            {
+                cBest = cCost;
+                dwBest = dwFirst;
+            }
+        }
+        if (cBest == kNone)
+            return false;
+        for (DWORD s = 0; s < dwStride; ++s)
+        {
+            uint64_t key = LoadWindow(pEn + dwBest + s, cbWindow);
+            uint32_t h = HashWindow(key);
+            UINT uSlot = Slot(key, h);
+            m_pKeys[uSlot] = key;
+            m_anchors.Push({uJob, dwBest + s, m_pHeads[uSlot]}); // reserved in Init
+            m_pHeads[uSlot] = static_cast<UINT>(m_anchors.Size() - 1);
+            ++m_pLoads[uSlot];
+            m_pFilter[h >> (32 - m_filterBits + 3)] |=
+                static_cast<BYTE>(1u << ((h >> (32 - m_filterBits)) & 7));
+        }
+        if (cbEn > cbLongest)
+            cbLongest = cbEn;
+        return true;
+    }
+
+    // The first anchor whose window equals the window at p, or kNone.
+    UINT Lookup(const BYTE* p) const
+    {
+        uint64_t key = LoadWindow(p, cbWindow);
+        uint32_t h = HashWindow(key);
+        if ((m_pFilter[h >> (32 - m_filterBits + 3)] & (1u << ((h >> (32 - m_filterBits)) & 7))) == 0)
+            return kNone;
+        return m_pHeads[Slot(key, h)];
+    }
+
+    const Anchor& At(UINT uAnchor) const { return m_anchors[uAnchor]; }
+
+  private:
+    // Linear probing to the slot of the key, or to the empty one it would take.
+    UINT Slot(uint64_t key, uint32_t h) const
+    {
+        const UINT uMask = (1u << m_slotBits) - 1;
+        UINT uSlot = ((h ^ (h >> 15)) * 0x2C1B3C6Du) >> (32 - m_slotBits) & uMask;
+        while (m_pHeads[uSlot] != kNone && m_pKeys[uSlot] != key)
+            uSlot = (uSlot + 1) & uMask;
+        return uSlot;
+    }
+
+    BYTE* m_pFilter = nullptr;
+    uint64_t* m_pKeys = nullptr;
+    UINT* m_pHeads = nullptr;
+    UINT* m_pLoads = nullptr;
+    UINT m_slotBits = 0;
+    UINT m_filterBits = kMinFilterBits;
+    CGrowArray<Anchor> m_anchors;
+};
+
+bool PaddedEquals(const PatchJob& job)
+{
+    if (std::memcmp(job.pEn, job.pCn, job.cbCn) != 0)
+        return false;
+    for (DWORD k = job.cbCn; k < job.cbEn; ++k)
+        if (job.pEn[k] != 0)
+            return false;
+    return true;
+}
+
+// The jobs in order over the buffer. Invariant while nothing failed: every
+// occurrence of an indexed EN of a job still to come is in that job's list
+// (found by the scan in bytes nothing has overwritten since) or among its
+// extras (found around the last overwrite that touched it). Both hold
+// candidates only: each is compared with the buffer as it is when used.
+class CEngine
+{
+  public:
+    CEngine(BYTE* pView, DWORD dwSize, const PatchJob* pJobs, UINT uJobs, FnPatchWrite fnWrite,
+            void* pContext, const PatchEngineLimits& limits)
+        : m_pView(pView), m_dwSize(dwSize), m_pJobs(pJobs), m_uJobs(uJobs), m_fnWrite(fnWrite),
+          m_pContext(pContext), m_limits(limits)
+    {
+    }
+    CEngine(const CEngine&) = delete;
+    CEngine& operator=(const CEngine&) = delete;
+    ~CEngine()
+    {
+        delete[] m_pIndexed;
+        delete[] m_pListStart;
+        delete[] m_pList;
+        delete[] m_pExtraHead;
+    }
+
+    void Run(UINT* puCounts)
+    {
+        m_degraded = !Index();
+        for (UINT j = 0; j < m_uJobs; ++j)
+            puCounts[j] = Apply(j);
+    }
+
+  private:
+    bool Usable(const PatchJob& job) const { return job.cbEn != 0 && job.cbCn <= job.cbEn; }
+
+    // Which tier takes an EN of cbEn bytes: 0 long, 1 middle, 2 short.
+    static int TierOf(DWORD cbEn) { return cbEn >= kLongMin ? 0 : cbEn >= kMidMin ? 1 : 2; }
+
+    bool Index()
+    {
+        m_pIndexed = new (std::nothrow) BYTE[m_uJobs]();
+        if (m_pIndexed == nullptr)
+            return false;
+        UINT cJobs[kTiers] = {};
+        DWORD cbShortest[kTiers] = {kLongMin, kLongMin, kLongMin};
+        for (UINT j = 0; j < m_uJobs; ++j)
+        {
+            const PatchJob& job = m_pJobs[j];
+            if (!Usable(job) || job.cbEn < kShortMin)
+                continue;
+            int t = TierOf(job.cbEn);
+            ++cJobs[t];
+            cbShortest[t] = std::min(cbShortest[t], job.cbEn);
+        }
+        // A tier below the long one scans the whole buffer at a short stride:
+        // worth it only for enough ENs, fewer search alone.
+        for (int t = 1; t < kTiers; ++t)
+            if (cJobs[t] < m_limits.uMinShortTier)
+                cJobs[t] = 0;
+        const DWORD cbWindow[kTiers] = {kLongWindow, kLongWindow, kShortWindow};
+        for (int t = 0; t < kTiers; ++t)
+        {
+            const DWORD dwStride = t == 0 ? kLongStride : cbShortest[t] - cbWindow[t] + 1;
+            if (cJobs[t] != 0 && !m_tiers[t].Init(cbWindow[t], dwStride, cJobs[t]))
+                return false;
+        }
+        for (UINT j = 0; j < m_uJobs; ++j)
+        {
+            const PatchJob& job = m_pJobs[j];
+            if (!Usable(job) || job.cbEn < kShortMin)
+                continue;
+            int t = TierOf(job.cbEn);
+            if (cJobs[t] != 0 && m_tiers[t].Add(j, job.pEn, job.cbEn))
+                m_pIndexed[j] = 1;
+        }
+        CGrowArray<Occurrence> found;
+        m_pListStart = new (std::nothrow) UINT[static_cast<size_t>(m_uJobs) + 1]();
+        m_pExtraHead = new (std::nothrow) UINT[m_uJobs];
+        if (m_pListStart == nullptr || m_pExtraHead == nullptr)
+            return false;
+        std::fill(m_pExtraHead, m_pExtraHead + m_uJobs, kNone);
+        for (const CTier& tier : m_tiers)
+            if (!Scan(tier, found))
+                return false;
+        return BuildLists(found);
+    }
+
+    // The scan counts each job's occurrences in m_pListStart[j + 1]; a job
+    // with more than its limit stops being indexed and searches alone.
+    bool Scan(const CTier& tier, CGrowArray<Occurrence>& found)
+    {
+        if (!tier.Active() || m_dwSize < tier.cbWindow)
+            return true;
+        const size_t last = m_dwSize - tier.cbWindow;
+        for (size_t i = 0; i <= last; i += tier.dwStride)
+        {
+            for (UINT a = tier.Lookup(m_pView + i); a != kNone; a = tier.At(a).uNext)
+            {
+                const Anchor& anchor = tier.At(a);
+                if (i < anchor.dwOffset || m_pIndexed[anchor.uJob] == 0)
+                    continue;
+                DWORD dwAt = static_cast<DWORD>(i - anchor.dwOffset);
+                if (!Matches(anchor.uJob, dwAt))
+                    continue;
+                UINT& cListed = m_pListStart[anchor.uJob + 1];
+                if (cListed == m_limits.uMaxListed)
+                {
+                    m_pIndexed[anchor.uJob] = 0;
+                    continue;
+                }
+                if (!found.Push({anchor.uJob, dwAt}))
+                    return false;
+                ++cListed;
+            }
+        }
+        return true;
+    }
+
+    bool BuildLists(const CGrowArray<Occurrence>& found)
+    {
+        for (UINT j = 0; j < m_uJobs; ++j)
+            m_pListStart[j + 1] += m_pListStart[j];
+        m_pList = new (std::nothrow) DWORD[found.Size() + 1];
+        if (m_pList == nullptr)
+            return false;
+        // m_pListStart[j] serves as the fill position of job j, then is put back.
+        for (size_t k = 0; k < found.Size(); ++k)
+            m_pList[m_pListStart[found[k].uJob]++] = found[k].dwAt;
+        for (UINT j = m_uJobs; j > 0; --j)
+            m_pListStart[j] = m_pListStart[j - 1];
+        m_pListStart[0] = 0;
+        for (UINT j = 0; j < m_uJobs; ++j)
+            std::sort(m_pList + m_pListStart[j], m_pList + m_pListStart[j + 1]);
+        return true;
+    }
+
+    bool Matches(UINT uJob, DWORD dwAt) const
+    {
+        const PatchJob& job = m_pJobs[uJob];
+        return dwAt <= m_dwSize && job.cbEn <= m_dwSize - dwAt &&
+               std::memcmp(m_pView + dwAt, job.pEn, job.cbEn) == 0;
+    }
+
+    bool SearchesAlone(UINT uJob) const { return m_degraded || m_pIndexed[uJob] == 0; }
+
+    UINT Apply(UINT j)
+    {
+        const PatchJob& job = m_pJobs[j];
+        if (!Usable(job) || m_dwSize == 0)
+            return 0;
+        if (!job.repeat || PaddedEquals(job))
+        {
+            DWORD dwAt = SearchesAlone(j) ? SearchFrom(j, 0) : LowestListed(j);
+            if (dwAt == kNoOccurrence)
+                return 0;
+            Write(j, dwAt);
+            return 1;
+        }
+        return SearchesAlone(j) ? RepeatAlone(j) : RepeatListed(j);
+    }
+
+    DWORD SearchFrom(UINT uJob, DWORD dwFrom) const
+    {
+        const PatchJob& job = m_pJobs[uJob];
+        const BYTE* p = SearchBytes(m_pView + dwFrom, m_dwSize - dwFrom, job.pEn, job.cbEn);
+        return p == nullptr ? kNoOccurrence : static_cast<DWORD>(p - m_pView);
+    }
+
+    DWORD LowestListed(UINT j) const
+    {
+        DWORD dwBest = kNoOccurrence;
+        for (UINT k = m_pListStart[j]; k < m_pListStart[j + 1]; ++k)
+            if (Matches(j, m_pList[k]))
+            {
+                dwBest = m_pList[k];
+                break;
+            }
+        for (UINT e = m_pExtraHead[j]; e != kNone; e = m_extras[e].uNext)
+            if (m_extras[e].dwAt < dwBest && Matches(j, m_extras[e].dwAt))
+                dwBest = m_extras[e].dwAt;
+        return dwBest;
+    }
+
+    // As ReplaceEvery: the lowest occurrence each time; an overwrite at p can
+    // make none lower than p - cbEn + 1, so each search goes on from there.
+    UINT RepeatAlone(UINT j)
+    {
+        const DWORD cbBack = m_pJobs[j].cbEn - 1;
+        UINT uCount = 0;
+        for (DWORD dwFrom = 0;;)
+        {
+            DWORD dwAt = SearchFrom(j, dwFrom);
+            if (dwAt == kNoOccurrence)
+                return uCount;
+            Write(j, dwAt);
+            ++uCount;
+            dwFrom = dwAt > cbBack ? dwAt - cbBack : 0;
+        }
+    }
+
+    // The lowest candidate that still matches is the lowest occurrence, since
+    // every overwrite adds the occurrences it makes to the heap.
+    UINT RepeatListed(UINT j)
+    {
+        m_heap.Clear();
+        bool filled = m_heap.ReserveMore(m_pListStart[j + 1] - m_pListStart[j]);
+        for (UINT k = m_pListStart[j]; filled && k < m_pListStart[j + 1]; ++k)
+            m_heap.Push(m_pList[k]);
+        for (UINT e = m_pExtraHead[j]; filled && e != kNone; e = m_extras[e].uNext)
+            filled = m_heap.Push(m_extras[e].dwAt);
+        if (!filled)
+            return RepeatAlone(j);
+        std::make_heap(m_heap.Data(), m_heap.Data() + m_heap.Size(), std::greater<DWORD>());
+        m_uHeapJob = j;
+        UINT uCount = 0;
+        while (!m_degraded && !m_heap.Empty())
+        {
+            std::pop_heap(m_heap.Data(), m_heap.Data() + m_heap.Size(), std::greater<DWORD>());
+            DWORD dwAt = m_heap[m_heap.Size() - 1];
+            m_heap.PopBack();
+            if (!Matches(j, dwAt))
+                continue;
+            Write(j, dwAt);
+            ++uCount;
+        }
+        m_uHeapJob = kNone;
+        // A failed push left the heap short: what is left is the plain loop's
+        // work from the buffer as it now stands.
+        if (m_degraded)
+            uCount += RepeatAlone(j);
+        return uCount;
+    }
+
+    void Write(UINT j, DWORD dwAt)
+    {
+        const PatchJob& job = m_pJobs[j];
+        if (job.cbCn != 0)
+            std::memcpy(m_pView + dwAt, job.pCn, job.cbCn);
+        std::memset(m_pView + dwAt + job.cbCn, 0, job.cbEn - job.cbCn);
+        if (m_fnWrite != nullptr)
+            m_fnWrite(m_pContext, j, dwAt);
+        for (const CTier& tier : m_tiers)
+            if (!m_degraded)
+                m_degraded = !CollectAround(tier, j, dwAt);
+    }
+
+    // Finds the occurrences that job j's overwrite at q made for the jobs
+    // after it (and for j itself while it repeats).
+    bool CollectAround(const CTier& tier, UINT j, DWORD q)
+    {
+        if (!tier.Active() || m_dwSize < tier.cbWindow)
+            return true;
+        const DWORD cbWritten = m_pJobs[j].cbEn;
+        const size_t first = q + 1 > tier.cbLongest ? q + 1 - tier.cbLongest : 0;
+        const size_t last = std::min<size_t>(size_t(q) + cbWritten - 1 + tier.cbLongest - tier.cbWindow,
+                                             m_dwSize - tier.cbWindow);
+        for (size_t i = first - first % tier.dwStride; i <= last; i += tier.dwStride)
+        {
+            for (UINT a = tier.Lookup(m_pView + i); a != kNone; a = tier.At(a).uNext)
+            {
+                const Anchor& anchor = tier.At(a);
+                const UINT k = anchor.uJob;
+                if (k < j || (k == j && m_uHeapJob != j) || m_pIndexed[k] == 0 || i < anchor.dwOffset)
+                    continue;
+                DWORD dwAt = static_cast<DWORD>(i - anchor.dwOffset);
+                bool overlaps = dwAt < q + cbWritten && dwAt + m_pJobs[k].cbEn > q;
+                if (!overlaps || !Matches(k, dwAt))
+                    continue;
+                if (k == j)
+                {
+                    if (!m_heap.Push(dwAt))
+                        return false;
+                    std::push_heap(m_heap.Data(), m_heap.Data() + m_heap.Size(), std::greater<DWORD>());
+                    continue;
+                }
+                if (!m_extras.Push({dwAt, m_pExtraHead[k]}))
+                    return false;
+                m_pExtraHead[k] = static_cast<UINT>(m_extras.Size() - 1);
+            }
+        }
+        return true;
+    }
+
+    BYTE* m_pView;
+    DWORD m_dwSize;
+    const PatchJob* m_pJobs;
+    UINT m_uJobs;
+    FnPatchWrite m_fnWrite;
+    void* m_pContext;
+    PatchEngineLimits m_limits;
+    bool m_degraded = false; // something could not be had: every job searches alone
+    static const int kTiers = 3;
+    CTier m_tiers[kTiers];
+    BYTE* m_pIndexed = nullptr;   // per job: 1 when its occurrences are tracked
+    UINT* m_pListStart = nullptr; // job j's scan results are m_pList[start[j], start[j + 1])
+    DWORD* m_pList = nullptr;
+    UINT* m_pExtraHead = nullptr;
+    CGrowArray<Extra> m_extras;
+    CGrowArray<DWORD> m_heap; // candidates of the repeating job m_uHeapJob
+    UINT m_uHeapJob = kNone;
+};
+} // namespace
+
+void ApplyJobs(BYTE* pView, DWORD dwSize, const PatchJob* pJobs, UINT uJobs, UINT* puCounts,
+               FnPatchWrite fnWrite, void* pContext, const PatchEngineLimits& limits)
+{
+    CEngine engine(pView, dwSize, pJobs, uJobs, fnWrite, pContext, limits);
+    engine.Run(puCounts);
+}
+
+void ApplyJobsSequential(BYTE* pView, DWORD dwSize, const PatchJob* pJobs, UINT uJobs, UINT* puCounts)
+{
+    for (UINT j = 0; j < uJobs; ++j)
+    {
+        const PatchJob& job = pJobs[j];
+        if (job.repeat)
+            puCounts[j] = ReplaceEveryBytes(pView, dwSize, job.pEn, job.cbEn, job.pCn, job.cbCn);
+        else
+            puCounts[j] =
+                ReplaceBytesFrom(pView, dwSize, 0, job.pEn, job.cbEn, job.pCn, job.cbCn) != kNoOccurrence ? 1
+                                                                                                          : 0;
+    }
+}
