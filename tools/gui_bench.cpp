@@ -484,18 +484,6 @@ class Tool
         return m_hSets != nullptr && m_hList != nullptr && m_hStart != nullptr;
     }
 
-    // User and kernel time of the tool's process: less disturbed than the wall
-    // clock when the machine is busy with other work.
-    double CpuSeconds() const
-    {
-        FILETIME ftCreate, ftExit, ftKernel, ftUser;
-        if (!GetProcessTimes(m_pi.hProcess, &ftCreate, &ftExit, &ftKernel, &ftUser))
-            return 0;
-        ULARGE_INTEGER kernel = {{ftKernel.dwLowDateTime, ftKernel.dwHighDateTime}};
-        ULARGE_INTEGER user = {{ftUser.dwLowDateTime, ftUser.dwHighDateTime}};
-        return static_cast<double>(kernel.QuadPart + user.QuadPart) / 1e7;
-    }
-
     bool Running() const
     {
         return m_pi.hProcess != nullptr && WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
@@ -601,18 +589,15 @@ struct Series
 {
     std::string name;
     std::vector<double> seconds; // completed runs
-    std::vector<double> cpu;     // the tool's CPU time in each completed run
     std::string failures;
     std::string note;
 
-    void Add(int run, Outcome outcome, double value, double cpuValue, const std::string& detail)
+    void Add(int run, Outcome outcome, double value, const std::string& detail)
     {
         if (outcome == kOk)
         {
             seconds.push_back(value);
-            cpu.push_back(cpuValue);
-            Print("  %s, run %d: %.3f s (tool CPU %.3f s)%s\n", name.c_str(), run, value, cpuValue,
-                  detail.c_str());
+            Print("  %s, run %d: %.3f s%s\n", name.c_str(), run, value, detail.c_str());
             return;
         }
         char sz[64];
@@ -638,8 +623,7 @@ struct Series
                 std::snprintf(sz, sizeof(sz), "%s%.3f", i ? " " : "", seconds[i]);
                 line += sz;
             }
-            std::snprintf(sz, sizeof(sz), "), tool CPU median %.3f s", Median(cpu));
-            line += sz;
+            line += ")";
         }
         if (!note.empty())
             line += " " + note;
@@ -756,32 +740,31 @@ struct Bench
     {
         char sz[64];
         std::snprintf(sz, sizeof(sz), "select r%u (%u rules), first after start", uRules, uRules);
-        Series first{sz, {}, {}, {}, {}};
+        Series first{sz, {}, {}, {}};
         std::snprintf(sz, sizeof(sz), "select r%u (%u rules) again", uRules, uRules);
-        Series again{sz, {}, {}, {}, {}};
+        Series again{sz, {}, {}, {}};
         int runs = opt.runs;
         for (int run = 1; run <= runs; ++run)
         {
             Tool* pTool = new Tool;
             if (!pTool->Start(exe, dir))
             {
-                first.Add(run, kGone, 0, 0, " (no main window)");
+                first.Add(run, kGone, 0, " (no main window)");
                 delete pTool;
                 break;
             }
-            double seconds = 0, cpu = pTool->CpuSeconds();
+            double seconds = 0;
             unsigned uCount = 0;
             Outcome outcome = pTool->Select(index, uRules, opt.boundMs, seconds, uCount);
             std::snprintf(sz, sizeof(sz), ", %u rows", uCount);
-            first.Add(run, outcome, seconds, pTool->CpuSeconds() - cpu, sz);
+            first.Add(run, outcome, seconds, sz);
             if (outcome == kOk)
             {
                 if (run == 1)
                     runs = RunsAfterFirst(seconds);
-                cpu = pTool->CpuSeconds();
                 outcome = pTool->Select(index, uRules, opt.boundMs, seconds, uCount);
                 std::snprintf(sz, sizeof(sz), ", %u rows", uCount);
-                again.Add(run, outcome, seconds, pTool->CpuSeconds() - cpu, sz);
+                again.Add(run, outcome, seconds, sz);
             }
             if (outcome == kOverBound)
                 pTool->Kill();
@@ -804,7 +787,7 @@ struct Bench
         unsigned uExpected = found ? uPresent : 0;
         std::snprintf(sz, sizeof(sz), "start r%u on a 64 MiB target, %s", opt.rules,
                       found ? "90% of the texts in it" : "no text in it");
-        Series series{sz, {}, {}, {}, {}};
+        Series series{sz, {}, {}, {}};
         std::snprintf(sz, sizeof(sz), "(expected: tried %u, modified %u)", opt.rules, uExpected);
         series.note = sz;
         int runs = opt.runs;
@@ -812,20 +795,19 @@ struct Bench
         {
             if (pTool == nullptr && !LoadLargeSet(pTool))
             {
-                series.Add(run, kGone, 0, 0, " (could not load the rule set)");
+                series.Add(run, kGone, 0, " (could not load the rule set)");
                 break;
             }
             const std::vector<BYTE>& data = found ? foundTarget : emptyTarget;
             DeleteFileW((dir + L"\\pivra.log").c_str());
             if (!WriteWhole(target, data.data(), static_cast<DWORD>(data.size())))
             {
-                series.Add(run, kWrongResult, 0, 0, " (could not write the target)");
+                series.Add(run, kWrongResult, 0, " (could not write the target)");
                 break;
             }
-            double seconds = 0, cpu = pTool->CpuSeconds();
+            double seconds = 0;
             WString report;
             Outcome outcome = pTool->RunPatch(opt.boundMs, seconds, report);
-            cpu = pTool->CpuSeconds() - cpu;
             unsigned uTried = 0, uModified = 0;
             std::string detail;
             if (outcome == kOk)
@@ -834,7 +816,7 @@ struct Bench
                 if (!ParseCounts(report, uTried, uModified) || uTried != opt.rules || uModified != uExpected)
                     outcome = kWrongResult;
             }
-            series.Add(run, outcome, seconds, cpu, detail);
+            series.Add(run, outcome, seconds, detail);
             if (outcome == kOverBound || outcome == kGone)
             {
                 pTool->Kill();
