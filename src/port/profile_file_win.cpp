@@ -7,10 +7,12 @@ namespace profile_store
 namespace
 {
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// A write time closer to now than this may be shared by a later rewrite (FAT
-// keeps it in steps of 2 s, NTFS and Wine in steps of a clock tick), so only
-// then is the file's identity worth a handle.
-const uint64_t kRecentWriteTicks = 3ull * 10000000u; // 100 ns ticks
+// A write time closer to now than this may be shared by a later rewrite of the
+// same size (NTFS and Wine keep it in steps of a clock tick, some milliseconds),
+// so only then is the file index worth the handle it takes (about 0.1 ms under
+// Wine, against some microseconds for the size and times). On FAT, with its 2 s
+// steps, a rewrite of the same size within those 2 s is not seen.
+const uint64_t kRecentWriteTicks = 100 * 10000; // 100 ms in 100 ns ticks
 const int kTempNameAttempts = 100;
 // Attributes a rewrite keeps; read-only files are refused before this matters.
 const DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -28,8 +30,8 @@ bool IsRecent(const FILETIME& ftWrite)
     return Ticks(ftWrite) + kRecentWriteTicks > Ticks(ftNow);
 }
 
-// The identity is the file index when the write time cannot be trusted to
-// change, else the creation time: either changes when the file is replaced.
+// The identity is the file index, taken only while the write time cannot be
+// trusted to change (0 otherwise): a replacement then has another index.
 FileStamp StampOf(uint64_t size, const FILETIME& ftWrite, uint64_t identity)
 {
     FileStamp stamp;
@@ -45,7 +47,7 @@ FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info)
     uint64_t size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
     uint64_t identity = IsRecent(info.ftLastWriteTime)
                             ? static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow
-                            : Ticks(info.ftCreationTime);
+                            : 0;
     return StampOf(size, info.ftLastWriteTime, identity);
 }
 
@@ -178,11 +180,18 @@ bool ReplaceWholeFile(const NativeName& file, const std::string& bytes)
         return false;
     if (exists && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
     {
+        // A name that still is a link was not resolved (Wine gives back the
+        // link's own name): refused, as the rename would replace the link.
         if (!ResolveLink(file, wsTarget))
             return false;
         dwAttributes = GetFileAttributesW(wsTarget.c_str());
         if (dwAttributes == INVALID_FILE_ATTRIBUTES)
             return false;
+        if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
     }
     if (exists && (dwAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
     {
