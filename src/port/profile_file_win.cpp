@@ -126,7 +126,7 @@ FileStamp StampFile(const NativeName& file)
         return FileStamp();
     if (!IsRecent(data.ftLastWriteTime) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return StampOf(static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow,
-                       data.ftLastWriteTime, Ticks(data.ftCreationTime));
+                       data.ftLastWriteTime, 0);
     HANDLE hFile =
         CreateFileW(file.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
