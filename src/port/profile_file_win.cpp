@@ -6,15 +6,108 @@ namespace profile_store
 {
 namespace
 {
-FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info)
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A write time closer to now than this may be shared by a later rewrite of the
+// same size (NTFS and Wine keep it in steps of a clock tick, some milliseconds),
+// so only then is the file index worth the handle it takes (about 0.1 ms under
+// Wine, against some microseconds for the size and times). On FAT, with its 2 s
+// steps, a rewrite of the same size within those 2 s is not seen.
+const uint64_t kRecentWriteTicks = 100 * 10000; // 100 ms in 100 ns ticks
+const int kTempNameAttempts = 100;
+// Attributes a rewrite keeps; read-only files are refused before this matters.
+const DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_ARCHIVE;
+
+uint64_t Ticks(const FILETIME& ft)
+{
+    return static_cast<uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+}
+
+bool IsRecent(const FILETIME& ftWrite)
+{
+    FILETIME ftNow;
+    GetSystemTimeAsFileTime(&ftNow);
+    return Ticks(ftWrite) + kRecentWriteTicks > Ticks(ftNow);
+}
+
+// The identity is the file index, taken only while the write time cannot be
+// trusted to change (0 otherwise): a replacement then has another index.
+FileStamp StampOf(uint64_t size, const FILETIME& ftWrite, uint64_t identity)
 {
     FileStamp stamp;
     stamp.exists = true;
-    stamp.size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
-    stamp.modified =
-        static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime;
-    stamp.identity = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    stamp.size = size;
+    stamp.modified = Ticks(ftWrite);
+    stamp.identity = identity;
     return stamp;
+}
+
+FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    uint64_t size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    uint64_t identity = IsRecent(info.ftLastWriteTime)
+                            ? static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow
+                            : 0;
+    return StampOf(size, info.ftLastWriteTime, identity);
+}
+
+bool WriteAll(HANDLE hFile, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size())
+    {
+        DWORD dwWritten = 0;
+        if (!WriteFile(hFile, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &dwWritten,
+                       nullptr) ||
+            dwWritten == 0)
+            return false;
+        done += dwWritten;
+    }
+    return true;
+}
+
+// A link is written through to the file it names; a link that names nothing
+// is refused rather than replaced by a file of its own.
+bool ResolveLink(const std::wstring& wsLink, std::wstring& wsTarget)
+{
+    HANDLE hFile =
+        CreateFileW(wsLink.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    std::vector<WCHAR> wsPath(MAX_PATH);
+    DWORD dwLen = GetFinalPathNameByHandleW(hFile, wsPath.data(), static_cast<DWORD>(wsPath.size()),
+                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (dwLen >= wsPath.size())
+    {
+        wsPath.resize(dwLen + 1);
+        dwLen = GetFinalPathNameByHandleW(hFile, wsPath.data(), static_cast<DWORD>(wsPath.size()),
+                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    DWORD dwError = GetLastError();
+    CloseHandle(hFile);
+    if (dwLen == 0 || dwLen >= wsPath.size())
+    {
+        SetLastError(dwError);
+        return false;
+    }
+    wsTarget.assign(wsPath.data(), dwLen);
+    return true;
+}
+
+// Creates a file beside the target under a name no other writer uses.
+HANDLE CreateTempBeside(const std::wstring& wsTarget, DWORD dwAttributes, std::wstring& wsTemp)
+{
+    static unsigned s_uCounter = 0; // callers hold the store's lock
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt)
+    {
+        wsTemp = wsTarget + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                 std::to_wstring(++s_uCounter) + L".tmp";
+        HANDLE hFile =
+            CreateFileW(wsTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, dwAttributes, nullptr);
+        if (hFile != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return hFile;
+    }
+    return INVALID_HANDLE_VALUE;
 }
 } // namespace
 
@@ -25,9 +118,17 @@ NativeName ToNativeName(LPCWSTR wsFile)
 
 FileStamp StampFile(const NativeName& file)
 {
-    LPCWSTR wsFile = file.c_str();
-    HANDLE hFile = CreateFileW(wsFile, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Size and times come without opening the file; only a recent write time
+    // needs the handle that the file index takes.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return FileStamp();
+    if (!IsRecent(data.ftLastWriteTime) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return StampOf(static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow,
+                       data.ftLastWriteTime, 0);
+    HANDLE hFile =
+        CreateFileW(file.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return FileStamp();
     BY_HANDLE_FILE_INFORMATION info;
@@ -40,19 +141,30 @@ FileStamp StampFile(const NativeName& file)
 
 bool ReadWholeFile(const NativeName& file, std::string& bytes, FileStamp& stamp)
 {
-    LPCWSTR wsFile = file.c_str();
-    HANDLE hFile = CreateFileW(wsFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hFile = CreateFileW(file.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION info;
-    bool ok = GetFileInformationByHandle(hFile, &info) && info.nFileSizeHigh == 0;
+    bool ok = GetFileInformationByHandle(hFile, &info) && info.nFileSizeHigh == 0 &&
+              !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     if (ok)
     {
         bytes.resize(info.nFileSizeLow);
-        DWORD dwRead = 0;
-        ok = bytes.empty() || ReadFile(hFile, &bytes[0], info.nFileSizeLow, &dwRead, nullptr);
-        bytes.resize(dwRead);
+        size_t done = 0;
+        while (done < bytes.size())
+        {
+            DWORD dwRead = 0;
+            if (!ReadFile(hFile, &bytes[done], static_cast<DWORD>(bytes.size() - done), &dwRead, nullptr))
+            {
+                ok = false;
+                break;
+            }
+            if (dwRead == 0)
+                break;
+            done += dwRead;
+        }
+        bytes.resize(done); // a file that shrank while being read yields what was there
         stamp = StampOf(info);
     }
     CloseHandle(hFile);
@@ -61,23 +173,56 @@ bool ReadWholeFile(const NativeName& file, std::string& bytes, FileStamp& stamp)
 
 bool ReplaceWholeFile(const NativeName& file, const std::string& bytes)
 {
-    LPCWSTR wsFile = file.c_str();
-    std::wstring wsTemp = std::wstring(wsFile) + L".pivra-new";
-    HANDLE hFile =
-        CreateFileW(wsTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    std::wstring wsTarget = file;
+    DWORD dwAttributes = GetFileAttributesW(wsTarget.c_str());
+    bool exists = dwAttributes != INVALID_FILE_ATTRIBUTES;
+    if (!exists && GetLastError() != ERROR_FILE_NOT_FOUND)
         return false;
-    DWORD dwWritten = 0;
-    bool ok = bytes.empty() ||
-              (WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &dwWritten, nullptr) &&
-               dwWritten == bytes.size());
-    ok = FlushFileBuffers(hFile) && ok;
-    CloseHandle(hFile);
-    if (!ok || !MoveFileExW(wsTemp.c_str(), wsFile, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (exists && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
     {
-        DeleteFileW(wsTemp.c_str());
+        // A name that still is a link was not resolved (Wine gives back the
+        // link's own name): refused, as the rename would replace the link.
+        if (!ResolveLink(file, wsTarget))
+            return false;
+        dwAttributes = GetFileAttributesW(wsTarget.c_str());
+        if (dwAttributes == INVALID_FILE_ATTRIBUTES)
+            return false;
+        if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
+    }
+    if (exists && (dwAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    return true;
+    if (exists)
+    {
+        // The rename below would pass over a file that another program holds
+        // without sharing it for writing, or that the user may not write.
+        HANDLE hFile = CreateFileW(wsTarget.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hFile == INVALID_HANDLE_VALUE)
+            return false;
+        CloseHandle(hFile);
+    }
+    DWORD dwNewAttributes = (exists ? dwAttributes & kKeptAttributes : 0) | FILE_ATTRIBUTE_ARCHIVE;
+    std::wstring wsTemp;
+    HANDLE hTemp = CreateTempBeside(wsTarget, dwNewAttributes, wsTemp);
+    if (hTemp == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = WriteAll(hTemp, bytes);
+    ok = FlushFileBuffers(hTemp) && ok;
+    ok = CloseHandle(hTemp) && ok;
+    // Write-through: the call returns once the new name is on the disk.
+    DWORD dwMove = MOVEFILE_WRITE_THROUGH | (exists ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (ok && MoveFileExW(wsTemp.c_str(), wsTarget.c_str(), dwMove))
+        return true;
+    DWORD dwError = GetLastError();
+    DeleteFileW(wsTemp.c_str());
+    SetLastError(dwError);
+    return false;
 }
 } // namespace profile_store

@@ -33,6 +33,7 @@
 //   writes (no blanks, comments or blank lines, CRLF ends), since Wine
 //   rewrites the whole file on every change (F141); other files are compared
 //   by content at the end of each sequence.
+#include "kernel32_profile.h"
 #include "port/profile_store.h"
 #include "temp_dir.h"
 
@@ -258,27 +259,27 @@ struct Api
 
 DWORD Kernel32GetStringW(LPCWSTR s, LPCWSTR k, LPCWSTR d, LPWSTR b, DWORD n, LPCWSTR f)
 {
-    return GetPrivateProfileStringW(s, k, d, b, n, f);
+    return Kernel32().GetStringW(s, k, d, b, n, f);
 }
 DWORD Kernel32GetStringA(LPCSTR s, LPCSTR k, LPCSTR d, LPSTR b, DWORD n, LPCSTR f)
 {
-    return GetPrivateProfileStringA(s, k, d, b, n, f);
+    return Kernel32().GetStringA(s, k, d, b, n, f);
 }
 UINT Kernel32GetInt(LPCWSTR s, LPCWSTR k, INT d, LPCWSTR f)
 {
-    return GetPrivateProfileIntW(s, k, d, f);
+    return Kernel32().GetInt(s, k, d, f);
 }
 DWORD Kernel32GetSection(LPCWSTR s, LPWSTR b, DWORD n, LPCWSTR f)
 {
-    return GetPrivateProfileSectionW(s, b, n, f);
+    return Kernel32().GetSection(s, b, n, f);
 }
 BOOL Kernel32WriteString(LPCWSTR s, LPCWSTR k, LPCWSTR v, LPCWSTR f)
 {
-    return WritePrivateProfileStringW(s, k, v, f);
+    return Kernel32().WriteString(s, k, v, f);
 }
 BOOL Kernel32WriteSection(LPCWSTR s, LPCWSTR l, LPCWSTR f)
 {
-    return WritePrivateProfileSectionW(s, l, f);
+    return Kernel32().WriteSection(s, l, f);
 }
 
 const Api kKernel32 = {Kernel32GetStringW, Kernel32GetStringA,  Kernel32GetInt,
@@ -464,7 +465,7 @@ class Sequence
         m_log << "GetPrivateProfileIntW(" << ShowArg(section.c_str()) << ", " << ShowArg(key.c_str()) << ", "
               << def << ")\n";
         Outcome out[2];
-        out[0].ret = GetPrivateProfileIntW(section.c_str(), key.c_str(), def, m_kernelFile.c_str());
+        out[0].ret = kKernel32.GetInt(section.c_str(), key.c_str(), def, m_kernelFile.c_str());
         out[1].ret = profile_store::GetInt(section.c_str(), key.c_str(), def, m_storeFile.c_str());
         return Compare("GetPrivateProfileIntW", out[0], out[1]);
     }
@@ -507,7 +508,7 @@ class Sequence
         m_log << "WritePrivateProfileStringW(" << ShowArg(section.c_str()) << ", " << ShowArg(wsKey) << ", "
               << ShowArg(wsValue) << ")\n";
         Outcome out[2];
-        out[0].ret = WritePrivateProfileStringW(section.c_str(), wsKey, wsValue, m_kernelFile.c_str());
+        out[0].ret = kKernel32.WriteString(section.c_str(), wsKey, wsValue, m_kernelFile.c_str());
         out[1].ret = profile_store::WriteString(section.c_str(), wsKey, wsValue, m_storeFile.c_str());
         return Compare("WritePrivateProfileStringW", out[0], out[1]) && CompareBytes();
     }
@@ -530,8 +531,8 @@ class Sequence
         m_log << "WritePrivateProfileSectionW(" << ShowArg(section.c_str()) << ", "
               << (remove ? "NULL" : "\"" + Show(list) + "\"") << ")\n";
         Outcome out[2];
-        out[0].ret = WritePrivateProfileSectionW(section.c_str(), remove ? nullptr : list.c_str(),
-                                                 m_kernelFile.c_str());
+        out[0].ret =
+            kKernel32.WriteSection(section.c_str(), remove ? nullptr : list.c_str(), m_kernelFile.c_str());
         out[1].ret = profile_store::WriteSection(section.c_str(), remove ? nullptr : list.c_str(),
                                                  m_storeFile.c_str());
         return Compare("WritePrivateProfileSectionW", out[0], out[1]) && CompareBytes();
@@ -547,6 +548,7 @@ class Sequence
 TEST(ProfileDifferentialTest, StoreAgreesWithKernel32)
 {
     ASSERT_EQ(936u, GetACP()) << "run with LANG=zh_CN.UTF-8 so that the ANSI code page is 936";
+    ASSERT_TRUE(Kernel32Loaded());
     TempDir dir;
     Generator gen(20240611);
     auto start = std::chrono::steady_clock::now();

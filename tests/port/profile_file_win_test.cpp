@@ -1,0 +1,130 @@
+// The Windows file primitives under the store: how a write replaces the file,
+// what it refuses, and how a changed file is noticed.
+#include "port/profile_file.h"
+#include "port/profile_store.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace
+{
+const std::string kRules = "[001]\r\nEN=Open\r\nCN=abcd\r\n";
+
+std::vector<std::wstring> ListDir(const TempDir& dir)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW stFind;
+    HANDLE hFind = FindFirstFileW(dir.Path(L"*").c_str(), &stFind);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        if (std::wstring(stFind.cFileName) != L"." && std::wstring(stFind.cFileName) != L"..")
+            names.push_back(stFind.cFileName);
+    while (FindNextFileW(hFind, &stFind));
+    FindClose(hFind);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::wstring ReadEn(const std::wstring& file)
+{
+    WCHAR wsEn[64];
+    profile_store::GetString(L"001", L"EN", L"", wsEn, 64, file.c_str());
+    return wsEn;
+}
+
+void SetWriteTime(const std::wstring& file, const FILETIME& ft)
+{
+    HANDLE hFile = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
+    SetFileTime(hFile, nullptr, nullptr, &ft);
+    CloseHandle(hFile);
+}
+
+FILETIME WriteTime(const std::wstring& file)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+} // namespace
+
+TEST(ProfileFileWinTest, WriteReplacesTheFileKeepingItsAttributesAndLeavesNothingBehind)
+{
+    TempDir dir;
+    std::wstring file = dir.Path(L"rules.ini");
+    WriteBytes(file, kRules);
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_TRUE(profile_store::WriteString(L"001", L"EN", L"Save", file.c_str()));
+    EXPECT_EQ("[001]\r\nEN=Save\r\nCN=abcd\r\n", ReadBytes(file));
+    EXPECT_TRUE(GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    // A new file too is made by a rename, never left half-written.
+    std::wstring fresh = dir.Path(L"new.ini");
+    EXPECT_TRUE(profile_store::WriteString(L"001", L"EN", L"x", fresh.c_str()));
+    EXPECT_EQ("[001]\r\nEN=x\r\n", ReadBytes(fresh));
+    EXPECT_EQ((std::vector<std::wstring>{L"new.ini", L"rules.ini"}), ListDir(dir));
+}
+
+TEST(ProfileFileWinTest, ReadOnlyOrLockedFileIsRefusedAndLeftUnchanged)
+{
+    TempDir dir;
+    std::wstring file = dir.Path(L"rules.ini");
+    WriteBytes(file, kRules);
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(profile_store::WriteString(L"001", L"EN", L"Save", file.c_str()));
+    EXPECT_FALSE(profile_store::ReplaceWholeFile(file, "replaced"));
+    EXPECT_EQ(kRules, ReadBytes(file));
+    EXPECT_EQ(L"Open", ReadEn(file));
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL));
+
+    // Held without sharing, as a program that patches or edits it might.
+    HANDLE hLock =
+        CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hLock);
+    EXPECT_FALSE(profile_store::WriteString(L"001", L"EN", L"Save", file.c_str()));
+    EXPECT_FALSE(profile_store::ReplaceWholeFile(file, "replaced"));
+    CloseHandle(hLock);
+    EXPECT_EQ(kRules, ReadBytes(file));
+    EXPECT_EQ((std::vector<std::wstring>{L"rules.ini"}), ListDir(dir));
+}
+
+// Another program replaces a file written just now with one of the same size
+// and the same write time: its index tells them apart.
+TEST(ProfileFileWinTest, ReplacementWithSameSizeAndTimeIsNoticed)
+{
+    TempDir dir;
+    std::wstring file = dir.Path(L"rules.ini"), other = dir.Path(L"other.ini");
+    WriteBytes(file, kRules);
+    EXPECT_EQ(L"Open", ReadEn(file));
+    std::string changed = kRules;
+    changed.replace(changed.find("Open"), 4, "Shut");
+    WriteBytes(other, changed);
+    SetWriteTime(other, WriteTime(file));
+    ASSERT_TRUE(MoveFileExW(other.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(L"Shut", ReadEn(file));
+}
+
+TEST(ProfileFileWinTest, SymbolicLinkIsWrittenThroughToItsTarget)
+{
+    TempDir dir;
+    std::wstring target = dir.Path(L"target.ini"), link = dir.Path(L"link.ini");
+    WriteBytes(target, kRules);
+    const DWORD kAllowUnprivileged = 0x2; // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    // Wine 8 makes a link that names nothing, which reads as a missing file.
+    BOOL made = CreateSymbolicLinkW(link.c_str(), target.c_str(), kAllowUnprivileged);
+    DWORD dwAttributes = GetFileAttributesW(link.c_str());
+    if (!made || dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "no working symbolic links here";
+    // Written through where the link resolves (Windows), else refused (Wine):
+    // never replaced by a file of its own.
+    BOOL written = profile_store::WriteString(L"001", L"EN", L"Save", link.c_str());
+    EXPECT_TRUE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(written ? "[001]\r\nEN=Save\r\nCN=abcd\r\n" : kRules, ReadBytes(target));
+    EXPECT_EQ(written ? L"Save" : L"Open", ReadEn(link));
+    EXPECT_EQ((std::vector<std::wstring>{L"link.ini", L"target.ini"}), ListDir(dir));
+}
