@@ -28,8 +28,11 @@ const UINT kFilterBitsPerAnchor = 32;
 const DWORD kLongWindow = 8;
 const DWORD kLongStride = 8;
 const DWORD kLongMin = kLongWindow + kLongStride - 1;
-const DWORD kMidMin = kLongWindow; // 8 to 14 bytes: 8-byte windows at a shorter stride
-const DWORD kShortWindow = 4;      // 4 to 7 bytes
+// 11 to 14 bytes: 8-byte windows at a stride of 4 or more. Shorter ENs join
+// the 4-byte windows, whose scan runs at stride 1 for UTF-16 texts of two
+// characters anyway: one pass over the buffer at stride 1, not two.
+const DWORD kMidMin = kLongWindow + 3;
+const DWORD kShortWindow = 4; // 4 to 10 bytes
 const DWORD kShortMin = kShortWindow;
 const UINT kAnchorChoices = 32; // offsets tried when placing the windows of one EN
 
