@@ -7,6 +7,7 @@
 // 1,000-rule job's searches with the fast search and the byte-by-byte scan.
 // Usage: patch_bench [runs] [sequential runs] [--searches]
 #include "patch/find_bytes.h"
+#include "patch/patch_engine.h"
 #include "patch/patch_run.h"
 #include "port/native_path.h"
 
@@ -178,8 +179,16 @@ std::string RuleSet()
 // UI texts of one to six words from a vocabulary, so that ENs share words and
 // some are part of others; 9 in 10 UTF-16, the rest ANSI; 9 in 10 present in
 // the target, of those 1 in 10 two to five times; REPEAT on 1 in 10.
-void MakeMix(std::string& rules, std::vector<BYTE>& data, std::vector<BYTE> (*fnFiller)(Rng&))
+// The rules as the engine's jobs, for timing it alone on a buffer in memory.
+struct MixJobs
 {
+    std::vector<std::string> en, cn;
+    std::vector<bool> repeat;
+};
+
+void MakeMix(std::string& rules, std::vector<BYTE>& data, std::vector<BYTE> (*fnFiller)(Rng&), MixJobs& jobs)
+{
+    jobs = MixJobs();
     Rng rng;
     rng.state ^= 0x5555;
     data = fnFiller(rng);
@@ -206,6 +215,9 @@ void MakeMix(std::string& rules, std::vector<BYTE>& data, std::vector<BYTE> (*fn
             c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
         const bool wide = rng.Next() % 10 != 0, repeat = rng.Next() % 10 == 0;
         rules += Section(n) + "EN=" + en + "\r\nCN=" + cn + "\r\n";
+        jobs.en.push_back(wide ? Utf16(en) : en);
+        jobs.cn.push_back(wide ? Utf16(cn) : cn);
+        jobs.repeat.push_back(repeat);
         if (!wide)
             rules += "UNICODE=0\r\n";
         if (repeat)
@@ -298,6 +310,27 @@ bool Job(const char* name, UINT uRules, const std::string& ruleText, const std::
     return same;
 }
 
+// ApplyJobs alone on a copy of the target in memory: no file, no rule parsing.
+void EngineJob(const char* name, const MixJobs& mix, const std::vector<BYTE>& data, int runs)
+{
+    std::vector<PatchJob> jobs;
+    for (size_t i = 0; i < mix.en.size(); ++i)
+        jobs.push_back({reinterpret_cast<const BYTE*>(mix.en[i].data()), static_cast<DWORD>(mix.en[i].size()),
+                        reinterpret_cast<const BYTE*>(mix.cn[i].data()), static_cast<DWORD>(mix.cn[i].size()),
+                        mix.repeat[i]});
+    std::vector<UINT> counts(jobs.size());
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i)
+    {
+        std::vector<BYTE> copy = data;
+        auto start = std::chrono::steady_clock::now();
+        ApplyJobs(copy.data(), static_cast<DWORD>(copy.size()), jobs.data(), static_cast<UINT>(jobs.size()),
+                  counts.data());
+        times.push_back(Seconds(start));
+    }
+    std::printf("%s: engine alone in memory median %.3f s of %d runs\n", name, Median(times), runs);
+}
+
 typedef const BYTE* (*FnSearch)(const BYTE*, DWORD, const BYTE*, DWORD);
 
 // The run's searches, one per rule in order, on a copy that is patched as the
@@ -342,14 +375,15 @@ int main(int argc, char** argv)
     bool same = Job("1000 UTF-16 rules", kRules, RuleSet(), data, runs, sequentialRuns, dir);
     std::string mixRules;
     std::vector<BYTE> mixData;
-    MakeMix(mixRules, mixData, MakeFiller);
-    same =
-        Job("10000 mixed rules, lowercase filler", kMixRules, mixRules, mixData, runs, sequentialRuns, dir) &&
-        same;
-    MakeMix(mixRules, mixData, MakeCodeFiller);
-    same =
-        Job("10000 mixed rules, code-like filler", kMixRules, mixRules, mixData, runs, sequentialRuns, dir) &&
-        same;
+    MixJobs mixJobs;
+    const char* const szLower = "10000 mixed rules, lowercase filler";
+    MakeMix(mixRules, mixData, MakeFiller, mixJobs);
+    same = Job(szLower, kMixRules, mixRules, mixData, runs, sequentialRuns, dir) && same;
+    EngineJob(szLower, mixJobs, mixData, runs);
+    const char* const szCode = "10000 mixed rules, code-like filler";
+    MakeMix(mixRules, mixData, MakeCodeFiller, mixJobs);
+    same = Job(szCode, kMixRules, mixRules, mixData, runs, sequentialRuns, dir) && same;
+    EngineJob(szCode, mixJobs, mixData, runs);
 
     if (searches)
     {

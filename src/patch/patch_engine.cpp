@@ -183,6 +183,23 @@ class CTier
         return true;
     }
 
+    // The filter alone, for the scan's inner loop: its fields stay in
+    // registers and the window's size is known.
+    struct Filter
+    {
+        const BYTE* pBits;
+        UINT uByteShift, uBitShift;
+
+        template <typename Key> UINT Test(const BYTE* p) const
+        {
+            Key key;
+            std::memcpy(&key, p, sizeof(key));
+            const uint32_t h = HashWindow(key);
+            return pBits[h >> uByteShift] >> ((h >> uBitShift) & 7) & 1u;
+        }
+    };
+    Filter GetFilter() const { return {m_pFilter, 32 - m_filterBits + 3, 32 - m_filterBits}; }
+
     // The first anchor whose window equals the window at p, or kNone.
     UINT Lookup(const BYTE* p) const
     {
@@ -342,27 +359,57 @@ class CEngine
         const size_t end = m_dwSize - tier.cbWindow + 1;
         const size_t split = m_uParts == 1 ? end : (end / 2) - (end / 2) % tier.dwStride;
         const size_t first = half.uPart == 0 ? 0 : split, stop = half.uPart == 0 ? split : end;
-        const UINT uMax = m_limits.uMaxListed;
-        for (size_t i = first; i < stop; i += tier.dwStride)
+        return tier.cbWindow == kLongWindow ? ScanWindows<uint64_t>(tier, half, first, stop)
+                                            : ScanWindows<uint32_t>(tier, half, first, stop);
+    }
+
+    // Most windows fail the filter: four are tested before one branch.
+    template <typename Key>
+    bool ScanWindows(const CTier& tier, ScanHalf& half, size_t first, size_t stop) const
+    {
+        const CTier::Filter filter = tier.GetFilter();
+        const size_t step = tier.dwStride;
+        const BYTE* pView = m_pView;
+        size_t i = first;
+        for (; i + 3 * step < stop; i += 4 * step)
         {
-            for (UINT a = tier.Lookup(m_pView + i); a != kNone; a = tier.At(a).uNext)
-            {
-                const Anchor& anchor = tier.At(a);
-                if (i < anchor.dwOffset || m_pIndexed[anchor.uJob] == 0 || half.pCounts[anchor.uJob] > uMax)
-                    continue;
-                DWORD dwAt = static_cast<DWORD>(i - anchor.dwOffset);
-                if (!Matches(anchor.uJob, dwAt))
-                    continue;
-                UINT& cListed = half.pCounts[anchor.uJob];
-                if (cListed == uMax)
-                {
-                    cListed = uMax + 1;
-                    continue;
-                }
-                if (!half.found.Push({anchor.uJob, dwAt}))
+            const UINT bits = filter.Test<Key>(pView + i) | filter.Test<Key>(pView + i + step) << 1 |
+                              filter.Test<Key>(pView + i + 2 * step) << 2 |
+                              filter.Test<Key>(pView + i + 3 * step) << 3;
+            if (bits == 0)
+                continue;
+            for (UINT k = 0; k < 4; ++k)
+                if ((bits >> k & 1) != 0 && !Visit(tier, half, i + k * step))
                     return false;
-                ++cListed;
+        }
+        for (; i < stop; i += step)
+            if (filter.Test<Key>(pView + i) != 0 && !Visit(tier, half, i))
+                return false;
+        return true;
+    }
+
+    // Lists every job whose anchor matches the window at i and whose EN is
+    // there in whole.
+    bool Visit(const CTier& tier, ScanHalf& half, size_t i) const
+    {
+        const UINT uMax = m_limits.uMaxListed;
+        for (UINT a = tier.Lookup(m_pView + i); a != kNone; a = tier.At(a).uNext)
+        {
+            const Anchor& anchor = tier.At(a);
+            if (i < anchor.dwOffset || m_pIndexed[anchor.uJob] == 0 || half.pCounts[anchor.uJob] > uMax)
+                continue;
+            DWORD dwAt = static_cast<DWORD>(i - anchor.dwOffset);
+            if (!Matches(anchor.uJob, dwAt))
+                continue;
+            UINT& cListed = half.pCounts[anchor.uJob];
+            if (cListed == uMax)
+            {
+                cListed = uMax + 1;
+                continue;
             }
+            if (!half.found.Push({anchor.uJob, dwAt}))
+                return false;
+            ++cListed;
         }
         return true;
     }
