@@ -1,10 +1,13 @@
 // Times patch runs over a generated 64 MiB target: 1,000 UTF-16 rules, and
 // 10,000 rules of a realistic mix (UTF-16 and ANSI, 90 % of the ENs present,
-// some several times, REPEAT on some), each with the one-scan run and the
+// some several times, REPEAT on some) on two fillers: a quarter of random
+// lowercase text (hard on short ENs) and one like an executable (code, zero
+// runs, tables, sparse English UI texts). Each with the one-scan run and the
 // rule-by-rule run, whose targets must come out equal. --searches adds the
 // 1,000-rule job's searches with the fast search and the byte-by-byte scan.
 // Usage: patch_bench [runs] [sequential runs] [--searches]
 #include "patch/find_bytes.h"
+#include "patch/patch_engine.h"
 #include "patch/patch_run.h"
 #include "port/native_path.h"
 
@@ -78,6 +81,64 @@ std::vector<BYTE> MakeFiller(Rng& rng)
     return data;
 }
 
+// Like the sections of a real executable: x86-like code, zero runs, tables of
+// small numbers and addresses, and now and then English UI texts in ANSI or
+// UTF-16.
+std::vector<BYTE> MakeCodeFiller(Rng& rng)
+{
+    static const BYTE opcodes[] = {0x8B, 0x89, 0x55, 0x56, 0x57, 0x53, 0x5D, 0x5E, 0x5F, 0x5B, 0xC3, 0xE8,
+                                   0xFF, 0x83, 0xC4, 0xEC, 0x85, 0xC0, 0x74, 0x75, 0xEB, 0x50, 0x51, 0x52,
+                                   0x6A, 0x68, 0x8D, 0x45, 0x4D, 0xF8, 0xFC, 0x24, 0x04, 0x08, 0x0C, 0x10};
+    static const char* const words[] = {
+        "File",   "Edit",   "View",  "Help",    "Open",    "Save",    "Close",  "the",     "file",
+        "could",  "not",    "be",    "found",   "Cancel",  "OK",      "Yes",    "No",      "Options",
+        "Window", "Tools",  "Print", "Error",   "Warning", "Select",  "folder", "name",    "of",
+        "to",     "Do",     "you",   "want",    "changes", "Exit",    "About",  "Version", "Copy",
+        "Paste",  "Delete", "Find",  "Replace", "all",     "Settings"};
+    std::vector<BYTE> data;
+    data.reserve(kTargetBytes);
+    while (data.size() < kTargetBytes)
+    {
+        const uint32_t kind = rng.Next() % 20;
+        if (kind < 10) // code
+        {
+            for (uint32_t len = 64 + rng.Next() % 4096, i = 0; i < len; ++i)
+            {
+                const uint32_t r = rng.Next() % 8;
+                data.push_back(r < 4   ? opcodes[rng.Next() % sizeof(opcodes)]
+                               : r < 6 ? 0
+                                       : static_cast<BYTE>(rng.Next()));
+            }
+        }
+        else if (kind < 14) // zero run
+            data.resize(data.size() + 16 + rng.Next() % 2048, 0);
+        else if (kind < 17) // table of small numbers and addresses
+        {
+            for (uint32_t len = 4 + rng.Next() % 256, i = 0; i < len; ++i)
+            {
+                const uint32_t v = rng.Next() % 2 ? rng.Next() % 512 : 0x00400000u + rng.Next() % 0x100000u;
+                for (int b = 0; b < 4; ++b)
+                    data.push_back(static_cast<BYTE>(v >> (8 * b)));
+            }
+        }
+        else // UI texts
+        {
+            const bool wide = rng.Next() % 2 == 0;
+            for (uint32_t texts = 1 + rng.Next() % 16; texts > 0; --texts)
+            {
+                std::string text;
+                for (uint32_t w = 1 + rng.Next() % 6; w > 0; --w)
+                    text += std::string(text.empty() ? "" : " ") +
+                            words[rng.Next() % (sizeof(words) / sizeof(*words))];
+                const std::string bytes = (wide ? Utf16(text) : text) + std::string(wide ? 2 : 1, '\0');
+                data.insert(data.end(), bytes.begin(), bytes.end());
+            }
+        }
+    }
+    data.resize(kTargetBytes);
+    return data;
+}
+
 void Place(std::vector<BYTE>& data, Rng& rng, const std::string& bytes)
 {
     size_t at = (static_cast<size_t>(rng.Next()) * 4096 + rng.Next()) % (data.size() - bytes.size());
@@ -118,11 +179,19 @@ std::string RuleSet()
 // UI texts of one to six words from a vocabulary, so that ENs share words and
 // some are part of others; 9 in 10 UTF-16, the rest ANSI; 9 in 10 present in
 // the target, of those 1 in 10 two to five times; REPEAT on 1 in 10.
-void MakeMix(std::string& rules, std::vector<BYTE>& data)
+// The rules as the engine's jobs, for timing it alone on a buffer in memory.
+struct MixJobs
 {
+    std::vector<std::string> en, cn;
+    std::vector<bool> repeat;
+};
+
+void MakeMix(std::string& rules, std::vector<BYTE>& data, std::vector<BYTE> (*fnFiller)(Rng&), MixJobs& jobs)
+{
+    jobs = MixJobs();
     Rng rng;
     rng.state ^= 0x5555;
-    data = MakeFiller(rng);
+    data = fnFiller(rng);
     std::vector<std::string> words;
     for (int w = 0; w < 3000; ++w)
     {
@@ -146,6 +215,9 @@ void MakeMix(std::string& rules, std::vector<BYTE>& data)
             c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
         const bool wide = rng.Next() % 10 != 0, repeat = rng.Next() % 10 == 0;
         rules += Section(n) + "EN=" + en + "\r\nCN=" + cn + "\r\n";
+        jobs.en.push_back(wide ? Utf16(en) : en);
+        jobs.cn.push_back(wide ? Utf16(cn) : cn);
+        jobs.repeat.push_back(repeat);
         if (!wide)
             rules += "UNICODE=0\r\n";
         if (repeat)
@@ -238,6 +310,27 @@ bool Job(const char* name, UINT uRules, const std::string& ruleText, const std::
     return same;
 }
 
+// ApplyJobs alone on a copy of the target in memory: no file, no rule parsing.
+void EngineJob(const char* name, const MixJobs& mix, const std::vector<BYTE>& data, int runs)
+{
+    std::vector<PatchJob> jobs;
+    for (size_t i = 0; i < mix.en.size(); ++i)
+        jobs.push_back({reinterpret_cast<const BYTE*>(mix.en[i].data()), static_cast<DWORD>(mix.en[i].size()),
+                        reinterpret_cast<const BYTE*>(mix.cn[i].data()), static_cast<DWORD>(mix.cn[i].size()),
+                        mix.repeat[i]});
+    std::vector<UINT> counts(jobs.size());
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i)
+    {
+        std::vector<BYTE> copy = data;
+        auto start = std::chrono::steady_clock::now();
+        ApplyJobs(copy.data(), static_cast<DWORD>(copy.size()), jobs.data(), static_cast<UINT>(jobs.size()),
+                  counts.data());
+        times.push_back(Seconds(start));
+    }
+    std::printf("%s: engine alone in memory median %.3f s of %d runs\n", name, Median(times), runs);
+}
+
 typedef const BYTE* (*FnSearch)(const BYTE*, DWORD, const BYTE*, DWORD);
 
 // The run's searches, one per rule in order, on a copy that is patched as the
@@ -282,8 +375,15 @@ int main(int argc, char** argv)
     bool same = Job("1000 UTF-16 rules", kRules, RuleSet(), data, runs, sequentialRuns, dir);
     std::string mixRules;
     std::vector<BYTE> mixData;
-    MakeMix(mixRules, mixData);
-    same = Job("10000 mixed rules", kMixRules, mixRules, mixData, runs, sequentialRuns, dir) && same;
+    MixJobs mixJobs;
+    const char* const szLower = "10000 mixed rules, lowercase filler";
+    MakeMix(mixRules, mixData, MakeFiller, mixJobs);
+    same = Job(szLower, kMixRules, mixRules, mixData, runs, sequentialRuns, dir) && same;
+    EngineJob(szLower, mixJobs, mixData, runs);
+    const char* const szCode = "10000 mixed rules, code-like filler";
+    MakeMix(mixRules, mixData, MakeCodeFiller, mixJobs);
+    same = Job(szCode, kMixRules, mixRules, mixData, runs, sequentialRuns, dir) && same;
+    EngineJob(szCode, mixJobs, mixData, runs);
 
     if (searches)
     {

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <functional>
 
-const PatchEngineLimits kDefaultEngineLimits = {4096, 8};
+#include <pthread.h>
+
+const PatchEngineLimits kDefaultEngineLimits = {4096, 8, 1u << 20};
 
 namespace
 {
@@ -26,8 +28,11 @@ const UINT kFilterBitsPerAnchor = 32;
 const DWORD kLongWindow = 8;
 const DWORD kLongStride = 8;
 const DWORD kLongMin = kLongWindow + kLongStride - 1;
-const DWORD kMidMin = kLongWindow; // 8 to 14 bytes: 8-byte windows at a shorter stride
-const DWORD kShortWindow = 4;      // 4 to 7 bytes
+// 11 to 14 bytes: 8-byte windows at a stride of 4 or more. Shorter ENs join
+// the 4-byte windows, whose scan runs at stride 1 for UTF-16 texts of two
+// characters anyway: one pass over the buffer at stride 1, not two.
+const DWORD kMidMin = kLongWindow + 3;
+const DWORD kShortWindow = 4; // 4 to 10 bytes
 const DWORD kShortMin = kShortWindow;
 const UINT kAnchorChoices = 32; // offsets tried when placing the windows of one EN
 
@@ -178,6 +183,23 @@ class CTier
         return true;
     }
 
+    // The filter alone, for the scan's inner loop: its fields stay in
+    // registers and the window's size is known.
+    struct Filter
+    {
+        const BYTE* pBits;
+        UINT uByteShift, uBitShift;
+
+        template <typename Key> UINT Test(const BYTE* p) const
+        {
+            Key key;
+            std::memcpy(&key, p, sizeof(key));
+            const uint32_t h = HashWindow(key);
+            return pBits[h >> uByteShift] >> ((h >> uBitShift) & 7) & 1u;
+        }
+    };
+    Filter GetFilter() const { return {m_pFilter, 32 - m_filterBits + 3, 32 - m_filterBits}; }
+
     // The first anchor whose window equals the window at p, or kNone.
     UINT Lookup(const BYTE* p) const
     {
@@ -300,41 +322,137 @@ class CEngine
         if (m_pListStart == nullptr || m_pExtraHead == nullptr)
             return false;
         std::fill(m_pExtraHead, m_pExtraHead + m_uJobs, kNone);
-        for (const CTier& tier : m_tiers)
-            if (!Scan(tier, found))
-                return false;
-        return BuildLists(found);
+        return ScanAll(found) && BuildLists(found);
     }
 
-    // The scan counts each job's occurrences in m_pListStart[j + 1]; a job
-    // with more than its limit stops being indexed and searches alone.
-    bool Scan(const CTier& tier, CGrowArray<Occurrence>& found)
+    // One half of the scan: the window positions [uPart * half, ...) of every
+    // tier. Positions, not bytes, are split, so each occurrence is found by
+    // exactly one half; the halves only read the buffer.
+    struct ScanHalf
+    {
+        const CEngine* pEngine;
+        UINT uPart;
+        UINT* pCounts; // per job; past uMaxListed the job searches alone
+        CGrowArray<Occurrence> found;
+        bool ok;
+    };
+
+    static void* ScanHalfThread(void* pHalf)
+    {
+        ScanHalf& half = *static_cast<ScanHalf*>(pHalf);
+        half.ok = half.pEngine->ScanPart(half);
+        return nullptr;
+    }
+
+    bool ScanPart(ScanHalf& half) const
+    {
+        for (const CTier& tier : m_tiers)
+            if (!ScanRange(tier, half))
+                return false;
+        return true;
+    }
+
+    bool ScanRange(const CTier& tier, ScanHalf& half) const
     {
         if (!tier.Active() || m_dwSize < tier.cbWindow)
             return true;
-        const size_t last = m_dwSize - tier.cbWindow;
-        for (size_t i = 0; i <= last; i += tier.dwStride)
+        const size_t end = m_dwSize - tier.cbWindow + 1;
+        const size_t split = m_uParts == 1 ? end : (end / 2) - (end / 2) % tier.dwStride;
+        const size_t first = half.uPart == 0 ? 0 : split, stop = half.uPart == 0 ? split : end;
+        return tier.cbWindow == kLongWindow ? ScanWindows<uint64_t>(tier, half, first, stop)
+                                            : ScanWindows<uint32_t>(tier, half, first, stop);
+    }
+
+    // Most windows fail the filter: four are tested before one branch.
+    template <typename Key>
+    bool ScanWindows(const CTier& tier, ScanHalf& half, size_t first, size_t stop) const
+    {
+        const CTier::Filter filter = tier.GetFilter();
+        const size_t step = tier.dwStride;
+        const BYTE* pView = m_pView;
+        size_t i = first;
+        for (; i + 3 * step < stop; i += 4 * step)
         {
-            for (UINT a = tier.Lookup(m_pView + i); a != kNone; a = tier.At(a).uNext)
-            {
-                const Anchor& anchor = tier.At(a);
-                if (i < anchor.dwOffset || m_pIndexed[anchor.uJob] == 0)
-                    continue;
-                DWORD dwAt = static_cast<DWORD>(i - anchor.dwOffset);
-                if (!Matches(anchor.uJob, dwAt))
-                    continue;
-                UINT& cListed = m_pListStart[anchor.uJob + 1];
-                if (cListed == m_limits.uMaxListed)
-                {
-                    m_pIndexed[anchor.uJob] = 0;
-                    continue;
-                }
-                if (!found.Push({anchor.uJob, dwAt}))
+            const UINT bits = filter.Test<Key>(pView + i) | filter.Test<Key>(pView + i + step) << 1 |
+                              filter.Test<Key>(pView + i + 2 * step) << 2 |
+                              filter.Test<Key>(pView + i + 3 * step) << 3;
+            if (bits == 0)
+                continue;
+            for (UINT k = 0; k < 4; ++k)
+                if ((bits >> k & 1) != 0 && !Visit(tier, half, i + k * step))
                     return false;
-                ++cListed;
+        }
+        for (; i < stop; i += step)
+            if (filter.Test<Key>(pView + i) != 0 && !Visit(tier, half, i))
+                return false;
+        return true;
+    }
+
+    // Lists every job whose anchor matches the window at i and whose EN is
+    // there in whole.
+    bool Visit(const CTier& tier, ScanHalf& half, size_t i) const
+    {
+        const UINT uMax = m_limits.uMaxListed;
+        for (UINT a = tier.Lookup(m_pView + i); a != kNone; a = tier.At(a).uNext)
+        {
+            const Anchor& anchor = tier.At(a);
+            if (i < anchor.dwOffset || m_pIndexed[anchor.uJob] == 0 || half.pCounts[anchor.uJob] > uMax)
+                continue;
+            DWORD dwAt = static_cast<DWORD>(i - anchor.dwOffset);
+            if (!Matches(anchor.uJob, dwAt))
+                continue;
+            UINT& cListed = half.pCounts[anchor.uJob];
+            if (cListed == uMax)
+            {
+                cListed = uMax + 1;
+                continue;
             }
+            if (!half.found.Push({anchor.uJob, dwAt}))
+                return false;
+            ++cListed;
         }
         return true;
+    }
+
+    // Both halves, the second in a thread of its own when the buffer is long
+    // enough and a thread can be had; their finds are merged into each job's
+    // count in m_pListStart[j + 1], a job with more than its limit stops being
+    // indexed and searches alone.
+    bool ScanAll(CGrowArray<Occurrence>& found)
+    {
+        m_uParts = m_dwSize >= m_limits.cbMinSplit && m_dwSize >= 2 ? 2 : 1;
+        ScanHalf halves[2] = {{this, 0, nullptr, {}, false}, {this, 1, nullptr, {}, false}};
+        UINT* pCounts = new (std::nothrow) UINT[static_cast<size_t>(m_uJobs) * 2]();
+        if (pCounts == nullptr)
+            return false;
+        halves[0].pCounts = pCounts;
+        halves[1].pCounts = pCounts + m_uJobs;
+        pthread_t thread;
+        const bool threaded =
+            m_uParts == 2 && pthread_create(&thread, nullptr, ScanHalfThread, &halves[1]) == 0;
+        ScanHalfThread(&halves[0]);
+        if (threaded)
+            pthread_join(thread, nullptr);
+        else if (m_uParts == 2)
+            ScanHalfThread(&halves[1]);
+        bool ok = halves[0].ok && (m_uParts == 1 || halves[1].ok) &&
+                  found.ReserveMore(halves[0].found.Size() + halves[1].found.Size());
+        if (ok)
+        {
+            for (UINT j = 0; j < m_uJobs; ++j)
+            {
+                const UINT cTotal = pCounts[j] + pCounts[m_uJobs + j];
+                if (cTotal > m_limits.uMaxListed)
+                    m_pIndexed[j] = 0;
+                m_pListStart[j + 1] = m_pIndexed[j] != 0 ? cTotal : 0;
+            }
+            for (const ScanHalf& half : halves)
+                for (size_t k = 0; k < half.found.Size(); ++k)
+                    if (m_pIndexed[half.found[k].uJob] != 0)
+                        found.Push(half.found[k]); // reserved above
+        }
+        delete[] pCounts;
+        return ok;
     }
 
     bool BuildLists(const CGrowArray<Occurrence>& found)
@@ -510,6 +628,7 @@ class CEngine
     void* m_pContext;
     PatchEngineLimits m_limits;
     bool m_degraded = false; // something could not be had: every job searches alone
+    UINT m_uParts = 1;       // halves the scan is split into
     static const int kTiers = 3;
     CTier m_tiers[kTiers];
     BYTE* m_pIndexed = nullptr;   // per job: 1 when its occurrences are tracked

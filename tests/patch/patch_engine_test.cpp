@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <new>
 #include <random>
 #include <string>
@@ -11,14 +13,14 @@
 // can make the n-th one fail (or every one from the n-th on).
 namespace
 {
-long g_allocations = 0;
+std::atomic<long> g_allocations{0}; // the scan's second thread allocates too
 long g_failAt = -1;
 bool g_failOnwards = false;
 
 void* Allocate(size_t cb)
 {
-    ++g_allocations;
-    if (g_failAt >= 0 && (g_allocations == g_failAt || (g_failOnwards && g_allocations > g_failAt)))
+    const long n = ++g_allocations;
+    if (g_failAt >= 0 && (n == g_failAt || (g_failOnwards && n > g_failAt)))
         return nullptr;
     try
     {
@@ -142,6 +144,7 @@ JobSet Generate(std::mt19937& rng)
     static const UINT listed[] = {0, 1, 2, 3, 4096};
     set.limits.uMaxListed = listed[rng() % 5];
     set.limits.uMinShortTier = rng() % 2 == 0 ? 0 : kDefaultEngineLimits.uMinShortTier;
+    set.limits.cbMinSplit = rng() % 4 == 0 ? kDefaultEngineLimits.cbMinSplit : 0; // mostly split in two
     return set;
 }
 
