@@ -237,8 +237,15 @@ void CheckCacheAgainstDisk(const std::vector<Probe>& probes, const WString& file
 {
     std::vector<Reading> cached = ReadProbes(probes, file);
     profile_store::DropCache();
-    if (!(ReadProbes(probes, file) == cached))
-        Fail("the parsed copy disagrees with the file on disk");
+    std::vector<Reading> fresh = ReadProbes(probes, file);
+    for (size_t i = 0; i < cached.size(); ++i)
+        if (!(fresh[i] == cached[i]))
+        {
+            // Reading 0 lists the sections; then four per probe: value, key list, section, number.
+            std::fprintf(stderr, "reading %zu: %u from the cache, %u from the disk\n", i,
+                         static_cast<unsigned>(cached[i].dwResult), static_cast<unsigned>(fresh[i].dwResult));
+            Fail("the parsed copy disagrees with the file on disk");
+        }
 }
 
 void ReadValue(Input& in, const WString& section, const WString& key, const WString& def, const WString& file)
