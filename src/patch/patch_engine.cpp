@@ -234,7 +234,7 @@ class CTier
 
 bool PaddedEquals(const PatchJob& job)
 {
-    if (std::memcmp(job.pEn, job.pCn, job.cbCn) != 0)
+    if (job.cbCn > 0 && std::memcmp(job.pEn, job.pCn, job.cbCn) != 0)
         return false;
     for (DWORD k = job.cbCn; k < job.cbEn; ++k)
         if (job.pEn[k] != 0)

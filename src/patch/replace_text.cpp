@@ -19,7 +19,8 @@ void PlaceText(char* pScratch, const char* szCn, UINT lenCn)
 }
 void PlaceText(BYTE* pScratch, const BYTE* pCn, UINT cbCn)
 {
-    std::memcpy(pScratch, pCn, cbCn);
+    if (cbCn > 0) // an empty CN may come without bytes
+        std::memcpy(pScratch, pCn, cbCn);
 }
 
 // The longest EN each form takes: what a decoded text can be, so that EN fits

@@ -387,14 +387,20 @@ DWORD CopyOut(const WString& text, LPWSTR wsBuffer, DWORD dwSize)
 }
 
 // Copies a value or a default without its surrounding quote pair, cut to the
-// buffer. (Wine drops one more character when the quoted text fills the buffer
-// exactly; the documented result, followed here, is the text cut to fit.)
+// buffer. The text is copied with its closing quote, which then becomes a
+// second zero, as on Windows; a text that fills the buffer exactly keeps its
+// last character (Wine drops it, where the documented result is the text cut
+// to fit).
 DWORD CopyUnquoted(const WString& value, LPWSTR wsBuffer, DWORD dwSize)
 {
     bool quoted = value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0];
     if (!quoted)
         return CopyOut(value, wsBuffer, dwSize);
-    return CopyOut(value.substr(1, value.size() - 2), wsBuffer, dwSize);
+    WString text = value.substr(1);
+    DWORD dwLen = CopyOut(text, wsBuffer, dwSize);
+    if (dwSize > text.size() && dwLen > 0)
+        wsBuffer[--dwLen] = 0;
+    return dwLen;
 }
 
 // Writes the names into a double-zero-terminated list the way the Windows

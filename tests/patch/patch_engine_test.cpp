@@ -41,6 +41,12 @@ void* operator new[](size_t cb, const std::nothrow_t&) noexcept
 {
     return Allocate(cb);
 }
+// Every array form goes through the scalar one, so each delete[] meets the
+// allocation its new[] made.
+void* operator new[](size_t cb)
+{
+    return ::operator new(cb);
+}
 void operator delete[](void* p) noexcept
 {
     ::operator delete(p);

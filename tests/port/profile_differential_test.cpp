@@ -388,11 +388,11 @@ class Sequence
     }
 
     // Keeps a single value read away from a buffer its text fills exactly.
-    void SteerExactFill(const std::wstring& section, const std::wstring& key, const wchar_t* def, DWORD& size)
+    void SteerExactFill(const std::wstring& section, const wchar_t* key, const wchar_t* def, DWORD& size)
     {
         std::vector<wchar_t> probe(70000);
-        DWORD cch = profile_store::GetString(section.c_str(), key.c_str(), def, probe.data(), 70000,
-                                             m_storeFile.c_str());
+        DWORD cch =
+            profile_store::GetString(section.c_str(), key, def, probe.data(), 70000, m_storeFile.c_str());
         if (size == cch + 1)
             ++size;
     }
@@ -405,8 +405,8 @@ class Sequence
         DWORD size = m_gen.Size();
         if (allKeys)
             SteerKeyList(section, size);
-        else if (!allSections)
-            SteerExactFill(section, key, def, size);
+        if (!allSections)
+            SteerExactFill(section, allKeys ? nullptr : key.c_str(), def, size);
         m_log << "GetPrivateProfileStringW(" << (allSections ? "NULL" : ShowArg(section.c_str())) << ", "
               << (allKeys || allSections ? "NULL" : ShowArg(key.c_str())) << ", " << ShowArg(def) << ", "
               << size << ")\n";
@@ -431,8 +431,7 @@ class Sequence
         DWORD size = m_gen.Size();
         if (allKeys)
             SteerKeyList(section, size);
-        else
-            SteerExactFill(section, key, def, size);
+        SteerExactFill(section, allKeys ? nullptr : key.c_str(), def, size);
         // Where the text holds double-byte characters the buffer takes it whole.
         std::vector<wchar_t> probe(70000);
         DWORD cch = profile_store::GetString(section.c_str(), allKeys ? nullptr : key.c_str(), def,
