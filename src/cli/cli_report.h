@@ -6,6 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+// Members in the order written, as the README documents them.
+typedef nlohmann::ordered_json Json;
+
 #include <string>
 
 const int kExitDone = 0;        // every tried rule changed (or would change) the file
@@ -21,4 +24,8 @@ struct CliContext
 // Tells "pivra-cli: FILE: REASON" on standard error and, with --json, the
 // error document on standard output; returns kExitBadInput.
 int ReportBadInput(const CliContext& cli, const WString& wsFile, const std::string& sReason);
-void PrintJson(const nlohmann::json& doc);
+// The message alone, and the "error" member of a document, for a command that
+// stops part-way and still reports what it did before.
+void TellBadInput(const CliContext& cli, const WString& wsFile, const std::string& sReason);
+Json BadInputJson(const WString& wsFile, const std::string& sReason);
+void PrintJson(const Json& doc);

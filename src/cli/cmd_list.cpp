@@ -7,7 +7,7 @@ namespace
 {
 struct ListRows
 {
-    nlohmann::json rules = nlohmann::json::array();
+    Json rules = Json::array();
     std::string text;
 };
 

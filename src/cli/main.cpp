@@ -78,6 +78,13 @@ int Run(int argc, char** argv)
 
     if (pList->parsed())
         return RunList(CliContext{"list", args.json}, FromUtf8(args.sRuleSet));
+    if (pApply->parsed())
+    {
+        ApplyOptions options = {FromUtf8(args.sRuleSet), {}, args.backup, args.force, FromUtf8(args.sLog)};
+        for (const std::string& sTarget : args.targets)
+            options.targets.push_back(FromUtf8(sTarget));
+        return RunApply(CliContext{"apply", args.json}, options);
+    }
     return kExitBadInput;
 }
 } // namespace
