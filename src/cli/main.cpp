@@ -85,6 +85,8 @@ int Run(int argc, char** argv)
             options.targets.push_back(FromUtf8(sTarget));
         return RunApply(CliContext{"apply", args.json}, options);
     }
+    if (pCheck->parsed())
+        return RunCheck(CliContext{"check", args.json}, FromUtf8(args.sRuleSet), FromUtf8(args.sTarget));
     return kExitBadInput;
 }
 } // namespace
