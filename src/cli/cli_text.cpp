@@ -63,44 +63,44 @@ std::string ShownText(const WString& wsStored)
     return ToUtf8(ws);
 }
 
-namespace
-{
-void AppendHexEscape(WString& ws, WCHAR c)
+void AppendHexEscape(WString& ws, BYTE b)
 {
     static const char kDigits[] = "0123456789ABCDEF";
     ws += W("\\x");
-    ws += static_cast<WCHAR>(kDigits[(c >> 4) & 0xF]);
-    ws += static_cast<WCHAR>(kDigits[c & 0xF]);
+    ws += static_cast<WCHAR>(kDigits[b >> 4]);
+    ws += static_cast<WCHAR>(kDigits[b & 0xF]);
 }
 
-bool TrimmedByRead(WCHAR c)
+bool IsTrimmedByRead(WCHAR c)
 {
-    return c == ' ' || c == '"' || c == '\'';
+    // Blanks go, and quotes around a whole value; white space beyond ASCII
+    // is trimmed by some implementations too.
+    return c == ' ' || c == '"' || c == '\'' || c == 0xA0 || c == 0x3000 || (c >= 0x2000 && c <= 0x200A);
 }
-} // namespace
+
+void AppendEscaped(WString& ws, WCHAR c, bool atEnd)
+{
+    if (c == '\\')
+        ws += W("\\\\");
+    else if (c == '\r')
+        ws += W("\\r");
+    else if (c == '\n')
+        ws += W("\\n");
+    else if (c == '\t')
+        ws += W("\\t");
+    else if (c == 0)
+        ws += W("\\0");
+    else if ((c < 0x20 || c == 0x7F || (atEnd && IsTrimmedByRead(c))) && c < 0x100)
+        AppendHexEscape(ws, static_cast<BYTE>(c));
+    else
+        ws += c;
+}
 
 WString EscapeExact(const WString& wsRaw)
 {
     WString ws;
     for (size_t i = 0; i < wsRaw.size(); ++i)
-    {
-        WCHAR c = wsRaw[i];
-        bool atEnd = i == 0 || i + 1 == wsRaw.size();
-        if (c == '\\')
-            ws += W("\\\\");
-        else if (c == '\r')
-            ws += W("\\r");
-        else if (c == '\n')
-            ws += W("\\n");
-        else if (c == '\t')
-            ws += W("\\t");
-        else if (c == 0)
-            ws += W("\\0");
-        else if (c < 0x20 || c == 0x7F || (atEnd && TrimmedByRead(c)))
-            AppendHexEscape(ws, c);
-        else
-            ws += c;
-    }
+        AppendEscaped(ws, wsRaw[i], i == 0 || i + 1 == wsRaw.size());
     return ws;
 }
 

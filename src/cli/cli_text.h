@@ -24,6 +24,11 @@ std::string ShownText(const WString& wsStored);
 // \x, and a blank or quote at either end as \x so the profile read, which trims
 // them, gives the text back whole.
 WString EscapeExact(const WString& wsRaw);
+// One unit of such a text; atEnd for the first and the last unit.
+void AppendEscaped(WString& ws, WCHAR c, bool atEnd);
+// What the profile read trims at either end of a value.
+bool IsTrimmedByRead(WCHAR c);
+void AppendHexEscape(WString& ws, BYTE b);
 
 // "0x0001A2B0".
 std::string HexOffset(DWORD dwOffset);

@@ -87,6 +87,18 @@ int Run(int argc, char** argv)
     }
     if (pCheck->parsed())
         return RunCheck(CliContext{"check", args.json}, FromUtf8(args.sRuleSet), FromUtf8(args.sTarget));
+    if (pExtract->parsed())
+    {
+        ExtractOptions options = {
+            FromUtf8(args.sTarget), FromUtf8(args.sOutput), args.uMinChars, FromUtf8(args.sSection),
+            args.allSections,       args.addToCatalogue,    args.force};
+        if (options.addToCatalogue && options.wsOutput.empty())
+        {
+            WriteErr("pivra-cli extract: --add-to-catalogue needs -o\n");
+            return kExitBadInput;
+        }
+        return RunExtract(CliContext{"extract", args.json}, options);
+    }
     return kExitBadInput;
 }
 } // namespace
