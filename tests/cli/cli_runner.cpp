@@ -41,7 +41,12 @@ CliRunner::CliRunner(const TempDir& dir) : m_dir(dir)
 
 CliResult CliRunner::Run(const std::vector<WString>& args) const
 {
-    WString wsOut = m_dir.Path(W("stdout.txt")), wsErr = m_dir.Path(W("stderr.txt"));
+    // Files of their own for each run: under Wine the handles a finished child
+    // inherited can outlive it for a moment.
+    static unsigned s_run = 0;
+    std::string sRun = std::to_string(++s_run);
+    WString wsRun(sRun.begin(), sRun.end());
+    WString wsOut = m_dir.Path(W("stdout-") + wsRun + W(".txt")), wsErr = m_dir.Path(W("stderr-") + wsRun + W(".txt"));
     CliResult result = {-1, "", ""};
 #ifdef _WIN32
     std::wstring cmd = L"\"" + m_exe + L"\"";
