@@ -166,6 +166,7 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
     if (!ResolveRuleSet(options.wsRuleSet, wsRuleFile, sReason))
         return ReportBadInput(cli, wsRuleFile, sReason);
     WString wsLog = options.wsLog;
+    const WString wsShownLog = wsLog; // as given, for the text output
     if (wsLog.empty())
     {
         // The main window's log (pivra.exe writes pivra.log), so both front
@@ -246,7 +247,7 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
     if (exitCode == kExitDone)
         exitCode = anyFailed ? kExitRulesFailed : kExitDone;
     if (anyFailed)
-        sText += "failure log: " + ShownPath(wsLog) + "\n";
+        sText += "failure log: " + ShownPath(wsShownLog.empty() ? wsLog : wsShownLog) + "\n";
     if (cli.json)
     {
         // Also after a target that failed part-way: the ones before it are patched.

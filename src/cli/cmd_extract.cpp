@@ -324,7 +324,8 @@ int RunExtract(const CliContext& cli, const ExtractOptions& options)
         if (!WriteWholeFile(wsFile, RuleSetFileText(AbsolutePath(options.wsTarget), texts), options.force,
                             sReason))
             return ReportBadInput(cli, wsFile, sReason);
-        sText += "wrote " + std::to_string(texts.size()) + " rules to " + ShownPath(wsFile) + "\n";
+        sText += "wrote " + std::to_string(texts.size()) + " rules to " +
+                 ShownPath(IsRuleSetPath(options.wsOutput) ? options.wsOutput : wsFile) + "\n";
         if (options.addToCatalogue)
         {
             WCHAR wsCatalogue[kPathChars];
