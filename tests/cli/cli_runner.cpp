@@ -46,7 +46,8 @@ CliResult CliRunner::Run(const std::vector<WString>& args) const
     static unsigned s_run = 0;
     std::string sRun = std::to_string(++s_run);
     WString wsRun(sRun.begin(), sRun.end());
-    WString wsOut = m_dir.Path(W("stdout-") + wsRun + W(".txt")), wsErr = m_dir.Path(W("stderr-") + wsRun + W(".txt"));
+    WString wsOut = m_dir.Path(W("stdout-") + wsRun + W(".txt")),
+            wsErr = m_dir.Path(W("stderr-") + wsRun + W(".txt"));
     CliResult result = {-1, "", ""};
 #ifdef _WIN32
     std::wstring cmd = L"\"" + m_exe + L"\"";
