@@ -21,8 +21,14 @@ struct Candidate
     UINT uChars;
     WString wsEn;       // escaped, as the rule stores it
     UINT uOccurrences;  // runs found with the same bytes
-    DWORD dwFirstMatch; // where the run's search finds them first
+    DWORD dwFirstMatch; // where the run's search finds them first; kNotSearched past the budget
 };
+
+const DWORD kNotSearched = 0xFFFFFFFFu;
+// Each first match is searched for up to the text's own offset; in a large
+// file with many texts that grows as the square, so it stops at this many
+// bytes searched in all (a few seconds).
+const unsigned long long kFirstMatchBudget = 8ull << 30;
 
 struct Scan
 {
@@ -177,10 +183,13 @@ std::vector<std::pair<DWORD, DWORD>> Regions(const PeImage& image, DWORD dwSize)
 
 Json CandidateJson(const Candidate& c, const PeImage& image)
 {
-    return {{"offset", c.dwOffset},        {"section", image.RegionOf(c.dwOffset)},
-            {"unicode", c.unicode},        {"chars", c.uChars},
-            {"en", ToUtf8(c.wsEn)},        {"occurrences", c.uOccurrences},
-            {"firstMatch", c.dwFirstMatch}};
+    return {{"offset", c.dwOffset},
+            {"section", image.RegionOf(c.dwOffset)},
+            {"unicode", c.unicode},
+            {"chars", c.uChars},
+            {"en", ToUtf8(c.wsEn)},
+            {"occurrences", c.uOccurrences},
+            {"firstMatch", c.dwFirstMatch == kNotSearched ? Json() : Json(c.dwFirstMatch)}};
 }
 
 std::string RuleSetFileText(const WString& wsTarget, const std::vector<Candidate>& texts)
@@ -292,6 +301,7 @@ int RunExtract(const CliContext& cli, const ExtractOptions& options)
     std::vector<Candidate> texts;
     std::map<std::pair<bool, std::string>, size_t> seen;
     UINT uTooLong = 0;
+    unsigned long long cbSearched = 0;
     for (Candidate& c : scan.found)
     {
         auto key = std::make_pair(c.unicode, c.bytes);
@@ -309,10 +319,16 @@ int RunExtract(const CliContext& cli, const ExtractOptions& options)
             seen[key] = static_cast<size_t>(-1);
             continue;
         }
-        const BYTE* pFirst =
-            SearchBytes(view.data(), static_cast<DWORD>(view.size()),
-                        reinterpret_cast<const BYTE*>(c.bytes.data()), static_cast<DWORD>(c.bytes.size()));
-        c.dwFirstMatch = static_cast<DWORD>(pFirst - view.data());
+        const DWORD dwEnd = c.dwOffset + static_cast<DWORD>(c.bytes.size());
+        c.dwFirstMatch = kNotSearched;
+        if (cbSearched + dwEnd <= kFirstMatchBudget)
+        {
+            cbSearched += dwEnd;
+            const BYTE* pFirst =
+                SearchBytes(view.data(), dwEnd, reinterpret_cast<const BYTE*>(c.bytes.data()),
+                            static_cast<DWORD>(c.bytes.size()));
+            c.dwFirstMatch = static_cast<DWORD>(pFirst - view.data());
+        }
         seen[key] = texts.size();
         texts.push_back(c);
     }
@@ -355,7 +371,7 @@ int RunExtract(const CliContext& cli, const ExtractOptions& options)
                      (c.unicode ? "UTF-16  " : "ANSI    ") + ShownText(c.wsEn);
             if (c.uOccurrences > 1)
                 sText += "  (" + std::to_string(c.uOccurrences) + " times)";
-            if (c.dwFirstMatch != c.dwOffset)
+            if (c.dwFirstMatch != c.dwOffset && c.dwFirstMatch != kNotSearched)
                 sText +=
                     "  (the run finds it first at " + HexOffset(c.dwFirstMatch) + ", inside a longer text)";
             sText += "\n";
