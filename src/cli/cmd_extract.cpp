@@ -35,7 +35,16 @@ struct Scan
     const std::vector<BYTE>& view;
     unsigned uMinChars;
     std::vector<Candidate> found;
+    CProgress& progress;
 };
+
+const DWORD kProgressBytes = 1u << 20;
+
+void ShowScan(Scan& scan, DWORD dwAt, const char* szWhat)
+{
+    if (dwAt % kProgressBytes == 0)
+        scan.progress.Update(dwAt, scan.view.size(), szWhat);
+}
 
 bool IsPrintableWide(DWORD u)
 {
@@ -78,6 +87,7 @@ void ScanWide(Scan& scan, DWORD dwLo, DWORD dwHi)
         DWORD i = dwStart;
         for (; i + 1 < dwHi; i += 2)
         {
+            ShowScan(scan, i - dwParity, "UTF-16 texts");
             DWORD u = scan.view[i] | static_cast<DWORD>(scan.view[i + 1]) << 8;
             if (IsPrintableWide(u))
             {
@@ -102,6 +112,7 @@ void ScanAnsi(Scan& scan, DWORD dwLo, DWORD dwHi)
     DWORD i = dwLo;
     while (i < dwHi)
     {
+        ShowScan(scan, i, "ANSI texts");
         BYTE b = scan.view[i];
         if (IsPrintableAscii(b))
         {
@@ -280,21 +291,17 @@ int RunExtract(const CliContext& cli, const ExtractOptions& options)
             return ReportBadInput(cli, wsFile, "exists already (--force replaces it)");
     }
 
-    Scan scan = {view, options.uMinChars, {}};
+    CProgress progress("extract");
+    Scan scan = {view, options.uMinChars, {}, progress};
     const std::string sSection = ToUtf8(options.wsSection);
+    for (const auto& region : Regions(image, static_cast<DWORD>(view.size())))
     {
-        CProgress progress("extract");
-        for (const auto& region : Regions(image, static_cast<DWORD>(view.size())))
-        {
-            std::string sRegion = image.RegionOf(region.first);
-            bool wanted =
-                sSection.empty() ? (sRegion != "headers" || options.allSections) : sRegion == sSection;
-            if (!wanted)
-                continue;
-            ScanWide(scan, region.first, region.second);
-            ScanAnsi(scan, region.first, region.second);
-            progress.Update(region.second, view.size());
-        }
+        std::string sRegion = image.RegionOf(region.first);
+        bool wanted = sSection.empty() ? (sRegion != "headers" || options.allSections) : sRegion == sSection;
+        if (!wanted)
+            continue;
+        ScanWide(scan, region.first, region.second);
+        ScanAnsi(scan, region.first, region.second);
     }
     std::sort(scan.found.begin(), scan.found.end(),
               [](const Candidate& a, const Candidate& b) { return a.dwOffset < b.dwOffset; });
@@ -304,6 +311,8 @@ int RunExtract(const CliContext& cli, const ExtractOptions& options)
     unsigned long long cbSearched = 0;
     for (Candidate& c : scan.found)
     {
+        if (texts.size() % 4096 == 0)
+            progress.Update(c.dwOffset, view.size(), "sorting out repeats");
         auto key = std::make_pair(c.unicode, c.bytes);
         auto it = seen.find(key);
         if (it != seen.end())
@@ -333,6 +342,7 @@ int RunExtract(const CliContext& cli, const ExtractOptions& options)
         texts.push_back(c);
     }
 
+    progress.Finish();
     std::string sText;
     bool added = false;
     if (!options.wsOutput.empty())
