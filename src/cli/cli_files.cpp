@@ -1,0 +1,306 @@
+#include "cli/cli_files.h"
+
+#include "rules/catalogue.h"
+#include "rules/rule_files.h"
+
+#ifndef _WIN32
+#include "port/native_path.h"
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include <fstream>
+
+namespace
+{
+std::string OpenFailure(DWORD dwError, TargetUse use)
+{
+    switch (dwError)
+    {
+    case ERROR_SHARING_VIOLATION:
+        return "is in use by another program (locked)";
+    case ERROR_ACCESS_DENIED:
+        return use == kPatchTarget ? "cannot be opened for writing (read-only or access denied)"
+                                   : "cannot be read (access denied)";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "does not exist";
+    default:
+        return "cannot be opened (error " + std::to_string(dwError) + ")";
+    }
+}
+
+// Missing and folder are told apart before the open, which reports both alike.
+bool CheckIsFile(const WString& wsPath, std::string& sReason)
+{
+    std::error_code ec;
+    std::filesystem::file_status status = std::filesystem::status(FsPath(wsPath), ec);
+    if (!std::filesystem::exists(status))
+    {
+        sReason = "does not exist";
+        return false;
+    }
+    if (std::filesystem::is_directory(status))
+    {
+        sReason = "is a folder, not a file";
+        return false;
+    }
+    return true;
+}
+
+HANDLE OpenTarget(const WString& wsPath, TargetUse use, std::string& sReason, DWORD& dwSize)
+{
+    if (!CheckIsFile(wsPath, sReason))
+        return INVALID_HANDLE_VALUE;
+    DWORD dwAccess = use == kPatchTarget ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+    DWORD dwShare = use == kPatchTarget ? 0 : FILE_SHARE_READ;
+    HANDLE hFile = CreateFileW(wsPath.c_str(), dwAccess, dwShare, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+    {
+        sReason = OpenFailure(GetLastError(), use);
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD dwHigh = 0;
+    dwSize = GetFileSize(hFile, &dwHigh);
+    if (dwHigh != 0 || dwSize == INVALID_FILE_SIZE)
+        sReason = "is 4 GiB or larger; the patch engine takes smaller files only";
+    else if (dwSize == 0)
+        sReason = "is empty";
+    else
+        return hFile;
+    CloseHandle(hFile);
+    return INVALID_HANDLE_VALUE;
+}
+
+#ifdef _WIN32
+bool MoveInPlace(const WString& wsFrom, const WString& wsTo, bool overwrite, bool& exists)
+{
+    DWORD dwFlags = MOVEFILE_WRITE_THROUGH | (overwrite ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExW(wsFrom.c_str(), wsTo.c_str(), dwFlags))
+        return true;
+    DWORD dwError = GetLastError();
+    exists = dwError == ERROR_ALREADY_EXISTS || dwError == ERROR_FILE_EXISTS;
+    return false;
+}
+#else
+bool MoveInPlace(const WString& wsFrom, const WString& wsTo, bool overwrite, bool& exists)
+{
+    std::string from = NativePath(wsFrom.c_str()), to = NativePath(wsTo.c_str());
+    if (!overwrite)
+    {
+        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        exists = errno == EEXIST;
+        // A file system without the no-replace rename: look first, then rename.
+        if (exists || (errno != EINVAL && errno != ENOSYS))
+            return false;
+        if (access(to.c_str(), F_OK) == 0)
+        {
+            exists = true;
+            return false;
+        }
+    }
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+#endif
+} // namespace
+
+std::filesystem::path FsPath(const WString& wsPath)
+{
+#ifdef _WIN32
+    return std::filesystem::path(wsPath);
+#else
+    return std::filesystem::path(NativePath(wsPath.c_str()));
+#endif
+}
+
+WString ToolPath(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    return path.wstring();
+#else
+    return Utf8ToUtf16(path.string());
+#endif
+}
+
+WString AbsolutePath(const WString& wsPath)
+{
+    std::error_code ec;
+    std::filesystem::path abs = std::filesystem::absolute(FsPath(wsPath), ec);
+    return ec ? wsPath : ToolPath(abs.lexically_normal());
+}
+
+bool PathExists(const WString& wsPath)
+{
+    std::error_code ec;
+    return std::filesystem::exists(FsPath(wsPath), ec);
+}
+
+bool CheckTarget(const WString& wsPath, TargetUse use, std::string& sReason)
+{
+    DWORD dwSize = 0;
+    HANDLE hFile = OpenTarget(wsPath, use, sReason, dwSize);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(hFile);
+    return true;
+}
+
+bool ReadTarget(const WString& wsPath, std::vector<BYTE>& bytes, std::string& sReason)
+{
+    DWORD dwSize = 0;
+    HANDLE hFile = OpenTarget(wsPath, kReadTarget, sReason, dwSize);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    bytes.resize(dwSize);
+    DWORD dwDone = 0;
+    while (dwDone < dwSize)
+    {
+        DWORD dwRead = 0;
+        if (!ReadFile(hFile, bytes.data() + dwDone, dwSize - dwDone, &dwRead, nullptr) || dwRead == 0)
+            break;
+        dwDone += dwRead;
+    }
+    CloseHandle(hFile);
+    if (dwDone != dwSize)
+    {
+        sReason = "cannot be read whole";
+        return false;
+    }
+    return true;
+}
+
+bool IsRuleSetPath(const WString& wsArg)
+{
+    return EndsWithNoCase(wsArg, W(".ini")) || wsArg.find_first_of(W("/\\")) != WString::npos;
+}
+
+bool CheckReadable(const WString& wsPath, std::string& sReason)
+{
+    if (!CheckIsFile(wsPath, sReason))
+        return false;
+    HANDLE hFile = CreateFileW(wsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+    {
+        sReason = OpenFailure(GetLastError(), kReadTarget);
+        return false;
+    }
+    CloseHandle(hFile);
+    return true;
+}
+
+namespace
+{
+struct CatalogueSearch
+{
+    const WString* pName;
+    WString found;
+    std::string names;
+};
+
+void LookAtName(void* pContext, LPCWSTR wsName)
+{
+    CatalogueSearch& search = *static_cast<CatalogueSearch*>(pContext);
+    if (search.found.empty() && EqualsNoCase(wsName, *search.pName))
+        search.found = wsName;
+    search.names += (search.names.empty() ? "" : ", ") + ToUtf8(WString(wsName));
+}
+} // namespace
+
+bool ResolveRuleSet(const WString& wsArg, WString& wsFile, std::string& sReason)
+{
+    if (IsRuleSetPath(wsArg))
+    {
+        // The Windows profile functions look for a relative name in the
+        // Windows folder, not in the current one.
+        wsFile = AbsolutePath(wsArg);
+        return CheckReadable(wsFile, sReason);
+    }
+    WCHAR wsCatalogue[kPathChars];
+    GetCatalogueFile(wsCatalogue);
+    CatalogueSearch search = {&wsArg, WString(), std::string()};
+    ReadCatalogue(wsCatalogue, LookAtName, &search);
+    if (search.found.empty())
+    {
+        wsFile = wsCatalogue;
+        sReason = "names no rule set '" + ToUtf8(wsArg) + "' (" +
+                  (search.names.empty() ? std::string("it lists none") : "it lists: " + search.names) +
+                  "); a rule-set file is named by a path ending in .ini";
+        return false;
+    }
+    WCHAR wsSet[kPathChars];
+    GetToolFile(search.found.c_str(), W(".ini"), wsSet, kPathChars);
+    wsFile = wsSet;
+    return CheckReadable(wsFile, sReason);
+}
+
+bool CheckLogFile(const WString& wsPath, std::string& sReason)
+{
+    std::error_code ec;
+    std::filesystem::path path = FsPath(wsPath);
+    if (std::filesystem::is_directory(path, ec))
+    {
+        sReason = "is a folder, not a file";
+        return false;
+    }
+    if (!std::filesystem::exists(path, ec))
+    {
+        std::filesystem::path dir = std::filesystem::absolute(path, ec).parent_path();
+        if (!std::filesystem::is_directory(dir, ec))
+        {
+            sReason = "lies in a folder that does not exist";
+            return false;
+        }
+        return true;
+    }
+    HANDLE hFile = CreateFileW(wsPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+    {
+        sReason = OpenFailure(GetLastError(), kPatchTarget);
+        return false;
+    }
+    CloseHandle(hFile);
+    return true;
+}
+
+bool WriteWholeFile(const WString& wsPath, const std::string& bytes, bool overwrite, std::string& sReason)
+{
+    std::error_code ec;
+    if (std::filesystem::is_directory(FsPath(wsPath), ec))
+    {
+        sReason = "is a folder, not a file";
+        return false;
+    }
+    if (!overwrite && PathExists(wsPath))
+    {
+        sReason = "exists already (--force replaces it)";
+        return false;
+    }
+    static unsigned s_counter = 0;
+    WString wsTemp = wsPath + FromUtf8(".pivra-tmp-" + std::to_string(++s_counter));
+    {
+        std::ofstream out(FsPath(wsTemp), std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out)
+        {
+            out.close();
+            std::filesystem::remove(FsPath(wsTemp), ec);
+            sReason = "cannot be written (no access to its folder, or no room)";
+            return false;
+        }
+    }
+    bool exists = false;
+    if (!MoveInPlace(wsTemp, wsPath, overwrite, exists))
+    {
+        std::filesystem::remove(FsPath(wsTemp), ec);
+        sReason = exists ? "exists already (--force replaces it)" : "cannot be replaced (no access)";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,135 @@
+#include "cli/cli_text.h"
+
+#ifndef _WIN32
+#include "port/native_path.h"
+#endif
+
+#include <cstdio>
+
+std::string ToUtf8(const WCHAR* ws, size_t cch)
+{
+#ifdef _WIN32
+    if (cch == 0)
+        return std::string();
+    int cb = WideCharToMultiByte(CP_UTF8, 0, ws, static_cast<int>(cch), nullptr, 0, nullptr, nullptr);
+    std::string s(cb > 0 ? static_cast<size_t>(cb) : 0, '\0');
+    if (cb > 0)
+        WideCharToMultiByte(CP_UTF8, 0, ws, static_cast<int>(cch), &s[0], cb, nullptr, nullptr);
+    return s;
+#else
+    return Utf16ToUtf8(ws, cch);
+#endif
+}
+
+std::string ToUtf8(const WString& ws)
+{
+    return ToUtf8(ws.data(), ws.size());
+}
+
+WString FromUtf8(const std::string& s)
+{
+#ifdef _WIN32
+    if (s.empty())
+        return WString();
+    int cch = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    WString ws(cch > 0 ? static_cast<size_t>(cch) : 0, 0);
+    if (cch > 0)
+        MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &ws[0], cch);
+    return ws;
+#else
+    return Utf8ToUtf16(s);
+#endif
+}
+
+std::string ShownPath(const WString& wsPath)
+{
+#ifdef _WIN32
+    return ToUtf8(wsPath);
+#else
+    return NativePath(wsPath.c_str());
+#endif
+}
+
+std::string ShownText(const WString& wsStored)
+{
+    WString ws;
+    for (WCHAR c : wsStored)
+    {
+        if (c == '\t')
+            ws += W("\\t");
+        else
+            ws += c;
+    }
+    return ToUtf8(ws);
+}
+
+void AppendHexEscape(WString& ws, BYTE b)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    ws += W("\\x");
+    ws += static_cast<WCHAR>(kDigits[b >> 4]);
+    ws += static_cast<WCHAR>(kDigits[b & 0xF]);
+}
+
+bool IsTrimmedByRead(WCHAR c)
+{
+    // Blanks go, and quotes around a whole value; white space beyond ASCII
+    // is trimmed by some implementations too.
+    return c == ' ' || c == '"' || c == '\'' || c == 0xA0 || c == 0x3000 || (c >= 0x2000 && c <= 0x200A);
+}
+
+void AppendEscaped(WString& ws, WCHAR c, bool atEnd)
+{
+    if (c == '\\')
+        ws += W("\\\\");
+    else if (c == '\r')
+        ws += W("\\r");
+    else if (c == '\n')
+        ws += W("\\n");
+    else if (c == '\t')
+        ws += W("\\t");
+    else if (c == 0)
+        ws += W("\\0");
+    else if ((c < 0x20 || c == 0x7F || (atEnd && IsTrimmedByRead(c))) && c < 0x100)
+        AppendHexEscape(ws, static_cast<BYTE>(c));
+    else
+        ws += c;
+}
+
+WString EscapeExact(const WString& wsRaw)
+{
+    WString ws;
+    for (size_t i = 0; i < wsRaw.size(); ++i)
+        AppendEscaped(ws, wsRaw[i], i == 0 || i + 1 == wsRaw.size());
+    return ws;
+}
+
+std::string HexOffset(DWORD dwOffset)
+{
+    char sz[16];
+    std::snprintf(sz, sizeof(sz), "0x%08X", static_cast<unsigned>(dwOffset));
+    return sz;
+}
+
+namespace
+{
+WCHAR Fold(WCHAR c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c - 'A' + 'a') : c;
+}
+} // namespace
+
+bool EqualsNoCase(const WString& a, const WString& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Fold(a[i]) != Fold(b[i]))
+            return false;
+    return true;
+}
+
+bool EndsWithNoCase(const WString& ws, const WString& wsEnd)
+{
+    return ws.size() >= wsEnd.size() && EqualsNoCase(ws.substr(ws.size() - wsEnd.size()), wsEnd);
+}

@@ -1,0 +1,266 @@
+#include "cli/cli_files.h"
+#include "cli/cli_output.h"
+#include "cli/commands.h"
+#include "patch/patch_run.h"
+#include "rules/rule_set.h"
+
+#include <fstream>
+#include <set>
+
+namespace
+{
+struct FailedRule
+{
+    UINT number;
+    WString wsEn, wsCn;
+};
+
+// Watches one run through the window it is given: the rule being processed
+// (the run steps the bar once per listed rule, in number order) and the lines
+// the run appends to the log meanwhile, which name the rules that failed.
+struct RunWatch
+{
+    LPCWSTR wsRuleFile;
+    WString wsLog;
+    std::uintmax_t cbLogSeen;
+    UINT uRule;
+    UINT uRuleCount;
+    bool mapped; // the run asks for the rule count only once the target is mapped
+    WString wsReport;
+    std::vector<FailedRule> failed;
+    CProgress* pProgress;
+};
+
+std::uintmax_t LogSize(const WString& wsLog)
+{
+    std::error_code ec;
+    std::uintmax_t cb = std::filesystem::file_size(FsPath(wsLog), ec);
+    return ec ? 0 : cb;
+}
+
+void TakeLogLine(RunWatch& watch, const WString& wsLine)
+{
+    size_t at = wsLine.find(W("] "));
+    if (at == WString::npos)
+        return;
+    WString wsText = wsLine.substr(at + 2);
+    const WString wsEnPrefix = W("ERROR_EN:"), wsCnPrefix = W("ERROR_CN:");
+    if (wsText.compare(0, wsEnPrefix.size(), wsEnPrefix) == 0)
+        watch.failed.push_back({watch.uRule, wsText.substr(wsEnPrefix.size()), WString()});
+    else if (wsText.compare(0, wsCnPrefix.size(), wsCnPrefix) == 0 && !watch.failed.empty() &&
+             watch.failed.back().number == watch.uRule)
+        watch.failed.back().wsCn = wsText.substr(wsCnPrefix.size());
+}
+
+// Reads what the log gained since it was last looked at.
+void CollectLog(RunWatch& watch)
+{
+    std::uintmax_t cbNow = LogSize(watch.wsLog);
+    if (cbNow <= watch.cbLogSeen)
+        return;
+    std::ifstream in(FsPath(watch.wsLog), std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(watch.cbLogSeen));
+    std::string bytes(static_cast<size_t>(cbNow - watch.cbLogSeen), '\0');
+    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    size_t i = watch.cbLogSeen == 0 && bytes.compare(0, 2, "\xFF\xFE") == 0 ? 2 : 0;
+    watch.cbLogSeen += bytes.size();
+    WString wsText;
+    for (; i + 1 < bytes.size(); i += 2)
+        wsText += static_cast<WCHAR>(static_cast<BYTE>(bytes[i]) | static_cast<BYTE>(bytes[i + 1]) << 8);
+    for (size_t start = 0; start < wsText.size();)
+    {
+        size_t end = wsText.find(W("\r\n"), start);
+        TakeLogLine(watch, wsText.substr(start, end == WString::npos ? WString::npos : end - start));
+        start = end == WString::npos ? wsText.size() : end + 2;
+    }
+}
+
+void CountRow(void*, const PatchRule&) {}
+
+UINT RuleCount(void* pContext)
+{
+    RunWatch& watch = *static_cast<RunWatch*>(pContext);
+    watch.mapped = true;
+    watch.uRuleCount = ReadRuleList(watch.wsRuleFile, CountRow, nullptr);
+    return watch.uRuleCount;
+}
+
+void Progress(void* pContext, PatchProgress progress, UINT)
+{
+    RunWatch& watch = *static_cast<RunWatch*>(pContext);
+    if (progress != kProgressStepIt)
+        return;
+    CollectLog(watch);
+    ++watch.uRule;
+    watch.pProgress->Update(watch.uRule, watch.uRuleCount, "rule " + std::to_string(watch.uRule));
+}
+
+void Report(void* pContext, LPCWSTR wsText, LPCWSTR, UINT)
+{
+    RunWatch& watch = *static_cast<RunWatch*>(pContext);
+    CollectLog(watch);
+    watch.wsReport = wsText;
+}
+
+// The two counts of the report, in their order.
+void ReportCounts(const WString& wsReport, UINT& uTried, UINT& uModified)
+{
+    UINT* counts[2] = {&uTried, &uModified};
+    size_t n = 0;
+    for (size_t i = 0; i < wsReport.size() && n < 2;)
+    {
+        if (wsReport[i] < '0' || wsReport[i] > '9')
+        {
+            ++i;
+            continue;
+        }
+        UINT u = 0;
+        for (; i < wsReport.size() && wsReport[i] >= '0' && wsReport[i] <= '9'; ++i)
+            u = u * 10 + static_cast<UINT>(wsReport[i] - '0');
+        *counts[n++] = u;
+    }
+}
+
+WString BackupPath(const WString& wsTarget)
+{
+    return wsTarget + W(".bak");
+}
+
+// Everything that can be known bad before the first byte changes.
+int CheckInputs(const CliContext& cli, const ApplyOptions& options, const WString& wsLog)
+{
+    std::string sReason;
+    if (!CheckLogFile(wsLog, sReason))
+        return ReportBadInput(cli, wsLog, sReason);
+    std::set<WString> seen;
+    for (const WString& wsTarget : options.targets)
+    {
+        if (!seen.insert(AbsolutePath(wsTarget)).second)
+            return ReportBadInput(cli, wsTarget, "is named twice");
+        if (!CheckTarget(wsTarget, kPatchTarget, sReason))
+            return ReportBadInput(cli, wsTarget, sReason);
+        if (options.backup && !options.force && PathExists(BackupPath(wsTarget)))
+            return ReportBadInput(cli, BackupPath(wsTarget), "exists already (--force replaces it)");
+    }
+    return kExitDone;
+}
+
+bool MakeBackup(const WString& wsTarget, bool force, WString& wsFailed, std::string& sReason)
+{
+    std::vector<BYTE> bytes;
+    if (!ReadTarget(wsTarget, bytes, sReason))
+    {
+        wsFailed = wsTarget;
+        return false;
+    }
+    wsFailed = BackupPath(wsTarget);
+    return WriteWholeFile(wsFailed, std::string(bytes.begin(), bytes.end()), force, sReason);
+}
+} // namespace
+
+int RunApply(const CliContext& cli, const ApplyOptions& options)
+{
+    WString wsRuleFile;
+    std::string sReason;
+    if (!ResolveRuleSet(options.wsRuleSet, wsRuleFile, sReason))
+        return ReportBadInput(cli, wsRuleFile, sReason);
+    WString wsLog = options.wsLog;
+    const WString wsShownLog = wsLog; // as given, for the text output
+    if (wsLog.empty())
+    {
+        // The main window's log (pivra.exe writes pivra.log), so both front
+        // ends of one tool folder log into one file.
+        WCHAR wsToolLog[kPathChars];
+        GetToolFile(W("pivra"), W(".log"), wsToolLog, kPathChars);
+        wsLog = wsToolLog;
+    }
+    wsLog = AbsolutePath(wsLog);
+    int exitCode = CheckInputs(cli, options, wsLog);
+    if (exitCode != kExitDone)
+        return exitCode;
+
+    Json targets = Json::array();
+    std::string sText;
+    Json error;
+    bool anyFailed = false;
+    for (size_t t = 0; t < options.targets.size() && exitCode == kExitDone; ++t)
+    {
+        const WString& wsTarget = options.targets[t];
+        WString wsBackup;
+        if (options.backup)
+        {
+            WString wsFailed;
+            if (!MakeBackup(wsTarget, options.force, wsFailed, sReason))
+            {
+                TellBadInput(cli, wsFailed, sReason);
+                error = BadInputJson(wsFailed, sReason);
+                exitCode = kExitBadInput;
+                break;
+            }
+            wsBackup = BackupPath(wsTarget);
+        }
+        CProgress progress("apply " + std::to_string(t + 1) + "/" + std::to_string(options.targets.size()));
+        RunWatch watch = {wsRuleFile.c_str(), wsLog, LogSize(wsLog), 0, 0, false, WString(), {}, &progress};
+        PatchWindow stWindow = {&watch, RuleCount, Progress, Report};
+        UINT uReturned = RunPatchLoggingTo(wsRuleFile.c_str(), wsTarget.c_str(), stWindow, wsLog.c_str());
+        progress.Finish();
+        if (!watch.mapped)
+        {
+            // Checked a moment ago: another program took it since.
+            std::string sNow;
+            sReason = CheckTarget(wsTarget, kPatchTarget, sNow) ? "could not be mapped for patching" : sNow;
+            TellBadInput(cli, wsTarget, sReason);
+            error = BadInputJson(wsTarget, sReason);
+            exitCode = kExitBadInput;
+            break;
+        }
+        UINT uTried = 0, uModified = uReturned;
+        ReportCounts(watch.wsReport, uTried, uModified);
+        UINT uUnlogged = uTried - uModified > watch.failed.size()
+                             ? uTried - uModified - static_cast<UINT>(watch.failed.size())
+                             : 0;
+        anyFailed = anyFailed || uTried > uModified;
+
+        sText += ShownPath(wsTarget) + ": " + ToUtf8(watch.wsReport) + "\n";
+        if (!wsBackup.empty())
+            sText += "  backup: " + ShownPath(wsBackup) + "\n";
+        Json failed = Json::array();
+        for (const FailedRule& rule : watch.failed)
+        {
+            WCHAR wsNode[kKeyChars];
+            FormatNode(wsNode, rule.number);
+            sText += "  failed " + ToUtf8(WString(wsNode)) + "  EN=" + ShownText(rule.wsEn) +
+                     "  CN=" + ShownText(rule.wsCn) + "\n";
+            failed.push_back({{"number", rule.number}, {"en", ToUtf8(rule.wsEn)}, {"cn", ToUtf8(rule.wsCn)}});
+        }
+        if (uUnlogged > 0)
+            sText += "  " + std::to_string(uUnlogged) + " more failed rules left no line in the log\n";
+        targets.push_back({{"path", ShownPath(wsTarget)},
+                           {"backup", wsBackup.empty() ? Json() : Json(ShownPath(wsBackup))},
+                           {"tried", uTried},
+                           {"modified", uModified},
+                           {"report", ToUtf8(watch.wsReport)},
+                           {"failed", failed},
+                           {"unloggedFailures", uUnlogged}});
+    }
+    if (exitCode == kExitDone)
+        exitCode = anyFailed ? kExitRulesFailed : kExitDone;
+    if (anyFailed)
+        sText += "failure log: " + ShownPath(wsShownLog.empty() ? wsLog : wsShownLog) + "\n";
+    if (cli.json)
+    {
+        // Also after a target that failed part-way: the ones before it are patched.
+        Json doc = {{"command", "apply"},
+                    {"ruleSet", ShownPath(wsRuleFile)},
+                    {"log", ShownPath(wsLog)},
+                    {"targets", targets},
+                    {"exitCode", exitCode}};
+        if (!error.is_null())
+            doc["error"] = error;
+        PrintJson(doc);
+    }
+    else
+        WriteOut(sText);
+    return exitCode;
+}

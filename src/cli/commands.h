@@ -1,0 +1,33 @@
+// The four commands; each prints its text or JSON and returns the exit code.
+#pragma once
+
+#include "cli/cli_report.h"
+
+#include <string>
+#include <vector>
+
+int RunList(const CliContext& cli, const WString& wsRuleSet);
+
+struct ApplyOptions
+{
+    WString wsRuleSet;
+    std::vector<WString> targets;
+    bool backup;
+    bool force;
+    WString wsLog; // empty: the tool's failure log beside the executable
+};
+int RunApply(const CliContext& cli, const ApplyOptions& options);
+
+int RunCheck(const CliContext& cli, const WString& wsRuleSet, const WString& wsTarget);
+
+struct ExtractOptions
+{
+    WString wsTarget;
+    WString wsOutput; // empty: print the texts
+    unsigned uMinChars;
+    WString wsSection; // empty: every section
+    bool allSections;
+    bool addToCatalogue;
+    bool force;
+};
+int RunExtract(const CliContext& cli, const ExtractOptions& options);

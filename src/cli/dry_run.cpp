@@ -1,0 +1,218 @@
+#include "cli/dry_run.h"
+
+#include "patch/find_bytes.h"
+#include "patch/pe_test.h"
+#include "patch/replace_text.h"
+#include "rules/escape.h"
+#include "rules/rule_set.h"
+#include "util/path.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace
+{
+const int kAnsiPathBytes = 360;
+
+struct Span
+{
+    DWORD dwAt, cb;
+    UINT uRule;
+};
+
+struct DryState
+{
+    LPCWSTR wsRuleFile;
+    const char* szRuleFile; // null when the path has no exact ANSI form
+    std::vector<BYTE>& view;
+    std::vector<BYTE> original;
+    std::vector<Span> written;
+};
+
+DWORD Size(const std::vector<BYTE>& bytes)
+{
+    return static_cast<DWORD>(bytes.size());
+}
+
+// Every occurrence, overlapping ones too, as the search sees them.
+UINT FindAll(const std::vector<BYTE>& bytes, const BYTE* pPattern, DWORD cb, std::vector<DWORD>* pFirst)
+{
+    UINT n = 0;
+    for (DWORD dwFrom = 0; dwFrom < Size(bytes);)
+    {
+        const BYTE* pAt = SearchBytes(bytes.data() + dwFrom, Size(bytes) - dwFrom, pPattern, cb);
+        if (pAt == nullptr)
+            break;
+        DWORD dwAt = static_cast<DWORD>(pAt - bytes.data());
+        if (pFirst != nullptr && pFirst->size() < kShownOffsets)
+            pFirst->push_back(dwAt);
+        ++n;
+        dwFrom = dwAt + 1;
+    }
+    return n;
+}
+
+void AddWriters(const DryState& run, DWORD dwAt, DWORD cb, std::vector<UINT>& rules)
+{
+    for (const Span& span : run.written)
+        if (span.dwAt < dwAt + cb && dwAt < span.dwAt + span.cb &&
+            std::find(rules.begin(), rules.end(), span.uRule) == rules.end())
+            rules.push_back(span.uRule);
+}
+
+template <typename Unit> bool PaddedEquals(const Unit* en, UINT lenEn, const Unit* cn, UINT lenCn)
+{
+    for (UINT i = 0; i < lenEn; ++i)
+        if (en[i] != (i < lenCn ? cn[i] : Unit(0)))
+            return false;
+    return true;
+}
+
+DWORD ReplaceFrom(std::vector<BYTE>& view, DWORD dwFrom, const WCHAR* en, UINT lenEn, const WCHAR* cn,
+                  UINT lenCn)
+{
+    return ReplaceTextFromW(view.data(), Size(view), dwFrom, en, lenEn, cn, lenCn);
+}
+DWORD ReplaceFrom(std::vector<BYTE>& view, DWORD dwFrom, const char* en, UINT lenEn, const char* cn,
+                  UINT lenCn)
+{
+    return ReplaceTextFromA(view.data(), Size(view), dwFrom, en, lenEn, cn, lenCn);
+}
+
+// The run's replacement of one decoded rule: the lowest occurrence, or with
+// REPEAT what replacing the lowest one again and again leaves (searching on
+// just behind each overwrite gives the same, and one that changes nothing is
+// not repeated).
+template <typename Unit>
+void Replace(DryState& run, DryRule& rule, const Unit* en, UINT lenEn, const Unit* cn, UINT lenCn)
+{
+    const DWORD cbEn = lenEn * static_cast<DWORD>(sizeof(Unit));
+    const bool unchanging = PaddedEquals(en, lenEn, cn, lenCn);
+    rule.uOccurrences = FindAll(run.view, reinterpret_cast<const BYTE*>(en), cbEn, nullptr);
+    for (DWORD dwFrom = 0;;)
+    {
+        DWORD dwAt = ReplaceFrom(run.view, dwFrom, en, lenEn, cn, lenCn);
+        if (dwAt == kNoOccurrence)
+            break;
+        ++rule.uOverwrites;
+        if (rule.offsets.size() < kShownOffsets)
+            rule.offsets.push_back(dwAt);
+        if (std::memcmp(run.original.data() + dwAt, en, cbEn) != 0)
+        {
+            if (rule.createdAt.size() < kShownOffsets)
+                rule.createdAt.push_back(dwAt);
+            AddWriters(run, dwAt, cbEn, rule.changedBy);
+        }
+        run.written.push_back({dwAt, cbEn, rule.number});
+        if (!rule.repeat || unchanging)
+            break;
+        dwFrom = dwAt > cbEn - 1 ? dwAt - (cbEn - 1) : 0;
+    }
+    if (rule.uOverwrites > 0)
+    {
+        rule.outcome = kDryChanges;
+        return;
+    }
+    rule.outcome = kDryNotFound;
+    FindAll(run.original, reinterpret_cast<const BYTE*>(en), cbEn, &rule.originalAt);
+    for (DWORD dwAt : rule.originalAt)
+        AddWriters(run, dwAt, cbEn, rule.changedBy);
+}
+
+// Decodes and tests the rule as the run does; the texts are in the buffers.
+template <typename Unit>
+void ApplyDecoded(DryState& run, DryRule& rule, Unit* en, Unit* cn, UINT lenEn, UINT lenCn)
+{
+    rule.cbEn = lenEn * static_cast<DWORD>(sizeof(Unit));
+    rule.cbCn = lenCn * static_cast<DWORD>(sizeof(Unit));
+    if (lenEn < lenCn || (en[0] == 0) != (cn[0] == 0))
+    {
+        rule.outcome = lenEn < lenCn ? kDryCnLonger : kDryZeroOneSide;
+        rule.uOccurrences = FindAll(run.view, reinterpret_cast<const BYTE*>(en), rule.cbEn, &rule.offsets);
+        return;
+    }
+    Replace(run, rule, en, lenEn, cn, lenCn);
+}
+
+// One rule as the run processes it; false where the rules end.
+bool DryRule1(DryState& run, UINT uNumber, PatchRule& texts, bool pe64, DryRunResult& result)
+{
+    WCHAR wsNode[kKeyChars];
+    FormatNode(wsNode, uNumber);
+    char szNode[kKeyChars];
+    UINT i = 0;
+    for (; wsNode[i] != 0 && i + 1 < kKeyChars; ++i)
+        szNode[i] = static_cast<char>(wsNode[i]);
+    szNode[i] = 0;
+    ReadRuleSwitches(run.wsRuleFile, wsNode, texts);
+    char* szEn = reinterpret_cast<char*>(texts.wsEn);
+    char* szCn = reinterpret_cast<char*>(texts.wsCn);
+    bool enEmpty;
+    if (texts.unicode)
+    {
+        GetPrivateProfileStringW(wsNode, KEY_EN, W(""), texts.wsEn, kTextChars, run.wsRuleFile);
+        GetPrivateProfileStringW(wsNode, KEY_CN, W(""), texts.wsCn, kTextChars, run.wsRuleFile);
+        enEmpty = texts.wsEn[0] == 0;
+    }
+    else
+    {
+        szEn[0] = szCn[0] = 0;
+        if (run.szRuleFile != nullptr)
+        {
+            GetPrivateProfileStringA(szNode, "EN", "", szEn, kTextChars, run.szRuleFile);
+            GetPrivateProfileStringA(szNode, "CN", "", szCn, kTextChars, run.szRuleFile);
+        }
+        enEmpty = szEn[0] == 0;
+    }
+    if (IsListEnd(enEmpty, texts.x86, texts.x64))
+        return false;
+
+    DryRule rule = {};
+    rule.number = uNumber;
+    rule.x86 = texts.x86;
+    rule.x64 = texts.x64;
+    rule.unicode = texts.unicode;
+    rule.repeat = texts.repeat;
+    WCHAR wsStored[kTextChars];
+    GetPrivateProfileStringW(wsNode, KEY_EN, W(""), wsStored, kTextChars, run.wsRuleFile);
+    rule.wsEn = wsStored;
+    GetPrivateProfileStringW(wsNode, KEY_CN, W(""), wsStored, kTextChars, run.wsRuleFile);
+    rule.wsCn = wsStored;
+    if (!(pe64 ? rule.x64 : rule.x86))
+        rule.outcome = kDryOtherBitness;
+    else
+    {
+        ++result.uTried;
+        if (rule.unicode)
+        {
+            UINT lenEn = UnescapeTextW(texts.wsEn);
+            UINT lenCn = UnescapeTextW(texts.wsCn);
+            ApplyDecoded(run, rule, texts.wsEn, texts.wsCn, lenEn, lenCn);
+        }
+        else
+        {
+            UINT lenEn = UnescapeTextA(szEn);
+            UINT lenCn = UnescapeTextA(szCn);
+            ApplyDecoded(run, rule, szEn, szCn, lenEn, lenCn);
+        }
+        if (rule.outcome == kDryChanges)
+            ++result.uModified;
+    }
+    result.rules.push_back(rule);
+    return true;
+}
+} // namespace
+
+void DryRunPatch(LPCWSTR wsRuleFile, std::vector<BYTE>& view, DryRunResult& result,
+                 const FnDryProgress& fnProgress)
+{
+    result = DryRunResult();
+    result.pe64 = IsPe64(view.data(), Size(view)) != 0;
+    char szRuleFile[kAnsiPathBytes];
+    bool exact = GetExactAnsiPath(wsRuleFile, szRuleFile, kAnsiPathBytes);
+    DryState run = {wsRuleFile, exact ? szRuleFile : nullptr, view, view, {}};
+    std::unique_ptr<PatchRule> pTexts(new PatchRule);
+    for (UINT n = 1; DryRule1(run, n, *pTexts, result.pe64, result); ++n)
+        fnProgress(n);
+}

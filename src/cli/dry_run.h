@@ -1,0 +1,49 @@
+// What a patch run would do to a target, worked out on a copy of its bytes
+// with the patch engine's own reads, decoding, end rule and replacements, in
+// the run's order, so a rule sees what the rules before it left.
+#pragma once
+
+#include "cli/cli_text.h"
+
+#include <functional>
+#include <vector>
+
+enum DryOutcome
+{
+    kDryChanges,      // at least one occurrence overwritten
+    kDryOtherBitness, // passed over: not counted, not logged
+    kDryNotFound,
+    kDryCnLonger,
+    kDryZeroOneSide // the first decoded unit is zero in EN or CN, not in both
+};
+
+const size_t kShownOffsets = 8;
+
+struct DryRule
+{
+    UINT number;
+    WString wsEn, wsCn; // as stored, by the wide read
+    bool x86, x64, unicode, repeat;
+    DryOutcome outcome;
+    DWORD cbEn, cbCn;              // decoded, in bytes
+    UINT uOverwrites;              // occurrences the run overwrites, REPEAT counted
+    UINT uOccurrences;             // occurrences of EN in the target as the earlier rules left it
+    std::vector<DWORD> offsets;    // the first of them (overwritten ones for kDryChanges)
+    std::vector<DWORD> originalAt; // not found: where the untouched target holds EN
+    std::vector<UINT> changedBy;   // earlier rules whose writes removed or made those occurrences
+    std::vector<DWORD> createdAt;  // overwritten occurrences the untouched target does not hold
+};
+
+struct DryRunResult
+{
+    bool pe64;
+    UINT uTried, uModified;
+    std::vector<DryRule> rules;
+};
+
+typedef std::function<void(UINT uRule)> FnDryProgress;
+
+// Applies the rule set to view (the target's bytes, changed in place as the
+// run would change the file) and tells what happened to each listed rule.
+void DryRunPatch(LPCWSTR wsRuleFile, std::vector<BYTE>& view, DryRunResult& result,
+                 const FnDryProgress& fnProgress);

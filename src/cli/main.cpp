@@ -1,0 +1,135 @@
+// pivra-cli: the patch engine and rule sets of the tool, from the command line.
+#include "cli/cli_output.h"
+#include "cli/commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <shellapi.h>
+#endif
+
+namespace
+{
+struct Arguments
+{
+    std::string sRuleSet, sTarget, sLog, sOutput, sSection;
+    std::vector<std::string> targets;
+    bool json = false, backup = false, force = false, allSections = false, addToCatalogue = false;
+    unsigned uMinChars = 4;
+};
+
+void AddJson(CLI::App* pCommand, Arguments& args)
+{
+    pCommand->add_flag("--json", args.json, "Print one JSON document (schema in the README) instead of text");
+}
+
+int Run(int argc, char** argv)
+{
+    CLI::App app{"pivra-cli: translate the texts of Windows programs by same-length patching, with the rule "
+                 "sets of the tool's main window"};
+    app.require_subcommand(1);
+    Arguments args;
+
+    CLI::App* pList = app.add_subcommand("list", "The rules of a rule set, as the main window lists them");
+    pList->add_option("RULESET", args.sRuleSet, "Rule-set file (.ini) or name in the catalogue")->required();
+    AddJson(pList, args);
+
+    CLI::App* pApply =
+        app.add_subcommand("apply", "Apply a rule set to each target, as the start command does");
+    pApply->add_option("RULESET", args.sRuleSet, "Rule-set file (.ini) or name in the catalogue")->required();
+    pApply->add_option("TARGET", args.targets, "Files to patch in place")->required();
+    pApply->add_flag("--backup", args.backup, "Copy each target to TARGET.bak before it changes");
+    pApply->add_flag("--force", args.force, "Replace an existing backup");
+    pApply->add_option("--log", args.sLog, "Failure log (default: pivra.log beside the executable)");
+    AddJson(pApply, args);
+
+    CLI::App* pCheck = app.add_subcommand("check", "Show what applying a rule set would do, writing nothing");
+    pCheck->add_option("RULESET", args.sRuleSet, "Rule-set file (.ini) or name in the catalogue")->required();
+    pCheck->add_option("TARGET", args.sTarget, "File the rules would patch")->required();
+    AddJson(pCheck, args);
+
+    CLI::App* pExtract = app.add_subcommand("extract", "Find candidate interface texts in a PE image");
+    pExtract->add_option("TARGET", args.sTarget, "PE image (EXE or DLL) to search")->required();
+    pExtract->add_option("-o,--output", args.sOutput, "Write a new rule set (.ini file or catalogue name)");
+    pExtract->add_option("--min", args.uMinChars, "Shortest text, in characters")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 2047u));
+    pExtract->add_option("--section", args.sSection,
+                         "Only texts in this section (\".rdata\", \"headers\", ...)");
+    pExtract->add_flag("--all-sections", args.allSections, "Search the PE headers too");
+    pExtract->add_flag("--add-to-catalogue", args.addToCatalogue, "Add the new rule set to the catalogue");
+    pExtract->add_flag("--force", args.force, "Replace an existing rule-set file");
+    AddJson(pExtract, args);
+
+    // CLI11 reports bad usage by exception; the product's core has none.
+    try
+    {
+        app.parse(argc, argv);
+    }
+    catch (const CLI::ParseError& e)
+    {
+        int code = app.exit(e);
+        return code == 0 ? kExitDone : kExitBadInput;
+    }
+
+    if (pList->parsed())
+        return RunList(CliContext{"list", args.json}, FromUtf8(args.sRuleSet));
+    if (pApply->parsed())
+    {
+        ApplyOptions options = {FromUtf8(args.sRuleSet), {}, args.backup, args.force, FromUtf8(args.sLog)};
+        for (const std::string& sTarget : args.targets)
+            options.targets.push_back(FromUtf8(sTarget));
+        return RunApply(CliContext{"apply", args.json}, options);
+    }
+    if (pCheck->parsed())
+        return RunCheck(CliContext{"check", args.json}, FromUtf8(args.sRuleSet), FromUtf8(args.sTarget));
+    if (pExtract->parsed())
+    {
+        ExtractOptions options = {
+            FromUtf8(args.sTarget), FromUtf8(args.sOutput), args.uMinChars, FromUtf8(args.sSection),
+            args.allSections,       args.addToCatalogue,    args.force};
+        if (options.addToCatalogue && options.wsOutput.empty())
+        {
+            WriteErr("pivra-cli extract: --add-to-catalogue needs -o\n");
+            return kExitBadInput;
+        }
+        return RunExtract(CliContext{"extract", args.json}, options);
+    }
+    return kExitBadInput;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The one place exceptions are caught: CLI11 and nlohmann/json throw, and
+    // they stay inside this program (the tool's window and core use none).
+    try
+    {
+#ifdef _WIN32
+        // The wide command line: the ANSI one loses what the code page lacks.
+        int cArgs = 0;
+        LPWSTR* pArgs = CommandLineToArgvW(GetCommandLineW(), &cArgs);
+        std::vector<std::string> utf8;
+        for (int i = 0; pArgs != nullptr && i < cArgs; ++i)
+            utf8.push_back(ToUtf8(WString(pArgs[i])));
+        if (pArgs != nullptr)
+            LocalFree(pArgs);
+        std::vector<char*> argvUtf8;
+        for (std::string& s : utf8)
+            argvUtf8.push_back(&s[0]);
+        argvUtf8.push_back(nullptr);
+        if (!utf8.empty())
+            return Run(static_cast<int>(utf8.size()), argvUtf8.data());
+#endif
+        return Run(argc, argv);
+    }
+    catch (const std::exception& e)
+    {
+        WriteErr(std::string("pivra-cli: ") + e.what() + "\n");
+        return kExitBadInput;
+    }
+}

@@ -1,0 +1,25 @@
+// Where an offset of a target lies: a named section, the PE headers, or
+// outside the sections; nothing for a file that is no PE image.
+#pragma once
+
+#include "patch/pe_sections.h"
+
+#include <string>
+#include <vector>
+
+struct PeImage
+{
+    bool pe;
+    PeLayout layout;
+    std::vector<PeSection> sections;
+
+    void Load(const BYTE* pView, DWORD dwSize);
+    // ".rdata", "headers", "overlay" (outside every section), or "" for no PE image.
+    std::string RegionOf(DWORD dwOffset) const;
+    // "i386", "AMD64", ... or the Machine value in hex.
+    std::string MachineName() const;
+};
+
+// What a translator should know of an occurrence in this region: a warning
+// for the headers, code and resources, else "".
+std::string RegionNote(const std::string& sRegion);

@@ -1,0 +1,344 @@
+// pivra-cli end to end: each command on the demo target and on generated PE
+// images, the real run as the oracle of apply and check, and the bad inputs.
+#include "cli/cli_files.h"
+#include "cli_runner.h"
+#include "patch/patch_run.h"
+#include "rules/rule_set.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <sstream>
+
+namespace
+{
+using Json = nlohmann::json;
+
+void WriteRuleSet(const WString& path, const std::string& utf8Ini)
+{
+    WString text = FromUtf8(utf8Ini);
+    WString crlf;
+    for (WCHAR c : text)
+        crlf += c == '\n' ? WString(W("\r\n")) : WString(1, c);
+    WriteBytes(path, "\xFF\xFE" + Utf16Bytes(crlf));
+}
+
+std::string DemoRules()
+{
+    std::ifstream in(PIVRA_DEMO_RULES, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string DemoTarget()
+{
+    return ReadBytes(BuildPath(PIVRA_DEMO_TARGET));
+}
+
+// A 64-bit image holding some of the demo's texts, one in its headers.
+std::string GeneratedPe64()
+{
+    return MakePe(
+        0x8664, Wide("Header text"),
+        {{".text", Wide("Quit") + "\x55\x8B\xEC"},
+         {".rdata", Wide("Welcome to the demo program") + std::string(2, '\0') + "This line is ANSI text" +
+                        std::string(1, '\0') + Wide("Ready") + std::string(4, '\0') + Wide("Ready")},
+         {".rsrc", Wide("Pivra Demo Target")}});
+}
+
+// The log's texts without their time stamps.
+std::vector<WString> LogTexts(const WString& path)
+{
+    std::string bytes = ReadBytes(path);
+    std::vector<WString> lines;
+    WString text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text += static_cast<WCHAR>(static_cast<BYTE>(bytes[i]) | static_cast<BYTE>(bytes[i + 1]) << 8);
+    for (size_t start = 0; start < text.size();)
+    {
+        size_t end = text.find(W("\r\n"), start);
+        lines.push_back(text.substr(start, end - start).substr(text.find(W("] "), start) - start + 2));
+        start = end + 2;
+    }
+    return lines;
+}
+
+// The patch run as the main window's start command makes it: the bar's range
+// is the listed rule count, the report goes to a box.
+struct StartCommand
+{
+    const WString* pRules;
+    WString report;
+};
+
+WString RunAsStartCommand(const WString& rules, const WString& target, const WString& log)
+{
+    StartCommand start = {&rules, WString()};
+    PatchWindow window = {
+        &start,
+        [](void* p) {
+            return ReadRuleList(
+                static_cast<StartCommand*>(p)->pRules->c_str(), [](void*, const PatchRule&) {}, nullptr);
+        },
+        [](void*, PatchProgress, UINT) {},
+        [](void* p, LPCWSTR wsText, LPCWSTR, UINT) { static_cast<StartCommand*>(p)->report = wsText; }};
+    RunPatchLoggingTo(rules.c_str(), target.c_str(), window, log.c_str());
+    return start.report;
+}
+
+Json ParseJson(const CliResult& result)
+{
+    return Json::parse(result.out, nullptr, false);
+}
+
+std::string Utf8(const WString& ws)
+{
+    return ToUtf8(ws);
+}
+
+TEST(CliTest, ListShowsTheRulesAsTheMainWindowDoes)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    WriteRuleSet(dir.Path(W("demo.ini")),
+                 "[001]\nEN=a\tb\nCN=x\n[002]\nEN=Ready\nCN=就绪\nUNICODE=0\nREPEAT=3\nX64=2\n"
+                 "[003]\nEN=stop\nX86=0\nX64=0\n[004]\nEN=after\n");
+    WriteBytes(dir.Path(W("Pivra.ini")), "[Config]\r\n1=demo\r\n");
+    const std::string expected = "001\ta\\tb\tx\t1\t0\t1\t1\n002\tReady\t就绪\t0\t1\t1\t0\n";
+    for (const WString& arg : {dir.Path(W("demo.ini")), WString(W("demo")), WString(W("DEMO"))})
+    {
+        CliResult result = cli.Run({W("list"), arg});
+        EXPECT_EQ(0, result.exitCode) << result.err;
+        EXPECT_EQ(expected, result.out);
+    }
+    Json doc = ParseJson(cli.Run({W("list"), W("demo"), W("--json")}));
+    ASSERT_EQ(2u, doc["rules"].size());
+    EXPECT_EQ("a\tb", doc["rules"][0]["en"]);
+    EXPECT_EQ(false, doc["rules"][1]["x64"]);
+    EXPECT_EQ(true, doc["rules"][1]["repeat"]);
+}
+
+TEST(CliTest, ApplyGivesTheStartCommandsTargetsAndLog)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("demo.ini"));
+    WriteRuleSet(rules, DemoRules() + "[008]\nEN=Quit\nCN=Q\nX86=0\n[009]\nEN=Ready\nCN=Longer than ready\n");
+    const std::vector<std::pair<WString, std::string>> targets = {{W("demo.exe"), DemoTarget()},
+                                                                  {W("pe64.exe"), GeneratedPe64()}};
+    std::vector<WString> args = {W("apply"), rules, W("--backup"), W("--log"), dir.Path(W("cli.log"))};
+    std::vector<WString> reports;
+    for (const auto& target : targets)
+    {
+        WriteBytes(dir.Path(W("start-") + target.first), target.second);
+        WriteBytes(dir.Path(target.first), target.second);
+        reports.push_back(
+            RunAsStartCommand(rules, dir.Path(W("start-") + target.first), dir.Path(W("start.log"))));
+        args.push_back(dir.Path(target.first));
+    }
+    CliResult result = cli.Run(args);
+    EXPECT_EQ(1, result.exitCode) << result.err;
+    for (size_t i = 0; i < targets.size(); ++i)
+    {
+        EXPECT_EQ(ReadBytes(dir.Path(W("start-") + targets[i].first)), ReadBytes(dir.Path(targets[i].first)));
+        EXPECT_NE(targets[i].second, ReadBytes(dir.Path(targets[i].first)));
+        EXPECT_EQ(targets[i].second, ReadBytes(dir.Path(targets[i].first + W(".bak"))));
+        EXPECT_NE(std::string::npos, result.out.find(Utf8(reports[i]))) << result.out;
+    }
+    EXPECT_EQ(LogTexts(dir.Path(W("start.log"))), LogTexts(dir.Path(W("cli.log"))));
+    EXPECT_NE(std::string::npos, result.out.find("failed 007  EN=Text that is not in the program"));
+    EXPECT_NE(std::string::npos, result.out.find("failed 009  EN=Ready  CN=Longer than ready"));
+
+    // A second run refuses the backups it would overwrite, before anything changes.
+    const std::string patched = ReadBytes(dir.Path(W("demo.exe")));
+    const std::string log = ReadBytes(dir.Path(W("cli.log")));
+    result = cli.Run(args);
+    EXPECT_EQ(2, result.exitCode);
+    EXPECT_NE(std::string::npos, result.err.find("demo.exe.bak: exists already")) << result.err;
+    EXPECT_EQ(patched, ReadBytes(dir.Path(W("demo.exe"))));
+    EXPECT_EQ(log, ReadBytes(dir.Path(W("cli.log"))));
+
+    // Without --log the failures go to the tool's log beside the executable.
+    Json doc = ParseJson(cli.Run({W("apply"), rules, dir.Path(W("demo.exe")), W("--json")}));
+    EXPECT_EQ(1, doc["exitCode"]);
+    // Rule 008 is for 64-bit targets only; every other one finds its text gone.
+    EXPECT_EQ(8u, doc["targets"][0]["failed"].size());
+    EXPECT_EQ(8, doc["targets"][0]["tried"]);
+    EXPECT_EQ(2 * 8u, LogTexts(dir.Path(W("pivra.log"))).size());
+}
+
+TEST(CliTest, CheckForeseesTheRunAndWritesNothing)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("order.ini"));
+    WriteRuleSet(
+        rules, "[001]\nEN=Welcome\nCN=Hello\n[002]\nEN=Welcome to\nCN=x\n[003]\nEN=Hello\\0\\0\nCN=Made\n"
+               "[004]\nEN=Ready\nCN=Longer than ready\n[005]\nEN=Quit\nCN=\n[006]\nEN=Ready\nCN=R\nREPEAT=1\n"
+               "[007]\nEN=This line is ANSI text\nCN=ANSI\nUNICODE=0\n[008]\nEN=Header text\nCN=H\nX64=0\n"
+               "[009]\nEN=Pivra Demo Target\nCN=演示\n[010]\nEN=Header text\nCN=H\n");
+    const std::map<std::string, std::string> expectedDemo = {
+        {"1", "changes"}, {"2", "not-found"}, {"3", "changes"},   {"4", "cn-longer"}, {"5", "zero-one-side"},
+        {"6", "changes"}, {"7", "changes"},   {"8", "not-found"}, {"9", "changes"},   {"10", "not-found"}};
+    for (const auto& target : std::vector<std::pair<WString, std::string>>{{W("demo.exe"), DemoTarget()},
+                                                                           {W("pe64.exe"), GeneratedPe64()}})
+    {
+        WriteBytes(dir.Path(target.first), target.second);
+        CliResult result = cli.Run({W("check"), rules, dir.Path(target.first), W("--json")});
+        Json check = ParseJson(result);
+        ASSERT_TRUE(check.is_object()) << result.out << result.err;
+        EXPECT_EQ(target.second, ReadBytes(dir.Path(target.first)));
+        EXPECT_EQ(1, result.exitCode);
+        Json apply = ParseJson(cli.Run({W("apply"), rules, dir.Path(target.first), W("--json")}));
+        EXPECT_EQ(check["tried"], apply["targets"][0]["tried"]);
+        EXPECT_EQ(check["modified"], apply["targets"][0]["modified"]);
+        EXPECT_EQ(check["report"], apply["targets"][0]["report"]);
+        std::vector<unsigned> failing, failed;
+        for (const Json& rule : check["rules"])
+            if (rule["result"] != "changes" && rule["result"] != "other-bitness")
+                failing.push_back(rule["number"]);
+        for (const Json& rule : apply["targets"][0]["failed"])
+            failed.push_back(rule["number"]);
+        EXPECT_EQ(failing, failed);
+        if (target.first == W("demo.exe"))
+        {
+            for (const Json& rule : check["rules"])
+                EXPECT_EQ(expectedDemo.at(std::to_string(rule["number"].get<unsigned>())), rule["result"]);
+        }
+    }
+    WriteBytes(dir.Path(W("demo.exe")), DemoTarget());
+    Json check = ParseJson(cli.Run({W("check"), rules, dir.Path(W("demo.exe")), W("--json")}));
+    EXPECT_EQ(std::vector<unsigned>{1}, check["rules"][1]["changedBy"].get<std::vector<unsigned>>());
+    EXPECT_EQ(std::vector<unsigned>{1}, check["rules"][2]["changedBy"].get<std::vector<unsigned>>());
+
+    // On the generated image: the sections by name, bitness and the headers.
+    WriteBytes(dir.Path(W("pe64.exe")), GeneratedPe64());
+    check = ParseJson(cli.Run({W("check"), rules, dir.Path(W("pe64.exe")), W("--json")}));
+    EXPECT_EQ(true, check["pe"]["is64"]);
+    EXPECT_EQ("AMD64", check["pe"]["machine"]);
+    EXPECT_EQ(".rdata", check["rules"][0]["offsets"][0]["section"]);
+    EXPECT_EQ(".text", check["rules"][4]["offsets"][0]["section"]);
+    EXPECT_EQ(2, check["rules"][5]["overwrites"]);
+    EXPECT_EQ("other-bitness", check["rules"][7]["result"]);
+    EXPECT_EQ(".rsrc", check["rules"][8]["offsets"][0]["section"]);
+    EXPECT_EQ("headers", check["rules"][9]["offsets"][0]["section"]);
+    CliResult text = cli.Run({W("check"), rules, dir.Path(W("pe64.exe"))});
+    EXPECT_NE(std::string::npos, text.out.find(" PE headers: overwriting them damages the image"))
+        << text.out;
+}
+
+TEST(CliTest, ExtractWritesARuleSetThatFindsEachText)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    std::string pe =
+        MakePe(0x014C, Wide("Header text"),
+               {{".rdata", Wide(" say \"hi\"\\n ") + std::string(2, '\0') + "\"quoted\"\t\\x41" +
+                               std::string(1, '\0') + "GBK \xC4\xE3\xBA\xC3 text" + std::string(1, '\0')},
+                {".rsrc", Wide("Resource text")}});
+    for (const auto& target :
+         std::vector<std::pair<WString, std::string>>{{W("demo.exe"), DemoTarget()}, {W("gen.exe"), pe}})
+    {
+        WriteBytes(dir.Path(target.first), target.second);
+        CliResult result = cli.Run({W("extract"), dir.Path(target.first), W("-o"), W("found"),
+                                    W("--add-to-catalogue"), W("--force"), W("--json")});
+        ASSERT_EQ(0, result.exitCode) << result.err;
+        Json extract = ParseJson(result);
+        EXPECT_EQ("\xFF\xFE", ReadBytes(dir.Path(W("found.ini"))).substr(0, 2));
+        Json check = ParseJson(cli.Run({W("check"), W("found"), dir.Path(target.first), W("--json")}));
+        ASSERT_EQ(extract["texts"].size(), check["rules"].size());
+        for (size_t i = 0; i < check["rules"].size(); ++i)
+        {
+            EXPECT_EQ(extract["texts"][i]["unicode"], check["rules"][i]["unicode"]);
+            ASSERT_FALSE(check["rules"][i]["offsets"].empty()) << check["rules"][i]["en"];
+            EXPECT_EQ(extract["texts"][i]["firstMatch"], check["rules"][i]["offsets"][0]["offset"])
+                << check["rules"][i]["en"];
+        }
+        std::string listed = cli.Run({W("list"), W("found")}).out;
+        if (target.first == W("demo.exe"))
+        {
+            EXPECT_NE(std::string::npos, listed.find("\tWelcome to the demo program\t\t1\t")) << listed;
+            EXPECT_NE(std::string::npos, listed.find("\tThis line is ANSI text\t\t0\t"));
+        }
+        else
+        {
+            EXPECT_NE(std::string::npos, listed.find("\t\\x20say \"hi\"\\\\n\\x20\t")) << listed;
+            EXPECT_NE(std::string::npos, listed.find("\t\\x22quoted\"\\t\\\\x41\t"));
+            EXPECT_NE(std::string::npos, listed.find("\tGBK 你好 text\t"));
+            EXPECT_EQ(std::string::npos, listed.find("Header text"));
+        }
+    }
+    // One entry, in a new UTF-16LE catalogue, though the second extract named the set again.
+    std::string catalogue = ReadBytes(dir.Path(W("Pivra.ini")));
+    EXPECT_EQ("\xFF\xFE", catalogue.substr(0, 2));
+    EXPECT_NE(std::string::npos, catalogue.find(Utf16Bytes(W("\r\n1=found\r\n"))));
+    EXPECT_EQ(std::string::npos, catalogue.find(Utf16Bytes(W("2="))));
+    std::string all = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--all-sections")}).out;
+    EXPECT_NE(std::string::npos, all.find("headers UTF-16  Header text")) << all;
+    std::string rsrc = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--section"), W(".rsrc")}).out;
+    EXPECT_EQ(HexOffset(0x400) + "  .rsrc   UTF-16  Resource text\n", rsrc);
+    const std::string before = ReadBytes(dir.Path(W("found.ini")));
+    CliResult again = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("-o"), dir.Path(W("found.ini"))});
+    EXPECT_EQ(2, again.exitCode);
+    EXPECT_NE(std::string::npos, again.err.find("found.ini: exists already"));
+    EXPECT_EQ(before, ReadBytes(dir.Path(W("found.ini"))));
+}
+
+TEST(CliTest, BadInputsAreRefusedByNameAndNothingIsWritten)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n[002]\nEN=Absent\nCN=A\n");
+    const std::string demo = DemoTarget();
+    WriteBytes(dir.Path(W("good.exe")), demo);
+    WriteBytes(dir.Path(W("locked.exe")), demo);
+    WriteBytes(dir.Path(W("empty.exe")), "");
+    WriteBytes(dir.Path(W("text.txt")), "no image here");
+    std::filesystem::create_directory(FsPath(dir.Path(W("folder"))));
+    HANDLE hLock = CreateFileW(dir.Path(W("locked.exe")).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hLock);
+    const WString good = dir.Path(W("good.exe"));
+    struct Case
+    {
+        std::vector<WString> args;
+        std::string message; // in standard error, after the file's name
+    } cases[] = {
+        {{W("apply"), rules, good, dir.Path(W("missing.exe"))}, "missing.exe: does not exist"},
+        {{W("apply"), rules, good, dir.Path(W("empty.exe"))}, "empty.exe: is empty"},
+        {{W("apply"), rules, good, dir.Path(W("folder"))}, "folder: is a folder, not a file"},
+        {{W("apply"), rules, good, dir.Path(W("locked.exe"))},
+         "locked.exe: is in use by another program (locked)"},
+        {{W("apply"), rules, good, good}, "good.exe: is named twice"},
+        {{W("apply"), dir.Path(W("none.ini")), good}, "none.ini: does not exist"},
+        {{W("apply"), W("nameless"), good}, "Pivra.ini: names no rule set 'nameless'"},
+        {{W("apply"), rules, good, W("--log"), dir.Path(W("no/such/dir/x.log"))}, "x.log: lies in a folder"},
+        {{W("check"), rules, dir.Path(W("locked.exe"))}, "locked.exe: is in use by another program (locked)"},
+        {{W("check"), rules, dir.Path(W("missing.exe"))}, "missing.exe: does not exist"},
+        {{W("extract"), dir.Path(W("text.txt")), W("-o"), W("x")}, "text.txt: is no PE image"},
+        {{W("extract"), dir.Path(W("empty.exe"))}, "empty.exe: is empty"},
+        {{W("list"), dir.Path(W("folder/none.ini"))}, "none.ini: does not exist"},
+        {{}, "A subcommand is required"},
+        {{W("apply"), rules}, "TARGET is required"},
+        {{W("extract"), good, W("--min"), W("0")}, "--min"},
+    };
+    for (const Case& c : cases)
+    {
+        CliResult result = cli.Run(c.args);
+        EXPECT_EQ(2, result.exitCode) << c.message;
+        EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
+    }
+    Json doc = ParseJson(cli.Run({W("check"), rules, dir.Path(W("missing.exe")), W("--json")}));
+    EXPECT_EQ("does not exist", doc["error"]["reason"]);
+    EXPECT_EQ(2, doc["exitCode"]);
+    CloseHandle(hLock);
+    EXPECT_EQ(demo, ReadBytes(good));
+    EXPECT_EQ(demo, ReadBytes(dir.Path(W("locked.exe"))));
+    EXPECT_FALSE(FileExists(dir.Path(W("pivra.log"))));
+    EXPECT_FALSE(FileExists(dir.Path(W("x.ini"))));
+    EXPECT_FALSE(FileExists(dir.Path(W("good.exe.bak"))));
+}
+} // namespace
