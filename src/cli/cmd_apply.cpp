@@ -16,8 +16,9 @@ struct FailedRule
 };
 
 // Watches one run through the window it is given: the rule being processed
-// (the run steps the bar once per listed rule, in number order) and the lines
-// the run appends to the log meanwhile, which name the rules that failed.
+// (the run steps the bar once per listed rule, in number order), the numbers
+// of the rules that fail, and the lines the run appends to the log for them,
+// in the same order.
 struct RunWatch
 {
     LPCWSTR wsRuleFile;
@@ -29,7 +30,14 @@ struct RunWatch
     WString wsReport;
     std::vector<FailedRule> failed;
     CProgress* pProgress;
+    std::vector<UINT> failedNumbers;
+    bool cnPending; // the last line taken was an ERROR_EN line
 };
+
+void RuleFailed(void* pContext, UINT uNumber)
+{
+    static_cast<RunWatch*>(pContext)->failedNumbers.push_back(uNumber);
+}
 
 std::uintmax_t LogSize(const WString& wsLog)
 {
@@ -45,11 +53,16 @@ void TakeLogLine(RunWatch& watch, const WString& wsLine)
         return;
     WString wsText = wsLine.substr(at + 2);
     const WString wsEnPrefix = W("ERROR_EN:"), wsCnPrefix = W("ERROR_CN:");
-    if (wsText.compare(0, wsEnPrefix.size(), wsEnPrefix) == 0)
-        watch.failed.push_back({watch.uRule, wsText.substr(wsEnPrefix.size()), WString()});
-    else if (wsText.compare(0, wsCnPrefix.size(), wsCnPrefix) == 0 && !watch.failed.empty() &&
-             watch.failed.back().number == watch.uRule)
+    bool en = wsText.compare(0, wsEnPrefix.size(), wsEnPrefix) == 0;
+    if (en)
+    {
+        size_t k = watch.failed.size();
+        UINT uNumber = k < watch.failedNumbers.size() ? watch.failedNumbers[k] : watch.uRule;
+        watch.failed.push_back({uNumber, wsText.substr(wsEnPrefix.size()), WString()});
+    }
+    else if (wsText.compare(0, wsCnPrefix.size(), wsCnPrefix) == 0 && watch.cnPending)
         watch.failed.back().wsCn = wsText.substr(wsCnPrefix.size());
+    watch.cnPending = en;
 }
 
 // Reads what the log gained since it was last looked at.
@@ -201,9 +214,11 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
             wsBackup = BackupPath(wsTarget);
         }
         CProgress progress("apply " + std::to_string(t + 1) + "/" + std::to_string(options.targets.size()));
-        RunWatch watch = {wsRuleFile.c_str(), wsLog, LogSize(wsLog), 0, 0, false, WString(), {}, &progress};
+        RunWatch watch = {wsRuleFile.c_str(), wsLog, LogSize(wsLog), 0,  0,    false,
+                          WString(),          {},    &progress,      {}, false};
         PatchWindow stWindow = {&watch, RuleCount, Progress, Report};
-        UINT uReturned = RunPatchLoggingTo(wsRuleFile.c_str(), wsTarget.c_str(), stWindow, wsLog.c_str());
+        UINT uReturned =
+            RunPatchLoggingTo(wsRuleFile.c_str(), wsTarget.c_str(), stWindow, wsLog.c_str(), RuleFailed);
         progress.Finish();
         if (!watch.mapped)
         {

@@ -46,6 +46,7 @@ struct PatchState
     UINT uModified;
     CGrowArray<BYTE>* pTexts;
     CGrowArray<QueuedRule>* pQueue;
+    FnRuleFailed fnRuleFailed; // may be null
 };
 
 char* AnsiText(WCHAR* ws)
@@ -73,6 +74,8 @@ void ReadAnsiText(const PatchState& run, const char* szNode, const char* szKey, 
 // whatever the rule's kind.
 void LogFailedRule(const PatchState& run, UINT uNumber)
 {
+    if (run.fnRuleFailed != nullptr)
+        run.fnRuleFailed(run.pWindow->pContext, uNumber);
     const UINT cchPrefix = 9;
     WCHAR wsNode[kKeyChars];
     FormatNode(wsNode, uNumber);
@@ -321,10 +324,10 @@ void AppendCount(LPWSTR wsText, UINT uCount, LPCWSTR wsAfter)
 }
 
 UINT RunPatchWith(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window, LPCWSTR wsLogFile,
-                  bool sequential)
+                  bool sequential, FnRuleFailed fnRuleFailed)
 {
     PatchState run = {wsRuleFile, nullptr,    wsLogFile, &window, nullptr, nullptr, 0,
-                      false,      sequential, 0,         0,       nullptr, nullptr};
+                      false,      sequential, 0,         0,       nullptr, nullptr, fnRuleFailed};
     run.pRule = new (std::nothrow) PatchRule;
     if (run.pRule != nullptr)
     {
@@ -341,15 +344,21 @@ UINT RunPatchWith(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& windo
 }
 } // namespace
 
+UINT RunPatchLoggingTo(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window, LPCWSTR wsLogFile,
+                       FnRuleFailed fnRuleFailed)
+{
+    return RunPatchWith(wsRuleFile, wsTarget, window, wsLogFile, false, fnRuleFailed);
+}
+
 UINT RunPatchLoggingTo(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window, LPCWSTR wsLogFile)
 {
-    return RunPatchWith(wsRuleFile, wsTarget, window, wsLogFile, false);
+    return RunPatchWith(wsRuleFile, wsTarget, window, wsLogFile, false, nullptr);
 }
 
 UINT RunPatchSequentialLoggingTo(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window,
                                  LPCWSTR wsLogFile)
 {
-    return RunPatchWith(wsRuleFile, wsTarget, window, wsLogFile, true);
+    return RunPatchWith(wsRuleFile, wsTarget, window, wsLogFile, true, nullptr);
 }
 
 UINT RunPatch(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window)

@@ -32,8 +32,13 @@ struct PatchWindow
 // untouched and reported as 0 and 0.
 UINT RunPatch(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window);
 
-// RunPatch with the log file named by the caller.
+// RunPatch with the log file named by the caller; fnRuleFailed, when given,
+// is called with the window's context for each rule that fails, just before
+// its two log lines are written (a run writes them after all its steps).
+typedef void (*FnRuleFailed)(void* pContext, UINT uNumber);
 UINT RunPatchLoggingTo(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window, LPCWSTR wsLogFile);
+UINT RunPatchLoggingTo(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& window, LPCWSTR wsLogFile,
+                       FnRuleFailed fnRuleFailed);
 
 // The same run with every rule searched for through the whole target as it is
 // read: the reference the one-scan run is checked against.
