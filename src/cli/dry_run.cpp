@@ -138,35 +138,12 @@ void ApplyDecoded(DryState& run, DryRule& rule, Unit* en, Unit* cn, UINT lenEn, 
 // One rule as the run processes it; false where the rules end.
 bool DryRule1(DryState& run, UINT uNumber, PatchRule& texts, bool pe64, DryRunResult& result)
 {
+    if (!ReadRuleAsRun(run.wsRuleFile, run.szRuleFile, uNumber, texts))
+        return false;
     WCHAR wsNode[kKeyChars];
     FormatNode(wsNode, uNumber);
-    char szNode[kKeyChars];
-    UINT i = 0;
-    for (; wsNode[i] != 0 && i + 1 < kKeyChars; ++i)
-        szNode[i] = static_cast<char>(wsNode[i]);
-    szNode[i] = 0;
-    ReadRuleSwitches(run.wsRuleFile, wsNode, texts);
     char* szEn = reinterpret_cast<char*>(texts.wsEn);
     char* szCn = reinterpret_cast<char*>(texts.wsCn);
-    bool enEmpty;
-    if (texts.unicode)
-    {
-        GetPrivateProfileStringW(wsNode, KEY_EN, W(""), texts.wsEn, kTextChars, run.wsRuleFile);
-        GetPrivateProfileStringW(wsNode, KEY_CN, W(""), texts.wsCn, kTextChars, run.wsRuleFile);
-        enEmpty = texts.wsEn[0] == 0;
-    }
-    else
-    {
-        szEn[0] = szCn[0] = 0;
-        if (run.szRuleFile != nullptr)
-        {
-            GetPrivateProfileStringA(szNode, "EN", "", szEn, kTextChars, run.szRuleFile);
-            GetPrivateProfileStringA(szNode, "CN", "", szCn, kTextChars, run.szRuleFile);
-        }
-        enEmpty = szEn[0] == 0;
-    }
-    if (IsListEnd(enEmpty, texts.x86, texts.x64))
-        return false;
 
     DryRule rule = {};
     rule.number = uNumber;

@@ -54,22 +54,6 @@ char* AnsiText(WCHAR* ws)
     return reinterpret_cast<char*>(ws);
 }
 
-void FormatNodeA(char* szNode, LPCWSTR wsNode)
-{
-    UINT i = 0;
-    for (; wsNode[i] != 0 && i + 1 < kKeyChars; ++i)
-        szNode[i] = static_cast<char>(wsNode[i]);
-    szNode[i] = 0;
-}
-
-void ReadAnsiText(const PatchState& run, const char* szNode, const char* szKey, WCHAR* wsBuffer)
-{
-    if (run.szRuleFile == nullptr)
-        AnsiText(wsBuffer)[0] = 0;
-    else
-        GetPrivateProfileStringA(szNode, szKey, "", AnsiText(wsBuffer), kTextChars, run.szRuleFile);
-}
-
 // Both log lines carry the texts as stored, read again with the wide read
 // whatever the rule's kind.
 void LogFailedRule(const PatchState& run, UINT uNumber)
@@ -139,26 +123,7 @@ enum RuleRead
 RuleRead ReadRunRule(PatchState& run, UINT uNumber)
 {
     PatchRule& rule = *run.pRule;
-    WCHAR wsNode[kKeyChars];
-    FormatNode(wsNode, uNumber);
-    char szNode[kKeyChars];
-    FormatNodeA(szNode, wsNode);
-    rule.number = uNumber;
-    ReadRuleSwitches(run.wsRuleFile, wsNode, rule);
-    bool enEmpty;
-    if (rule.unicode)
-    {
-        GetPrivateProfileStringW(wsNode, KEY_EN, W(""), rule.wsEn, kTextChars, run.wsRuleFile);
-        GetPrivateProfileStringW(wsNode, KEY_CN, W(""), rule.wsCn, kTextChars, run.wsRuleFile);
-        enEmpty = rule.wsEn[0] == 0;
-    }
-    else
-    {
-        ReadAnsiText(run, szNode, "EN", rule.wsEn);
-        ReadAnsiText(run, szNode, "CN", rule.wsCn);
-        enEmpty = AnsiText(rule.wsEn)[0] == 0;
-    }
-    if (IsListEnd(enEmpty, rule.x86, rule.x64))
+    if (!ReadRuleAsRun(run.wsRuleFile, run.szRuleFile, uNumber, rule))
         return kRuleEnd;
     run.pWindow->fnProgress(run.pWindow->pContext, kProgressStepIt, 0);
     if (!(run.pe64 ? rule.x64 : rule.x86))

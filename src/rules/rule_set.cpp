@@ -34,6 +34,34 @@ bool ReadRule(LPCWSTR wsFile, UINT uNumber, PatchRule& rule)
     return !IsListEnd(dwEn == 0, rule.x86, rule.x64);
 }
 
+bool ReadRuleAsRun(LPCWSTR wsFile, LPCSTR szFile, UINT uNumber, PatchRule& rule)
+{
+    WCHAR wsNode[kKeyChars];
+    FormatNode(wsNode, uNumber);
+    rule.number = uNumber;
+    ReadRuleSwitches(wsFile, wsNode, rule);
+    if (rule.unicode)
+    {
+        GetPrivateProfileStringW(wsNode, KEY_EN, W(""), rule.wsEn, kTextChars, wsFile);
+        GetPrivateProfileStringW(wsNode, KEY_CN, W(""), rule.wsCn, kTextChars, wsFile);
+        return !IsListEnd(rule.wsEn[0] == 0, rule.x86, rule.x64);
+    }
+    char szNode[kKeyChars];
+    UINT i = 0;
+    for (; wsNode[i] != 0 && i + 1 < kKeyChars; ++i)
+        szNode[i] = static_cast<char>(wsNode[i]);
+    szNode[i] = 0;
+    char* szEn = reinterpret_cast<char*>(rule.wsEn);
+    char* szCn = reinterpret_cast<char*>(rule.wsCn);
+    szEn[0] = szCn[0] = 0;
+    if (szFile != nullptr)
+    {
+        GetPrivateProfileStringA(szNode, "EN", "", szEn, kTextChars, szFile);
+        GetPrivateProfileStringA(szNode, "CN", "", szCn, kTextChars, szFile);
+    }
+    return !IsListEnd(szEn[0] == 0, rule.x86, rule.x64);
+}
+
 UINT ReadRuleList(LPCWSTR wsFile, FnRuleRow fnRow, void* pContext)
 {
     PatchRule* pRule = new (std::nothrow) PatchRule;

@@ -25,6 +25,12 @@ void ReadRuleSwitches(LPCWSTR wsFile, LPCWSTR wsNode, PatchRule& rule);
 // an empty EN, or X86 and X64 both 0.
 bool ReadRule(LPCWSTR wsFile, UINT uNumber, PatchRule& rule);
 bool IsListEnd(bool enEmpty, bool x86, bool x64);
+// Reads rule uNumber as the patch run does: the switches first, then EN and CN
+// with the wide reads for a UTF-16 rule, or for an ANSI rule with the ANSI-view
+// reads from szFile (the rule-set path in the ANSI code page; null: the texts
+// are empty), their bytes standing in the rule's two buffers. Returns false
+// where the list ends.
+bool ReadRuleAsRun(LPCWSTR wsFile, LPCSTR szFile, UINT uNumber, PatchRule& rule);
 
 typedef void (*FnRuleRow)(void* pContext, const PatchRule& rule);
 // Calls fnRow for rules 1, 2, ... up to the end of the list; returns the count.
