@@ -3,6 +3,7 @@
 // kernel32 by name.
 #pragma once
 
+#include "port/profile_store.h"
 #include "port/win32.h"
 
 #include <type_traits>
@@ -43,3 +44,29 @@ inline bool Kernel32Loaded()
     const Kernel32Profile& k = Kernel32();
     return k.GetStringW && k.GetStringA && k.GetInt && k.GetSection && k.WriteString && k.WriteSection;
 }
+
+// One side of a comparison, kernel32 or the store, called alike.
+struct ProfileApi
+{
+    DWORD (*GetStringW)(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD, LPCWSTR);
+    DWORD (*GetStringA)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
+    UINT (*GetInt)(LPCWSTR, LPCWSTR, INT, LPCWSTR);
+    DWORD (*GetSection)(LPCWSTR, LPWSTR, DWORD, LPCWSTR);
+    BOOL (*WriteString)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR);
+    BOOL (*WriteSection)(LPCWSTR, LPCWSTR, LPCWSTR);
+};
+
+inline const ProfileApi kKernel32 = {
+    [](LPCWSTR s, LPCWSTR k, LPCWSTR d, LPWSTR b, DWORD n, LPCWSTR f) {
+        return Kernel32().GetStringW(s, k, d, b, n, f);
+    },
+    [](LPCSTR s, LPCSTR k, LPCSTR d, LPSTR b, DWORD n, LPCSTR f) {
+        return Kernel32().GetStringA(s, k, d, b, n, f);
+    },
+    [](LPCWSTR s, LPCWSTR k, INT d, LPCWSTR f) { return Kernel32().GetInt(s, k, d, f); },
+    [](LPCWSTR s, LPWSTR b, DWORD n, LPCWSTR f) { return Kernel32().GetSection(s, b, n, f); },
+    [](LPCWSTR s, LPCWSTR k, LPCWSTR v, LPCWSTR f) { return Kernel32().WriteString(s, k, v, f); },
+    [](LPCWSTR s, LPCWSTR l, LPCWSTR f) { return Kernel32().WriteSection(s, l, f); }};
+inline const ProfileApi kStore = {profile_store::GetString,   profile_store::GetStringA,
+                                  profile_store::GetInt,      profile_store::GetSection,
+                                  profile_store::WriteString, profile_store::WriteSection};

@@ -246,46 +246,7 @@ std::string FileBytes(const InitialFile& file)
     return ToAnsi(file.text);
 }
 
-// One side of the comparison: kernel32 or the store.
-struct Api
-{
-    DWORD (*GetStringW)(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD, LPCWSTR);
-    DWORD (*GetStringA)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
-    UINT (*GetInt)(LPCWSTR, LPCWSTR, INT, LPCWSTR);
-    DWORD (*GetSection)(LPCWSTR, LPWSTR, DWORD, LPCWSTR);
-    BOOL (*WriteString)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR);
-    BOOL (*WriteSection)(LPCWSTR, LPCWSTR, LPCWSTR);
-};
-
-DWORD Kernel32GetStringW(LPCWSTR s, LPCWSTR k, LPCWSTR d, LPWSTR b, DWORD n, LPCWSTR f)
-{
-    return Kernel32().GetStringW(s, k, d, b, n, f);
-}
-DWORD Kernel32GetStringA(LPCSTR s, LPCSTR k, LPCSTR d, LPSTR b, DWORD n, LPCSTR f)
-{
-    return Kernel32().GetStringA(s, k, d, b, n, f);
-}
-UINT Kernel32GetInt(LPCWSTR s, LPCWSTR k, INT d, LPCWSTR f)
-{
-    return Kernel32().GetInt(s, k, d, f);
-}
-DWORD Kernel32GetSection(LPCWSTR s, LPWSTR b, DWORD n, LPCWSTR f)
-{
-    return Kernel32().GetSection(s, b, n, f);
-}
-BOOL Kernel32WriteString(LPCWSTR s, LPCWSTR k, LPCWSTR v, LPCWSTR f)
-{
-    return Kernel32().WriteString(s, k, v, f);
-}
-BOOL Kernel32WriteSection(LPCWSTR s, LPCWSTR l, LPCWSTR f)
-{
-    return Kernel32().WriteSection(s, l, f);
-}
-
-const Api kKernel32 = {Kernel32GetStringW, Kernel32GetStringA,  Kernel32GetInt,
-                       Kernel32GetSection, Kernel32WriteString, Kernel32WriteSection};
-const Api kStore = {profile_store::GetString,  profile_store::GetStringA,  profile_store::GetInt,
-                    profile_store::GetSection, profile_store::WriteString, profile_store::WriteSection};
+typedef ProfileApi Api;
 
 // What one call returned: the return value and the whole buffer with its guard.
 struct Outcome

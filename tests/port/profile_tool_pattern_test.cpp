@@ -21,29 +21,7 @@ const DWORD kTextChars = 2048, kPathChars = 360, kNameChars = 100, kSectionChars
 const int kScenarios = 24;
 const int kStepsPerScenario = 40;
 
-struct Api
-{
-    DWORD (*GetStringW)(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD, LPCWSTR);
-    DWORD (*GetStringA)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
-    UINT (*GetInt)(LPCWSTR, LPCWSTR, INT, LPCWSTR);
-    DWORD (*GetSection)(LPCWSTR, LPWSTR, DWORD, LPCWSTR);
-    BOOL (*WriteString)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR);
-    BOOL (*WriteSection)(LPCWSTR, LPCWSTR, LPCWSTR);
-};
-
-const Api kKernel32 = {
-    [](LPCWSTR s, LPCWSTR k, LPCWSTR d, LPWSTR b, DWORD n, LPCWSTR f) {
-        return Kernel32().GetStringW(s, k, d, b, n, f);
-    },
-    [](LPCSTR s, LPCSTR k, LPCSTR d, LPSTR b, DWORD n, LPCSTR f) {
-        return Kernel32().GetStringA(s, k, d, b, n, f);
-    },
-    [](LPCWSTR s, LPCWSTR k, INT d, LPCWSTR f) { return Kernel32().GetInt(s, k, d, f); },
-    [](LPCWSTR s, LPWSTR b, DWORD n, LPCWSTR f) { return Kernel32().GetSection(s, b, n, f); },
-    [](LPCWSTR s, LPCWSTR k, LPCWSTR v, LPCWSTR f) { return Kernel32().WriteString(s, k, v, f); },
-    [](LPCWSTR s, LPCWSTR l, LPCWSTR f) { return Kernel32().WriteSection(s, l, f); }};
-const Api kStore = {profile_store::GetString,  profile_store::GetStringA,  profile_store::GetInt,
-                    profile_store::GetSection, profile_store::WriteString, profile_store::WriteSection};
+typedef ProfileApi Api;
 
 const wchar_t* const kSwitches[] = {L"X86", L"X64", L"UNICODE", L"REPEAT"};
 const int kSwitchDefaults[] = {1, 1, 1, 0};
