@@ -114,6 +114,15 @@ class CWindow
     {
         return ::SendMessageA(m_hWnd, message, wParam, lParam);
     }
+    // Hands a message straight to the procedure the subclass replaced, for bulk
+    // work the object has no handler for: finding the object of a subclassed
+    // control costs a round trip to the window server under Wine, per message.
+    LRESULT CallControlProc(UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (m_prevWndProc == nullptr)
+            return ::SendMessageW(m_hWnd, message, wParam, lParam);
+        return ::CallWindowProcW(m_prevWndProc, m_hWnd, message, wParam, lParam);
+    }
     BOOL PostMessageW(UINT message, WPARAM wParam, LPARAM lParam)
     {
         return ::PostMessageW(m_hWnd, message, wParam, lParam);

@@ -5,6 +5,7 @@
 #include "patch/patch_engine.h"
 #include "patch/pe_test.h"
 #include "patch/replace_text.h"
+#include "port/profile_store.h"
 #include "rules/escape.h"
 #include "rules/rule_set.h"
 #include "util/path.h"
@@ -296,6 +297,8 @@ UINT RunPatchWith(LPCWSTR wsRuleFile, LPCWSTR wsTarget, const PatchWindow& windo
     run.pRule = new (std::nothrow) PatchRule;
     if (run.pRule != nullptr)
     {
+        // The run reads its rules, and logs the failed ones, from one version of the set.
+        profile_store::SnapshotScope snapshot;
         PatchTarget(run, wsTarget);
         delete run.pRule;
     }

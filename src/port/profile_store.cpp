@@ -56,6 +56,7 @@ struct ProfileFile
     bool unicode = false;
     bool unreadable = false; // exists but could not be read: never to be overwritten
     bool pending = false;    // changed while writes are held back; not yet on disk
+    unsigned snapshot = 0;   // the snapshot in which the file was last checked
     std::string bom;
     // An odd last byte of a UTF-16LE file: no unit reads it, and it stays the
     // file's last byte, so new lines start on a unit boundary.
@@ -286,6 +287,8 @@ std::string Serialize(const ProfileFile& file)
 std::mutex g_lock;
 std::list<ProfileFile> g_cache; // most recently used first
 int g_deferDepth = 0;
+int g_snapshotDepth = 0;
+unsigned g_snapshot = 0; // counts snapshots, so that a file checked in an earlier one is checked again
 
 // Writes a held-back file; false when it could not be written, and then the
 // parsed copy, which no longer matches the disk, is forgotten.
@@ -302,12 +305,19 @@ bool WritePending(std::list<ProfileFile>::iterator it)
 }
 
 // The parsed file, fresh from disk when it changed since it was parsed. A file
-// that cannot be read is an empty file that does not exist.
-ProfileFile& OpenFile(LPCWSTR wsFile)
+// that cannot be read is an empty file that does not exist. A snapshot spares
+// the check for reads only: a write always starts from the file as it stands,
+// so that it never drops another program's change.
+ProfileFile& OpenFile(LPCWSTR wsFile, bool forWrite = false)
 {
     auto it = g_cache.begin();
     while (it != g_cache.end() && it->path != wsFile)
         ++it;
+    if (it != g_cache.end() && !forWrite && g_snapshotDepth > 0 && it->snapshot == g_snapshot)
+    {
+        g_cache.splice(g_cache.begin(), g_cache, it);
+        return g_cache.front();
+    }
     NativeName native = it != g_cache.end() ? it->native : ToNativeName(wsFile);
     FileStamp stamp = StampFile(native);
     if (it != g_cache.end())
@@ -315,6 +325,7 @@ ProfileFile& OpenFile(LPCWSTR wsFile)
         // Held-back changes are the file as this process knows it.
         if (it->stamp == stamp || it->pending)
         {
+            it->snapshot = g_snapshot;
             g_cache.splice(g_cache.begin(), g_cache, it);
             return g_cache.front();
         }
@@ -323,6 +334,7 @@ ProfileFile& OpenFile(LPCWSTR wsFile)
     ProfileFile file;
     file.path = wsFile;
     file.native = native;
+    file.snapshot = g_snapshot;
     std::string bytes;
     if (stamp.exists && ReadWholeFile(native, bytes, file.stamp))
         ParseFile(file, bytes);
@@ -708,7 +720,7 @@ BOOL WriteString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsValue, LPCWSTR wsFi
     if (!ValidFileArgument(wsFile))
         return FALSE;
     std::lock_guard<std::mutex> lock(g_lock);
-    ProfileFile& file = OpenFile(wsFile);
+    ProfileFile& file = OpenFile(wsFile, true);
     if (file.unreadable)
     {
         // Writing would replace text that was never read.
@@ -770,7 +782,7 @@ BOOL WriteSection(LPCWSTR wsSection, LPCWSTR wsList, LPCWSTR wsFile)
     if (!ValidFileArgument(wsFile))
         return FALSE;
     std::lock_guard<std::mutex> lock(g_lock);
-    ProfileFile& file = OpenFile(wsFile);
+    ProfileFile& file = OpenFile(wsFile, true);
     if (file.unreadable)
     {
         // Writing would replace text that was never read.
@@ -838,6 +850,20 @@ BOOL EndDeferredWrites()
         it = next;
     }
     return ok;
+}
+
+void BeginSnapshot()
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (g_snapshotDepth++ == 0)
+        ++g_snapshot;
+}
+
+void EndSnapshot()
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (g_snapshotDepth > 0)
+        --g_snapshotDepth;
 }
 
 void DropCache()

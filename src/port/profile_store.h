@@ -30,6 +30,23 @@ BOOL WriteSection(LPCWSTR wsSection, LPCWSTR wsList, LPCWSTR wsFile);
 void BeginDeferredWrites();
 BOOL EndDeferredWrites();
 
+// Between BeginSnapshot and the outermost EndSnapshot a parsed file is checked
+// against the disk only at its first use, and read as it stood then: one
+// action that reads a file key by key, such as filling the rule list or a
+// patch run, sees one version of it and pays the check once. Writes in
+// between go through as always.
+void BeginSnapshot();
+void EndSnapshot();
+
+// A snapshot for the life of a scope.
+struct SnapshotScope
+{
+    SnapshotScope() { BeginSnapshot(); }
+    ~SnapshotScope() { EndSnapshot(); }
+    SnapshotScope(const SnapshotScope&) = delete;
+    SnapshotScope& operator=(const SnapshotScope&) = delete;
+};
+
 // Forgets every parsed file (tests use it to measure a cold read).
 void DropCache();
 } // namespace profile_store

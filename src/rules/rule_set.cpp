@@ -67,6 +67,8 @@ UINT ReadRuleList(LPCWSTR wsFile, FnRuleRow fnRow, void* pContext)
     PatchRule* pRule = new (std::nothrow) PatchRule;
     if (pRule == nullptr)
         return 0;
+    // One version of the file, checked once rather than at each of its thousands of reads.
+    profile_store::SnapshotScope snapshot;
     UINT n = 1;
     for (; ReadRule(wsFile, n, *pRule); ++n)
         fnRow(pContext, *pRule);

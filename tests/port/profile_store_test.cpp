@@ -513,6 +513,38 @@ TEST_F(ProfileStoreTest, DeferredWritesReachTheDiskTogether)
     EXPECT_EQ("[001]\r\nEN=a\r\nCN=b\r\n[002]\r\nEN=c\r\n", ReadBytes(file));
 }
 
+// Inside a snapshot a file is checked once, at its first use; a change made by
+// another program shows from the first use after the outermost end.
+TEST_F(ProfileStoreTest, SnapshotReadsOneVersionOfTheFile)
+{
+    WString file = File("[001]\r\nEN=a\r\n");
+    auto en = [&](LPCWSTR wsSection) {
+        std::vector<WCHAR> buffer(8, kFill);
+        GetString(wsSection, W("EN"), W("-"), buffer.data(), 8, file.c_str());
+        return WString(buffer.data());
+    };
+    EXPECT_EQ(W("a"), en(W("001")));
+    profile_store::BeginSnapshot();
+    profile_store::BeginSnapshot();
+    EXPECT_EQ(W("a"), en(W("001")));
+    WriteBytes(file, "[001]\r\nEN=changed\r\n");
+    EXPECT_EQ(W("a"), en(W("001")));
+    // A write starts from the file as it stands, and shows at once.
+    EXPECT_TRUE(WriteString(W("002"), W("EN"), W("b"), file.c_str()));
+    EXPECT_EQ("[001]\r\nEN=changed\r\n[002]\r\nEN=b\r\n", ReadBytes(file));
+    EXPECT_EQ(W("changed"), en(W("001")));
+    WriteBytes(file, "[001]\r\nEN=again\r\n");
+    EXPECT_EQ(W("changed"), en(W("001")));
+    profile_store::EndSnapshot();
+    EXPECT_EQ(W("changed"), en(W("001")));
+    profile_store::EndSnapshot();
+    WriteBytes(file, "[001]\r\nEN=other\r\n");
+    EXPECT_EQ(W("other"), en(W("001")));
+    profile_store::SnapshotScope next; // a new snapshot checks the file again
+    WriteBytes(file, "[001]\r\nEN=last one\r\n");
+    EXPECT_EQ(W("last on"), en(W("001")));
+}
+
 // The odd last byte of a UTF-16LE file reads as nothing; a write after it must
 // not shift every later unit to an odd offset, for this process or the next.
 TEST_F(ProfileStoreTest, WriteIntoAnOddLengthUnicodeFileKeepsTheRestReadable)
