@@ -4,7 +4,7 @@
 // the messages its controls would send; SendMessage across processes returns
 // only when the tool has handled the message.
 // Usage: gui_bench [--runs N] [--slow-runs N] [--rules N] [--bound SECONDS]
-//                  [--only select|start] [--temp DIR] [--pivra EXE]
+//                  [--only select|start] [--target-mib N] [--temp DIR] [--pivra EXE]
 #include "resource.h"
 
 #include <windows.h>
@@ -22,7 +22,7 @@
 
 namespace
 {
-const DWORD kTargetBytes = 64u << 20;
+DWORD g_targetBytes = 64u << 20; // --target-mib
 const unsigned kSmallRules = 1000;
 const unsigned kMinEn = 8, kMaxEn = 40;
 const double kSlowSeconds = 30; // a measurement slower than this gets fewer runs
@@ -303,8 +303,8 @@ std::vector<BYTE> MakeFiller()
 {
     Rng rng;
     std::vector<BYTE> data;
-    data.reserve(kTargetBytes);
-    while (data.size() < kTargetBytes)
+    data.reserve(g_targetBytes);
+    while (data.size() < g_targetBytes)
     {
         unsigned kind = rng.Below(4), len = 16 + rng.Below(240);
         for (unsigned i = 0; i < len; ++i)
@@ -317,7 +317,7 @@ std::vector<BYTE> MakeFiller()
                 data.push_back(0);
         }
     }
-    data.resize(kTargetBytes);
+    data.resize(g_targetBytes);
     return data;
 }
 
@@ -675,6 +675,12 @@ bool ParseOptions(Options& opt)
             ok = (opt.rules = static_cast<unsigned>(_wtoi(wsValue))) > kSmallRules;
         else if (arg == L"--bound")
             ok = (opt.boundMs = static_cast<DWORD>(_wtoi(wsValue)) * 1000) > 0;
+        else if (arg == L"--target-mib")
+        {
+            int mib = _wtoi(wsValue);
+            ok = mib >= 4 && mib <= 512;
+            g_targetBytes = static_cast<DWORD>(mib) << 20;
+        }
         else if (arg == L"--temp")
             opt.temp = wsValue;
         else if (arg == L"--pivra")
@@ -785,7 +791,7 @@ struct Bench
     {
         char sz[128];
         unsigned uExpected = found ? uPresent : 0;
-        std::snprintf(sz, sizeof(sz), "start r%u on a 64 MiB target, %s", opt.rules,
+        std::snprintf(sz, sizeof(sz), "start r%u on a %u MiB target, %s", opt.rules, g_targetBytes >> 20,
                       found ? "90% of the texts in it" : "no text in it");
         Series series{sz, {}, {}, {}};
         std::snprintf(sz, sizeof(sz), "(expected: tried %u, modified %u)", opt.rules, uExpected);
@@ -909,7 +915,7 @@ int main()
     if (!ParseOptions(bench.opt))
     {
         Print("usage: gui_bench [--runs N] [--slow-runs N] [--rules N (over %u)] [--bound SECONDS]\n"
-              "                 [--only select|start] [--temp DIR] [--pivra EXE]\n",
+              "                 [--only select|start] [--target-mib N] [--temp DIR] [--pivra EXE]\n",
               kSmallRules);
         return 2;
     }
