@@ -43,7 +43,8 @@ void Progress(void* pContext, PatchProgress progress, UINT uValue)
         pBar->SetStep(static_cast<int>(uValue));
         break;
     case kProgressStepIt:
-        pBar->StepIt();
+        // Straight to the bar's own procedure, as the list's cells go (see rule_list).
+        pBar->CallControlProc(PBM_STEPIT, 0, 0);
         if (GetTickCount() - bar.dwDrawnAt >= kDrawEveryMs)
         {
             bar.dwDrawnAt = GetTickCount();
