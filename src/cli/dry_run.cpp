@@ -3,6 +3,7 @@
 #include "patch/find_bytes.h"
 #include "patch/pe_test.h"
 #include "patch/replace_text.h"
+#include "port/profile_store.h"
 #include "rules/escape.h"
 #include "rules/rule_set.h"
 #include "util/path.h"
@@ -190,6 +191,7 @@ void DryRunPatch(LPCWSTR wsRuleFile, std::vector<BYTE>& view, DryRunResult& resu
     bool exact = GetExactAnsiPath(wsRuleFile, szRuleFile, kAnsiPathBytes);
     DryState run = {wsRuleFile, exact ? szRuleFile : nullptr, view, view, {}};
     std::unique_ptr<PatchRule> pTexts(new PatchRule);
+    profile_store::SnapshotScope snapshot; // one version of the set, as the run reads it
     for (UINT n = 1; DryRule1(run, n, *pTexts, result.pe64, result); ++n)
         fnProgress(n);
 }
