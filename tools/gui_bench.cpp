@@ -4,7 +4,7 @@
 // the messages its controls would send; SendMessage across processes returns
 // only when the tool has handled the message.
 // Usage: gui_bench [--runs N] [--slow-runs N] [--rules N] [--bound SECONDS]
-//                  [--only select|start] [--target-mib N] [--temp DIR] [--pivra EXE]
+//                  [--only select|start|delete] [--target-mib N] [--temp DIR] [--pivra EXE]
 #include "resource.h"
 
 #include <windows.h>
@@ -510,6 +510,31 @@ class Tool
         return uCount == uExpected ? kOk : kWrongResult;
     }
 
+    // Row 2 selected with the keys Home and Down, then the Delete key, which
+    // the list passes on to the dialog (LVN_KEYDOWN); timed until the key is
+    // handled, the renumbering with it.
+    Outcome DeleteSecondRow(unsigned uExpected, DWORD boundMs, double& seconds)
+    {
+        DWORD_PTR dwResult = 0;
+        if (!SendMessageTimeoutW(m_hList, WM_KEYDOWN, VK_HOME, 0, SMTO_NORMAL, kCloseMs, &dwResult) ||
+            !SendMessageTimeoutW(m_hList, WM_KEYDOWN, VK_DOWN, 0, SMTO_NORMAL, kCloseMs, &dwResult) ||
+            !SendMessageTimeoutW(m_hList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED,
+                                 SMTO_NORMAL, kCloseMs, &dwResult))
+            return kGone;
+        if (dwResult != 1)
+            return kWrongResult;
+        Stopwatch watch;
+        if (!SendMessageTimeoutW(m_hList, WM_KEYDOWN, VK_DELETE, 0, SMTO_NORMAL, boundMs, &dwResult))
+        {
+            seconds = watch.Seconds();
+            return Running() && watch.Ms() >= boundMs ? kOverBound : kGone;
+        }
+        seconds = watch.Seconds();
+        if (!SendMessageTimeoutW(m_hList, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, kCloseMs, &dwResult))
+            return kGone;
+        return dwResult == uExpected ? kOk : kWrongResult;
+    }
+
     // The start button's click, posted as the button posts it; timed until the
     // report box shows. The box is then answered and the dialog is idle again.
     Outcome RunPatch(DWORD boundMs, double& seconds, WString& report)
@@ -641,6 +666,7 @@ struct Options
     DWORD boundMs = 300000;
     bool select = true;
     bool start = true;
+    bool remove = true; // the delete measurement
     WString temp;
     WString pivra;
 };
@@ -689,7 +715,8 @@ bool ParseOptions(Options& opt)
         {
             opt.select = WString(wsValue) == L"select";
             opt.start = WString(wsValue) == L"start";
-            ok = opt.select || opt.start;
+            opt.remove = WString(wsValue) == L"delete";
+            ok = opt.select || opt.start || opt.remove;
         }
         else
             ok = false;
@@ -728,6 +755,8 @@ struct Bench
     WString dir;
     WString exe;
     WString target;
+    WString largeSet;
+    std::vector<Rule> rules;
     std::vector<BYTE> foundTarget; // most rules planted
     std::vector<BYTE> emptyTarget; // none planted
     unsigned uPresent = 0;
@@ -791,7 +820,8 @@ struct Bench
     {
         char sz[128];
         unsigned uExpected = found ? uPresent : 0;
-        std::snprintf(sz, sizeof(sz), "start r%u on a %u MiB target, %s", opt.rules, g_targetBytes >> 20,
+        std::snprintf(sz, sizeof(sz), "start r%u on a %u MiB target, %s", opt.rules,
+                      static_cast<unsigned>(g_targetBytes >> 20),
                       found ? "90% of the texts in it" : "no text in it");
         Series series{sz, {}, {}, {}};
         std::snprintf(sz, sizeof(sz), "(expected: tried %u, modified %u)", opt.rules, uExpected);
@@ -838,6 +868,58 @@ struct Bench
         Finish(series);
     }
 
+    // A fresh copy of the large set before each run, loaded, then rule 2
+    // deleted: every later rule moves down one number, in the file and the list.
+    void MeasureDelete(Tool*& pTool)
+    {
+        char sz[96];
+        std::snprintf(sz, sizeof(sz), "delete rule 2 of r%u, with the renumbering", opt.rules);
+        Series series{sz, {}, {}, {}};
+        int runs = opt.runs;
+        for (int run = 1; run <= runs; ++run)
+        {
+            double seconds = 0;
+            unsigned uCount = 0;
+            if (!WriteRuleSet(largeSet, target, rules, opt.rules) ||
+                (pTool == nullptr && !(pTool = new Tool)->Start(exe, dir)) ||
+                pTool->Select(1, opt.rules, opt.boundMs, seconds, uCount) != kOk)
+            {
+                series.Add(run, kGone, 0, " (could not load the rule set)");
+                break;
+            }
+            Outcome outcome = pTool->DeleteSecondRow(opt.rules - 1, opt.boundMs, seconds);
+            if (outcome == kOk && !Renumbered())
+                outcome = kWrongResult;
+            series.Add(run, outcome, seconds, "");
+            if (outcome == kOverBound || outcome == kGone)
+            {
+                pTool->Kill();
+                delete pTool;
+                pTool = nullptr;
+            }
+            if (outcome != kOk)
+                break;
+            if (run == 1)
+                runs = RunsAfterFirst(seconds);
+        }
+        Finish(series);
+    }
+
+    // [N] gone, [N-1] holding rule N's text and [002] rule 3's.
+    bool Renumbered() const
+    {
+        return StoredEn(opt.rules).empty() && StoredEn(opt.rules - 1) == Escaped(rules[opt.rules - 1].en) &&
+               StoredEn(2) == Escaped(rules[2].en);
+    }
+
+    WString StoredEn(unsigned n) const
+    {
+        wchar_t wsNode[16], wsText[2048] = {};
+        _snwprintf(wsNode, 16, L"%03u", n);
+        GetPrivateProfileStringW(wsNode, L"EN", L"", wsText, 2048, largeSet.c_str());
+        return wsText;
+    }
+
     bool LoadLargeSet(Tool*& pTool)
     {
         pTool = new Tool;
@@ -879,7 +961,6 @@ struct Bench
             Print("gui_bench: cannot copy %s\n", Utf8(opt.pivra).c_str());
             return false;
         }
-        std::vector<Rule> rules;
         if (!MakeRules(opt.rules, rules))
         {
             Print("gui_bench: cannot make %u distinct rules\n", opt.rules);
@@ -891,7 +972,7 @@ struct Bench
         if (!WriteUnicodeFile(dir + L"\\Pivra.ini", L"[Config]\r\n1=" + WString(wsSmall) + L"\r\n2=" +
                                                         WString(wsLarge) + L"\r\n") ||
             !WriteRuleSet(dir + L"\\" + wsSmall + L".ini", target, rules, kSmallRules) ||
-            !WriteRuleSet(dir + L"\\" + wsLarge + L".ini", target, rules, opt.rules))
+            !WriteRuleSet(largeSet = dir + L"\\" + wsLarge + L".ini", target, rules, opt.rules))
         {
             Print("gui_bench: cannot write the rule sets\n");
             return false;
@@ -915,7 +996,7 @@ int main()
     if (!ParseOptions(bench.opt))
     {
         Print("usage: gui_bench [--runs N] [--slow-runs N] [--rules N (over %u)] [--bound SECONDS]\n"
-              "                 [--only select|start] [--target-mib N] [--temp DIR] [--pivra EXE]\n",
+              "                 [--only select|start|delete] [--target-mib N] [--temp DIR] [--pivra EXE]\n",
               kSmallRules);
         return 2;
     }
@@ -940,6 +1021,8 @@ int main()
             bench.MeasureStart(true, pTool);
             bench.MeasureStart(false, pTool);
         }
+        if (bench.opt.remove)
+            bench.MeasureDelete(pTool);
         delete pTool;
         Print("\n");
         for (const Series& series : bench.done)
