@@ -290,7 +290,11 @@ void AddLine(ProfileFile& file, Line&& line)
 {
     if (IsHeader(line))
     {
+        // The sections of a file tend to be alike: room for as many lines as
+        // the one before spares the growing of each.
+        size_t room = file.sections.empty() ? 0 : file.sections.back().lines.size();
         file.sections.emplace_back();
+        file.sections.back().lines.reserve(room);
         file.sections.back().name = line.name;
         file.sections.back().folded = Fold(line.name);
     }
