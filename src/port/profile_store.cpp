@@ -399,7 +399,7 @@ bool WritePending(std::list<ProfileFile>::iterator it)
 // that cannot be read is an empty file that does not exist. A snapshot spares
 // the check for reads only: a write always starts from the file as it stands,
 // so that it never drops another program's change.
-ProfileFile& OpenFile(LPCWSTR wsFile, bool forWrite = false)
+ProfileFile& CachedFile(LPCWSTR wsFile, bool forWrite)
 {
     auto it = g_cache.begin();
     while (it != g_cache.end() && it->path != wsFile)
@@ -418,9 +418,7 @@ ProfileFile& OpenFile(LPCWSTR wsFile, bool forWrite = false)
         {
             it->snapshot = g_snapshot;
             g_cache.splice(g_cache.begin(), g_cache, it);
-            if (it->namesStale)
-                IndexNames(*it);
-            return *it;
+            return g_cache.front();
         }
         g_cache.erase(it);
     }
@@ -441,6 +439,16 @@ ProfileFile& OpenFile(LPCWSTR wsFile, bool forWrite = false)
             g_cache.erase(std::prev(g_cache.end()));
     }
     return g_cache.front();
+}
+
+// The parsed file with its name index up to date: a write that removed or
+// split off sections leaves the index to the next use.
+ProfileFile& OpenFile(LPCWSTR wsFile, bool forWrite = false)
+{
+    ProfileFile& file = CachedFile(wsFile, forWrite);
+    if (file.namesStale)
+        IndexNames(file);
+    return file;
 }
 
 bool SaveFile(ProfileFile& file)

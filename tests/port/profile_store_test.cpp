@@ -570,17 +570,22 @@ TEST_F(ProfileStoreTest, EditedCopyReadsAsTheFileWritten)
         }
         return seen;
     };
-    for (const auto& sequence : writes)
-    {
-        WString file = File(before);
-        for (const Write& w : sequence)
+    for (bool snapshot : {false, true})
+        for (const auto& sequence : writes)
         {
-            ASSERT_TRUE(WriteString(w.wsSection, w.wsKey, w.wsValue, file.c_str()));
-            WString cached = readAll(file);
-            profile_store::DropCache();
-            EXPECT_EQ(readAll(file), cached) << "file written: " << ReadBytes(file);
+            WString file = File(before);
+            if (snapshot)
+                profile_store::BeginSnapshot(); // reads then take the copy unchecked
+            for (const Write& w : sequence)
+            {
+                EXPECT_TRUE(WriteString(w.wsSection, w.wsKey, w.wsValue, file.c_str()));
+                WString cached = readAll(file);
+                profile_store::DropCache();
+                EXPECT_EQ(readAll(file), cached) << snapshot << " file written: " << ReadBytes(file);
+            }
+            if (snapshot)
+                profile_store::EndSnapshot();
         }
-    }
 }
 
 // The odd last byte of a UTF-16LE file reads as nothing; a write after it must
