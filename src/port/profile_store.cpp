@@ -18,6 +18,7 @@ typedef std::basic_string<WCHAR> WString;
 
 const WCHAR kCrLf[] = {'\r', '\n', 0};
 const size_t kMaxCachedFiles = 8;
+const size_t kNoSection = static_cast<size_t>(-1);
 // Windows returns values through a 16-bit length: 65,536 characters read as none.
 const size_t kValueLengthModulus = 65536;
 
@@ -38,13 +39,17 @@ struct Line
     WString value; // of a key line: blanks trimmed, quotes kept
 };
 
+// A section owns its lines, so that an edit costs what the section holds, not
+// what the file holds.
 struct Section
 {
-    size_t header = 0;
-    size_t end = 0; // one past the section's last line
+    std::vector<Line> lines; // the header, then every line up to the next header
     WString name;
-    // Folded name -> first key or bare line: a bare line hides later keys of its
-    // name (they read as the default) and a write gives it a value.
+    WString folded;
+    size_t nextOfName = kNoSection; // the next section of the same name
+    // Folded name -> index in lines of the first key or bare line: a bare line
+    // hides later keys of its name (they read as the default) and a write gives
+    // it a value.
     std::unordered_map<WString, size_t> keys;
 };
 
@@ -61,9 +66,13 @@ struct ProfileFile
     // An odd last byte of a UTF-16LE file: no unit reads it, and it stays the
     // file's last byte, so new lines start on a unit boundary.
     std::string trailer;
-    std::vector<Line> lines;
+    std::vector<Line> prelude; // lines before the first header: no key there is read
     std::vector<Section> sections;
-    std::unordered_map<WString, size_t> sectionByName; // folded name -> first section
+    // Folded name -> first section of that name, the one read; with nextOfName
+    // they list every section of the name. Rebuilt when sections were removed
+    // or split off since.
+    std::unordered_map<WString, size_t> sectionByName;
+    bool namesStale = false;
 };
 
 bool IsBlank(WCHAR c)
@@ -192,11 +201,11 @@ std::string Encode(const ProfileFile& file, const WString& text)
     return bytes;
 }
 
-// Splits bytes [begin, end) at CR LF, CR or LF into lines; each keeps its own
-// ending. UTF-16 text is whole units.
-std::vector<Line> ParseLines(const std::string& bytes, size_t begin, size_t end, bool unicode)
+// Splits bytes [begin, end) at CR LF, CR or LF into lines, handed to take one
+// by one; each keeps its own ending. UTF-16 text is whole units.
+template <typename Take>
+void ParseLines(const std::string& bytes, size_t begin, size_t end, bool unicode, Take take)
 {
-    std::vector<Line> lines;
     const size_t unit = unicode ? 2 : 1;
     auto unitAt = [&](size_t pos) -> WCHAR {
         if (!unicode)
@@ -227,34 +236,109 @@ std::vector<Line> ParseLines(const std::string& bytes, size_t begin, size_t end,
         else
             text = DecodeAnsi(bytes.data() + pos, contentEnd - pos);
         ClassifyLine(line, text);
-        lines.push_back(std::move(line));
+        take(std::move(line));
         pos = next;
     }
-    return lines;
 }
 
-void BuildIndex(ProfileFile& file)
+bool IsEntry(const Line& line)
 {
-    file.sections.clear();
+    return line.kind == LineKind::Key || line.kind == LineKind::Bare;
+}
+bool IsHeader(const Line& line)
+{
+    return line.kind == LineKind::Header;
+}
+
+void IndexKeys(Section& section)
+{
+    section.keys.clear();
+    for (size_t i = 1; i < section.lines.size(); ++i)
+        if (IsEntry(section.lines[i]))
+            section.keys.emplace(Fold(section.lines[i].name), i);
+}
+
+// From the last section to the first, so that each name's chain is in file order.
+void IndexNames(ProfileFile& file)
+{
     file.sectionByName.clear();
-    for (size_t i = 0; i < file.lines.size(); ++i)
+    for (size_t s = file.sections.size(); s-- > 0;)
     {
-        const Line& line = file.lines[i];
-        if (line.kind == LineKind::Header)
-        {
-            if (!file.sections.empty())
-                file.sections.back().end = i;
-            Section section;
-            section.header = i;
-            section.name = line.name;
-            file.sectionByName.emplace(Fold(line.name), file.sections.size());
-            file.sections.push_back(std::move(section));
-        }
-        else if ((line.kind == LineKind::Key || line.kind == LineKind::Bare) && !file.sections.empty())
-            file.sections.back().keys.emplace(Fold(line.name), i);
+        Section& section = file.sections[s];
+        auto named = file.sectionByName.emplace(section.folded, s);
+        section.nextOfName = named.second ? kNoSection : named.first->second;
+        named.first->second = s;
     }
-    if (!file.sections.empty())
-        file.sections.back().end = file.lines.size();
+    file.namesStale = false;
+}
+
+// Indexes the name of a section added at the end of the file.
+void IndexName(ProfileFile& file, size_t sectionIndex)
+{
+    auto named = file.sectionByName.emplace(file.sections[sectionIndex].folded, sectionIndex);
+    if (named.second)
+        return;
+    size_t s = named.first->second;
+    while (file.sections[s].nextOfName != kNoSection)
+        s = file.sections[s].nextOfName;
+    file.sections[s].nextOfName = sectionIndex;
+}
+
+// Adds a line at the end of the file: a header starts a section. The names of
+// new sections are left to the caller to index.
+void AddLine(ProfileFile& file, Line&& line)
+{
+    if (IsHeader(line))
+    {
+        // The sections of a file tend to be alike: room for as many lines as
+        // the one before spares the growing of each.
+        size_t room = file.sections.empty() ? 0 : file.sections.back().lines.size();
+        file.sections.emplace_back();
+        file.sections.back().lines.reserve(room);
+        file.sections.back().name = line.name;
+        file.sections.back().folded = Fold(line.name);
+    }
+    else if (file.sections.empty())
+    {
+        file.prelude.push_back(std::move(line));
+        return;
+    }
+    Section& section = file.sections.back();
+    if (IsEntry(line))
+        section.keys.emplace(Fold(line.name), section.lines.size());
+    section.lines.push_back(std::move(line));
+}
+
+// Lines put at the end of the file: those before a header join the last
+// section (or the prelude), each header starts a section.
+void AppendLines(ProfileFile& file, std::vector<Line> lines)
+{
+    size_t added = file.sections.size();
+    for (Line& line : lines)
+        AddLine(file, std::move(line));
+    for (; added < file.sections.size() && !file.namesStale; ++added)
+        IndexName(file, added);
+}
+
+// An edit may have brought a header into a section (a value with a line break
+// in it): the section then ends before it, and what follows becomes sections
+// of its own.
+void SettleSection(ProfileFile& file, size_t sectionIndex)
+{
+    std::vector<Line>& lines = file.sections[sectionIndex].lines;
+    auto header = std::find_if(lines.begin() + 1, lines.end(), IsHeader);
+    if (header != lines.end())
+    {
+        ProfileFile split;
+        for (auto it = header; it != lines.end(); ++it)
+            AddLine(split, std::move(*it));
+        lines.erase(header, lines.end());
+        file.sections.insert(file.sections.begin() + static_cast<std::ptrdiff_t>(sectionIndex + 1),
+                             std::make_move_iterator(split.sections.begin()),
+                             std::make_move_iterator(split.sections.end()));
+        file.namesStale = true;
+    }
+    IndexKeys(file.sections[sectionIndex]);
 }
 
 void ParseFile(ProfileFile& file, const std::string& bytes)
@@ -266,20 +350,27 @@ void ParseFile(ProfileFile& file, const std::string& bytes)
     if (file.unicode && end % 2 != 0)
         --end;
     file.trailer = bytes.substr(end);
-    file.lines = ParseLines(bytes, file.bom.size(), end, file.unicode);
-    BuildIndex(file);
+    ParseLines(bytes, file.bom.size(), end, file.unicode,
+               [&](Line&& line) { AddLine(file, std::move(line)); });
+    IndexNames(file);
 }
 
 std::string Serialize(const ProfileFile& file)
 {
     size_t cb = file.bom.size() + file.trailer.size();
-    for (const Line& line : file.lines)
+    for (const Line& line : file.prelude)
         cb += line.raw.size();
+    for (const Section& section : file.sections)
+        for (const Line& line : section.lines)
+            cb += line.raw.size();
     std::string bytes;
     bytes.reserve(cb);
     bytes += file.bom;
-    for (const Line& line : file.lines)
+    for (const Line& line : file.prelude)
         bytes += line.raw;
+    for (const Section& section : file.sections)
+        for (const Line& line : section.lines)
+            bytes += line.raw;
     bytes += file.trailer;
     return bytes;
 }
@@ -308,7 +399,7 @@ bool WritePending(std::list<ProfileFile>::iterator it)
 // that cannot be read is an empty file that does not exist. A snapshot spares
 // the check for reads only: a write always starts from the file as it stands,
 // so that it never drops another program's change.
-ProfileFile& OpenFile(LPCWSTR wsFile, bool forWrite = false)
+ProfileFile& CachedFile(LPCWSTR wsFile, bool forWrite)
 {
     auto it = g_cache.begin();
     while (it != g_cache.end() && it->path != wsFile)
@@ -350,18 +441,26 @@ ProfileFile& OpenFile(LPCWSTR wsFile, bool forWrite = false)
     return g_cache.front();
 }
 
+// The parsed file with its name index up to date: a write that removed or
+// split off sections leaves the index to the next use.
+ProfileFile& OpenFile(LPCWSTR wsFile, bool forWrite = false)
+{
+    ProfileFile& file = CachedFile(wsFile, forWrite);
+    if (file.namesStale)
+        IndexNames(file);
+    return file;
+}
+
 bool SaveFile(ProfileFile& file)
 {
     if (g_deferDepth > 0)
     {
-        BuildIndex(file);
         file.pending = true;
         return true;
     }
     if (ReplaceWholeFile(file.native, Serialize(file)))
     {
         file.stamp = StampFile(file.native);
-        BuildIndex(file);
         return true;
     }
     // The parsed copy no longer matches the disk: forget it.
@@ -382,10 +481,10 @@ const Section* FindSection(const ProfileFile& file, const WString& name, bool tr
     return it == file.sectionByName.end() ? nullptr : &file.sections[it->second];
 }
 
-const Line* FindKey(const ProfileFile& file, const Section& section, const WString& key)
+const Line* FindKey(const Section& section, const WString& key)
 {
     auto it = section.keys.find(Fold(Trim(key, IsSpace)));
-    return it == section.keys.end() ? nullptr : &file.lines[it->second];
+    return it == section.keys.end() ? nullptr : &section.lines[it->second];
 }
 
 DWORD CopyOut(const WString& text, LPWSTR wsBuffer, DWORD dwSize)
@@ -451,7 +550,7 @@ DWORD CopyNameList(const std::vector<WString>& names, LPWSTR wsBuffer, DWORD dwS
 
 // Section lines as "name=value" (bare lines as their text), each zero-terminated,
 // the list closed by one more zero; cut as the Windows section read cuts.
-DWORD CopySectionLines(const ProfileFile& file, const Section& section, LPWSTR wsBuffer, DWORD dwSize)
+DWORD CopySectionLines(const Section& section, LPWSTR wsBuffer, DWORD dwSize)
 {
     LPWSTR p = wsBuffer;
     DWORD dwLeft = dwSize;
@@ -462,9 +561,9 @@ DWORD CopySectionLines(const ProfileFile& file, const Section& section, LPWSTR w
         dwLeft -= static_cast<DWORD>(n) + 1;
         p += n + 1;
     };
-    for (size_t i = section.header + 1; i < section.end; ++i)
+    for (size_t i = 1; i < section.lines.size(); ++i)
     {
-        const Line& line = file.lines[i];
+        const Line& line = section.lines[i];
         if (line.kind != LineKind::Key && line.kind != LineKind::Bare)
             continue;
         if (dwLeft <= 2)
@@ -488,9 +587,9 @@ DWORD CopySectionLines(const ProfileFile& file, const Section& section, LPWSTR w
 }
 
 // Makes sure the line ends with a line break before something is put after it.
-void EnsureLineEnd(ProfileFile& file, size_t index)
+void EnsureLineEnd(const ProfileFile& file, Line& line)
 {
-    std::string& raw = file.lines[index].raw;
+    std::string& raw = line.raw;
     bool ended = false;
     if (file.unicode)
         ended = raw.size() >= 2 && raw[raw.size() - 1] == 0 &&
@@ -504,53 +603,57 @@ void EnsureLineEnd(ProfileFile& file, size_t index)
 std::vector<Line> MakeLines(const ProfileFile& file, const WString& text)
 {
     std::string bytes = Encode(file, text);
-    return ParseLines(bytes, 0, bytes.size(), file.unicode);
+    std::vector<Line> lines;
+    ParseLines(bytes, 0, bytes.size(), file.unicode, [&](Line&& line) { lines.push_back(std::move(line)); });
+    return lines;
 }
 
-void InsertLines(ProfileFile& file, size_t at, std::vector<Line> lines)
+// Puts lines into a section before its line at (at least 1: after the header).
+void InsertLines(ProfileFile& file, size_t sectionIndex, size_t at, std::vector<Line> lines)
 {
-    if (at > 0)
-        EnsureLineEnd(file, at - 1);
-    else if (!file.bom.empty() && file.lines.empty())
-    {
-        // A file holding only its byte-order mark gets a line break after it, as
-        // any non-empty file does before a new section.
-        file.lines = MakeLines(file, kCrLf);
-        ++at;
-    }
-    file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at),
-                      std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+    std::vector<Line>& to = file.sections[sectionIndex].lines;
+    EnsureLineEnd(file, to[at - 1]);
+    to.insert(to.begin() + static_cast<std::ptrdiff_t>(at), std::make_move_iterator(lines.begin()),
+              std::make_move_iterator(lines.end()));
+    SettleSection(file, sectionIndex);
 }
 
 void AppendSection(ProfileFile& file, const WString& name, const WString& body)
 {
-    InsertLines(file, file.lines.size(), MakeLines(file, W("[") + name + W("]") + kCrLf + body));
+    if (!file.sections.empty())
+        EnsureLineEnd(file, file.sections.back().lines.back());
+    else if (!file.prelude.empty())
+        EnsureLineEnd(file, file.prelude.back());
+    else if (!file.bom.empty())
+        // A file holding only its byte-order mark gets a line break after it, as
+        // any non-empty file does before a new section.
+        file.prelude = MakeLines(file, kCrLf);
+    AppendLines(file, MakeLines(file, W("[") + name + W("]") + kCrLf + body));
 }
 
 // Removes the key and bare lines of a section; comments and blank lines stay
 // where they are. Returns whether anything was removed.
-bool RemoveEntries(ProfileFile& file, size_t sectionIndex)
+bool RemoveEntries(Section& section)
 {
-    const Section& section = file.sections[sectionIndex];
-    auto first = file.lines.begin() + static_cast<std::ptrdiff_t>(section.header + 1);
-    auto last = file.lines.begin() + static_cast<std::ptrdiff_t>(section.end);
-    auto keep = std::stable_partition(first, last, [](const Line& line) {
-        return line.kind != LineKind::Key && line.kind != LineKind::Bare;
-    });
-    bool removed = keep != last;
-    file.lines.erase(keep, last);
+    auto keep = std::stable_partition(section.lines.begin() + 1, section.lines.end(),
+                                      [](const Line& line) { return !IsEntry(line); });
+    bool removed = keep != section.lines.end();
+    section.lines.erase(keep, section.lines.end());
+    section.keys.clear();
     return removed;
 }
 
-bool RemoveSection(ProfileFile& file, size_t sectionIndex)
+// Removes a section but for its comments, which stay where they are and so
+// join the section before.
+void RemoveSection(ProfileFile& file, size_t sectionIndex)
 {
-    const Section& section = file.sections[sectionIndex];
-    auto first = file.lines.begin() + static_cast<std::ptrdiff_t>(section.header);
-    auto last = file.lines.begin() + static_cast<std::ptrdiff_t>(section.end);
-    auto keep =
-        std::stable_partition(first, last, [](const Line& line) { return line.kind == LineKind::Comment; });
-    file.lines.erase(keep, last);
-    return true;
+    std::vector<Line>& lines = file.sections[sectionIndex].lines;
+    std::vector<Line>& before = sectionIndex > 0 ? file.sections[sectionIndex - 1].lines : file.prelude;
+    for (Line& line : lines)
+        if (line.kind == LineKind::Comment)
+            before.push_back(std::move(line));
+    file.sections.erase(file.sections.begin() + static_cast<std::ptrdiff_t>(sectionIndex));
+    file.namesStale = true;
 }
 
 bool ValidFileArgument(LPCWSTR wsFile)
@@ -587,13 +690,13 @@ DWORD GetString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsDefault, LPWSTR wsBu
     if (pSection != nullptr && wsKey == nullptr)
     {
         std::vector<WString> names;
-        for (size_t i = pSection->header + 1; i < pSection->end; ++i)
-            if (pFile->lines[i].kind == LineKind::Key)
-                names.push_back(pFile->lines[i].name);
+        for (size_t i = 1; i < pSection->lines.size(); ++i)
+            if (pSection->lines[i].kind == LineKind::Key)
+                names.push_back(pSection->lines[i].name);
         if (!names.empty())
             return CopyNameList(names, wsBuffer, dwSize, true);
     }
-    const Line* pLine = pSection != nullptr && wsKey != nullptr ? FindKey(*pFile, *pSection, wsKey) : nullptr;
+    const Line* pLine = pSection != nullptr && wsKey != nullptr ? FindKey(*pSection, wsKey) : nullptr;
     if (pLine != nullptr && pLine->kind == LineKind::Key)
     {
         WString value = pLine->value;
@@ -705,7 +808,7 @@ DWORD GetSection(LPCWSTR wsSection, LPWSTR wsBuffer, DWORD dwSize, LPCWSTR wsFil
         return 0;
     }
     SetLastError(ERROR_SUCCESS);
-    return CopySectionLines(*pFile, *pSection, wsBuffer, dwSize);
+    return CopySectionLines(*pSection, wsBuffer, dwSize);
 }
 
 BOOL WriteString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsValue, LPCWSTR wsFile)
@@ -737,18 +840,23 @@ BOOL WriteString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsValue, LPCWSTR wsFi
         return SaveFile(file);
     }
     WString key = Trim(wsKey, IsSpace);
-    const Line* pLine = pSection != nullptr ? FindKey(file, *pSection, key) : nullptr;
+    WString value = wsValue != nullptr ? WString(wsValue) : WString();
+    if (pSection == nullptr)
+    {
+        if (wsValue == nullptr)
+            return TRUE;
+        AppendSection(file, section, key + W("=") + value + kCrLf);
+        return SaveFile(file);
+    }
+    size_t sectionIndex = static_cast<size_t>(pSection - file.sections.data());
+    Section& target = file.sections[sectionIndex];
+    const Line* pLine = FindKey(target, key);
     if (wsValue == nullptr)
     {
         if (pLine == nullptr)
             return TRUE;
-        file.lines.erase(file.lines.begin() + (pLine - file.lines.data()));
-        return SaveFile(file);
-    }
-    WString value(wsValue);
-    if (pSection == nullptr)
-    {
-        AppendSection(file, section, key + W("=") + value + kCrLf);
+        target.lines.erase(target.lines.begin() + (pLine - target.lines.data()));
+        IndexKeys(target);
         return SaveFile(file);
     }
     if (pLine != nullptr)
@@ -756,19 +864,24 @@ BOOL WriteString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsValue, LPCWSTR wsFi
         if (pLine->kind == LineKind::Key && pLine->value == value)
             return TRUE;
         // The key keeps the spelling it has in the file.
-        size_t index = static_cast<size_t>(pLine - file.lines.data());
+        size_t index = static_cast<size_t>(pLine - target.lines.data());
         std::vector<Line> lines = MakeLines(file, pLine->name + W("=") + value + kCrLf);
-        file.lines.erase(file.lines.begin() + static_cast<std::ptrdiff_t>(index));
-        file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(index),
-                          std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+        if (lines.size() == 1 && lines[0].kind == LineKind::Key && lines[0].name == pLine->name)
+        {
+            // One key line for another of the same name: the index stands.
+            target.lines[index] = std::move(lines[0]);
+            return SaveFile(file);
+        }
+        target.lines.erase(target.lines.begin() + static_cast<std::ptrdiff_t>(index));
+        InsertLines(file, sectionIndex, index, std::move(lines));
         return SaveFile(file);
     }
     // A new key goes after the section's last entry, or right after its header.
-    size_t at = pSection->header + 1;
-    for (size_t i = pSection->header + 1; i < pSection->end; ++i)
-        if (file.lines[i].kind == LineKind::Key || file.lines[i].kind == LineKind::Bare)
+    size_t at = 1;
+    for (size_t i = 1; i < target.lines.size(); ++i)
+        if (IsEntry(target.lines[i]))
             at = i + 1;
-    InsertLines(file, at, MakeLines(file, key + W("=") + value + kCrLf));
+    InsertLines(file, sectionIndex, at, MakeLines(file, key + W("=") + value + kCrLf));
     return SaveFile(file);
 }
 
@@ -811,14 +924,12 @@ BOOL WriteSection(LPCWSTR wsSection, LPCWSTR wsList, LPCWSTR wsFile)
     if (pSection != nullptr)
     {
         // Every section of that name loses its keys; the first receives the list.
-        WString folded = Fold(section);
-        for (size_t s = file.sections.size(); s-- > 0;)
-            if (Fold(file.sections[s].name) == folded)
-                changed = RemoveEntries(file, s) || changed;
-        size_t header = pSection->header;
+        size_t first = static_cast<size_t>(pSection - file.sections.data());
+        for (size_t s = first; s != kNoSection; s = file.sections[s].nextOfName)
+            changed = RemoveEntries(file.sections[s]) || changed;
         if (!body.empty())
         {
-            InsertLines(file, header + 1, MakeLines(file, body));
+            InsertLines(file, first, 1, MakeLines(file, body));
             changed = true;
         }
     }

@@ -44,6 +44,11 @@ const WCHAR* const kKeys[16] = {W("EN"), W("CN"),   W("X86"), W("key"), W("KEY")
 const WCHAR* const kValues[16] = {
     W("1"),  W("0"),     W("plain"), W("\"quoted\""), W("'q'"), W("\""), W("  spaced  "),    W(""),
     W("值"), W("a\\nb"), W("0x1F"),  W("="),          W("[h]"), W(";c"), W("\"a\" b \"c\""), W("-12")};
+// Names and values with line breaks in them: written, they put headers and keys
+// of their own into the file, inside a section as well as at the end.
+const WCHAR* const kBreaking[8] = {
+    W("v\r\n[sec]\r\nkey=1"), W("\n[SEC]"),    W("a\rb"), W("x\n[Config]\nEN=2"),
+    W("\r\n[002]\r\n"),       W("k\n;c\n[x]"), W("\n\n"), W("[sec]\rkey")};
 const char kPlain[] = "abcXYZ019";
 
 struct Input
@@ -149,6 +154,8 @@ void PutFile(const std::string& native, const std::string& bytes, bool absent)
 WString Arg(Input& in, const WCHAR* const* vocabulary)
 {
     uint8_t b = in.Next();
+    if (b >= 0xE8 && b < 0xF0)
+        return kBreaking[b - 0xE8];
     if (b < 0xF0)
         return vocabulary[b % 16];
     WString raw;

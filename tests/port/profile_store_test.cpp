@@ -545,6 +545,49 @@ TEST_F(ProfileStoreTest, SnapshotReadsOneVersionOfTheFile)
     EXPECT_EQ(W("last on"), en(W("001")));
 }
 
+// The parsed copy is edited section by section; whatever the writes put in the
+// file, every read from it must match a fresh parse of the bytes written.
+TEST_F(ProfileStoreTest, EditedCopyReadsAsTheFileWritten)
+{
+    const std::string before = ";top\r\n[A]\r\nk=1\r\n;c\r\n[B]\r\nk=2\r\n[a]\r\nk=3\r\n[C]\r\nk=4";
+    const Write writes[][3] = {
+        {{W("A"), W("k"), W("x\r\n[B]\r\nk=5")}, {W("B"), W("j"), W("6")}, {W("a"), nullptr, nullptr}},
+        {{W("A"), W("n"), W("y\n[D]\nk=7")}, {W("D"), W("k"), W("8")}, {W("C"), W("m\r[A]"), W("9")}},
+        {{W("A"), nullptr, nullptr}, {W("B"), W("k"), W("\r")}, {W("a"), W("k"), W("z")}},
+        {{W("E"), W("k"), W("v\r\n[A]\r\nk=0")}, {W("A"), W("k"), W("w")}, {W("B"), nullptr, nullptr}},
+    };
+    auto readAll = [](const WString& file) {
+        WString seen;
+        std::vector<WCHAR> buffer(512, kFill);
+        DWORD dwRet = GetString(nullptr, nullptr, W(""), buffer.data(), 512, file.c_str());
+        seen.append(buffer.data(), dwRet);
+        for (LPCWSTR ws : {W("A"), W("B"), W("C"), W("D"), W("E")})
+        {
+            dwRet = GetSection(ws, buffer.data(), 512, file.c_str());
+            seen += W("|") + WString(buffer.data(), dwRet);
+            dwRet = GetString(ws, W("k"), W("-"), buffer.data(), 512, file.c_str());
+            seen += W("|") + WString(buffer.data(), dwRet);
+        }
+        return seen;
+    };
+    for (bool snapshot : {false, true})
+        for (const auto& sequence : writes)
+        {
+            WString file = File(before);
+            if (snapshot)
+                profile_store::BeginSnapshot(); // reads then take the copy unchecked
+            for (const Write& w : sequence)
+            {
+                EXPECT_TRUE(WriteString(w.wsSection, w.wsKey, w.wsValue, file.c_str()));
+                WString cached = readAll(file);
+                profile_store::DropCache();
+                EXPECT_EQ(readAll(file), cached) << snapshot << " file written: " << ReadBytes(file);
+            }
+            if (snapshot)
+                profile_store::EndSnapshot();
+        }
+}
+
 // The odd last byte of a UTF-16LE file reads as nothing; a write after it must
 // not shift every later unit to an odd offset, for this process or the next.
 TEST_F(ProfileStoreTest, WriteIntoAnOddLengthUnicodeFileKeepsTheRestReadable)
