@@ -197,6 +197,11 @@ int CMainWnd::OnNotify(WPARAM id, NMHDR* pHdr)
 
 int CMainWnd::GetSelectedRow()
 {
+    // The list finds its first selected row by walking its rows. With none
+    // selected, as while a delete renumbers every later row and each change is
+    // reported to the show-rule action, the count says so at once.
+    if (m_list->GetSelectedCount() == 0)
+        return -1;
     return m_list->GetNextItem(-1, LVNI_SELECTED);
 }
 

@@ -9,10 +9,7 @@ class CListviewCtrl : public CWindow
 {
   public:
     // owner must exist. A null hCtrl binds nothing, and the caller then deletes the object.
-    CListviewCtrl(CWindow* owner, HWND hCtrl)
-    {
-        Attach(owner, owner->m_hInstance, hCtrl);
-    }
+    CListviewCtrl(CWindow* owner, HWND hCtrl) { Attach(owner, owner->m_hInstance, hCtrl); }
 
     // -1 on failure
     int InsertColumn(int col, const LVCOLUMNW* pCol)
@@ -34,6 +31,7 @@ class CListviewCtrl : public CWindow
     }
     BOOL SetItemState(int item, UINT state, UINT mask);
     int GetItemCount() { return (int)SendMessageW(LVM_GETITEMCOUNT, 0, 0); }
+    UINT GetSelectedCount() { return (UINT)SendMessageW(LVM_GETSELECTEDCOUNT, 0, 0); }
     // -1 when no item after start has the flags
     int GetNextItem(int start, UINT flags)
     {
