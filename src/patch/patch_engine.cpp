@@ -15,26 +15,36 @@ const PatchEngineLimits kDefaultEngineLimits = {4096, 8, 1u << 20};
 
 namespace
 {
-// How the one scan finds every EN: each indexed EN registers kStride windows
+// How the one scan finds every EN: each indexed EN registers dwStride windows
 // of cbWindow bytes at consecutive offsets, and the scan looks up only every
-// kStride-th window of the buffer. Every occurrence covers exactly one looked-
+// dwStride-th window of the buffer. Every occurrence covers exactly one looked-
 // up window with one of its registered ones, so each is reported once. A bit
 // filter answers most lookups; the rest go to a table keyed by the window's
-// bytes, and every candidate is compared whole.
+// bytes, and every candidate is compared whole. ENs are split into tiers by
+// length, each with the window that lets its shortest EN take the longest
+// stride: a short EN among long ones would force a stride of one on all.
 const UINT kNone = 0xFFFFFFFFu;
 const UINT kMaxFilterBits = 22; // 512 KiB of filter: stays in the second-level cache
-const UINT kMinFilterBits = 12;
+const UINT kMinFilterBits = 16; // 8 KiB: a few hits per thousand even for a stride of one
 const UINT kFilterBitsPerAnchor = 32;
-const DWORD kLongWindow = 8;
-const DWORD kLongStride = 8;
-const DWORD kLongMin = kLongWindow + kLongStride - 1;
-// 11 to 14 bytes: 8-byte windows at a stride of 4 or more. Shorter ENs join
-// the 4-byte windows, whose scan runs at stride 1 for UTF-16 texts of two
-// characters anyway: one pass over the buffer at stride 1, not two.
-const DWORD kMidMin = kLongWindow + 3;
-const DWORD kShortWindow = 4; // 4 to 10 bytes
-const DWORD kShortMin = kShortWindow;
 const UINT kAnchorChoices = 32; // offsets tried when placing the windows of one EN
+const DWORD kLongStride = 8;
+
+struct TierShape
+{
+    DWORD cbMinEn; // the tier takes ENs from this length up to the next tier's
+    DWORD cbWindow;
+};
+// Longest first. Under 2 bytes an EN searches alone.
+const TierShape kTierShapes[] = {
+    {8 + kLongStride - 1, 8}, // 15 bytes and more: a stride of 8
+    {8 + 3, 8},               // 11 to 14: a stride of 4 or more
+    {4 + 2, 4},               // 6 to 10: 3 or more
+    {3 + 1, 3},               // 4 and 5, two-character UTF-16 texts among them: 2 or more
+    {2, 2},                   // 2 and 3
+};
+const int kTiers = sizeof(kTierShapes) / sizeof(kTierShapes[0]);
+const DWORD kMinIndexed = kTierShapes[kTiers - 1].cbMinEn;
 
 struct Anchor
 {
@@ -55,17 +65,24 @@ struct Extra
     UINT uNext;
 };
 
+// Reads no byte past the window: a window of 2 or 3 may end on the last byte.
 uint64_t LoadWindow(const BYTE* p, DWORD cbWindow)
 {
-    if (cbWindow == kLongWindow)
+    if (cbWindow == 8)
     {
         uint64_t v;
         std::memcpy(&v, p, sizeof(v));
         return v;
     }
-    uint32_t v;
+    if (cbWindow == 4)
+    {
+        uint32_t v;
+        std::memcpy(&v, p, sizeof(v));
+        return v;
+    }
+    uint16_t v;
     std::memcpy(&v, p, sizeof(v));
-    return v;
+    return cbWindow == 3 ? v | uint32_t(p[2]) << 16 : v;
 }
 
 // 32-bit arithmetic only, so the 32-bit build pays no 64-bit multiply.
@@ -75,7 +92,8 @@ uint32_t HashWindow(uint64_t key)
 }
 
 // Windows made of zeros or of one byte are everywhere in executables; an EN
-// whose windows are all like that is left to search alone.
+// whose windows are all like that is left to search alone. In a window of 3,
+// one character of UTF-16 text between two zeros still anchors.
 bool IsFlat(const BYTE* p, DWORD cbWindow)
 {
     DWORD cZero = 0, cSame = 0;
@@ -84,7 +102,8 @@ bool IsFlat(const BYTE* p, DWORD cbWindow)
         cZero += p[k] == 0;
         cSame += k > 0 && p[k] == p[k - 1];
     }
-    return cZero + 1 >= cbWindow || cSame + 1 >= cbWindow;
+    const DWORD cZeroFlat = cbWindow == 3 ? 3 : cbWindow - 1;
+    return cZero >= cZeroFlat || cSame + 1 >= cbWindow;
 }
 
 DWORD Commonness(const BYTE* p, DWORD cbWindow)
@@ -107,13 +126,15 @@ class CTier
         delete[] m_pKeys;
         delete[] m_pHeads;
         delete[] m_pLoads;
+        delete[] m_pCosts;
     }
 
     DWORD cbWindow = 0;
     DWORD dwStride = 1;
     DWORD cbLongest = 0;
 
-    bool Init(DWORD cbWin, DWORD dwStep, UINT cJobs)
+    // For cJobs ENs of at most cbMaxEn bytes.
+    bool Init(DWORD cbWin, DWORD dwStep, UINT cJobs, DWORD cbMaxEn)
     {
         cbWindow = cbWin;
         dwStride = dwStep;
@@ -130,8 +151,9 @@ class CTier
         m_pKeys = new (std::nothrow) uint64_t[cSlots];
         m_pHeads = new (std::nothrow) UINT[cSlots];
         m_pLoads = new (std::nothrow) UINT[cSlots]();
+        m_pCosts = new (std::nothrow) DWORD[cbMaxEn - cbWin + 1];
         if (m_pFilter == nullptr || m_pKeys == nullptr || m_pHeads == nullptr || m_pLoads == nullptr ||
-            !m_anchors.Reserve(static_cast<size_t>(cJobs) * dwStep))
+            m_pCosts == nullptr || !m_anchors.Reserve(static_cast<size_t>(cJobs) * dwStep))
             return false;
         std::fill(m_pHeads, m_pHeads + cSlots, kNone);
         return true;
@@ -145,6 +167,8 @@ class CTier
     {
         const DWORD dwLast = cbEn - cbWindow - dwStride + 1; // the highest first offset
         const DWORD cChoices = dwLast + 1 < kAnchorChoices ? dwLast + 1 : kAnchorChoices;
+        // Neighbouring choices share windows: each window is costed once.
+        std::fill(m_pCosts, m_pCosts + dwLast + dwStride, kNone);
         DWORD dwBest = 0, cBest = kNone;
         for (DWORD c = 0; c < cChoices; ++c)
         {
@@ -153,10 +177,11 @@ class CTier
             bool flat = false;
             for (DWORD s = 0; s < dwStride && !flat; ++s)
             {
-                const BYTE* p = pEn + dwFirst + s;
-                flat = IsFlat(p, cbWindow);
-                uint64_t key = LoadWindow(p, cbWindow);
-                cCost += Commonness(p, cbWindow) * 16 + m_pLoads[Slot(key, HashWindow(key))];
+                DWORD& cWindow = m_pCosts[dwFirst + s];
+                if (cWindow == kNone)
+                    cWindow = WindowCost(pEn + dwFirst + s);
+                flat = cWindow == kFlat;
+                cCost += cWindow;
             }
             if (!flat && cCost < cBest)
             {
@@ -190,11 +215,9 @@ class CTier
         const BYTE* pBits;
         UINT uByteShift, uBitShift;
 
-        template <typename Key> UINT Test(const BYTE* p) const
+        template <DWORD cbWindow> UINT Test(const BYTE* p) const
         {
-            Key key;
-            std::memcpy(&key, p, sizeof(key));
-            const uint32_t h = HashWindow(key);
+            const uint32_t h = HashWindow(LoadWindow(p, cbWindow));
             return pBits[h >> uByteShift] >> ((h >> uBitShift) & 7) & 1u;
         }
     };
@@ -213,6 +236,16 @@ class CTier
     const Anchor& At(UINT uAnchor) const { return m_anchors[uAnchor]; }
 
   private:
+    static const DWORD kFlat = kNone - 1;
+
+    DWORD WindowCost(const BYTE* p) const
+    {
+        if (IsFlat(p, cbWindow))
+            return kFlat;
+        uint64_t key = LoadWindow(p, cbWindow);
+        return Commonness(p, cbWindow) * 16 + m_pLoads[Slot(key, HashWindow(key))];
+    }
+
     // Linear probing to the slot of the key, or to the empty one it would take.
     UINT Slot(uint64_t key, uint32_t h) const
     {
@@ -227,6 +260,7 @@ class CTier
     uint64_t* m_pKeys = nullptr;
     UINT* m_pHeads = nullptr;
     UINT* m_pLoads = nullptr;
+    DWORD* m_pCosts = nullptr; // per window offset of the EN being added
     UINT m_slotBits = 0;
     UINT m_filterBits = kMinFilterBits;
     CGrowArray<Anchor> m_anchors;
@@ -276,8 +310,14 @@ class CEngine
   private:
     bool Usable(const PatchJob& job) const { return job.cbEn != 0 && job.cbCn <= job.cbEn; }
 
-    // Which tier takes an EN of cbEn bytes: 0 long, 1 middle, 2 short.
-    static int TierOf(DWORD cbEn) { return cbEn >= kLongMin ? 0 : cbEn >= kMidMin ? 1 : 2; }
+    // The tier that takes an EN of cbEn bytes (at least kMinIndexed).
+    static int TierOf(DWORD cbEn)
+    {
+        int t = 0;
+        while (cbEn < kTierShapes[t].cbMinEn)
+            ++t;
+        return t;
+    }
 
     bool Index()
     {
@@ -285,32 +325,34 @@ class CEngine
         if (m_pIndexed == nullptr)
             return false;
         UINT cJobs[kTiers] = {};
-        DWORD cbShortest[kTiers] = {kLongMin, kLongMin, kLongMin};
+        DWORD cbShortest[kTiers], cbLongest[kTiers] = {};
+        std::fill(cbShortest, cbShortest + kTiers, kNone);
         for (UINT j = 0; j < m_uJobs; ++j)
         {
             const PatchJob& job = m_pJobs[j];
-            if (!Usable(job) || job.cbEn < kShortMin)
+            if (!Usable(job) || job.cbEn < kMinIndexed)
                 continue;
             int t = TierOf(job.cbEn);
             ++cJobs[t];
             cbShortest[t] = std::min(cbShortest[t], job.cbEn);
+            cbLongest[t] = std::max(cbLongest[t], job.cbEn);
         }
         // A tier below the long one scans the whole buffer at a short stride:
         // worth it only for enough ENs, fewer search alone.
         for (int t = 1; t < kTiers; ++t)
             if (cJobs[t] < m_limits.uMinShortTier)
                 cJobs[t] = 0;
-        const DWORD cbWindow[kTiers] = {kLongWindow, kLongWindow, kShortWindow};
         for (int t = 0; t < kTiers; ++t)
         {
-            const DWORD dwStride = t == 0 ? kLongStride : cbShortest[t] - cbWindow[t] + 1;
-            if (cJobs[t] != 0 && !m_tiers[t].Init(cbWindow[t], dwStride, cJobs[t]))
+            const DWORD cbWindow = kTierShapes[t].cbWindow;
+            const DWORD dwStride = t == 0 ? kLongStride : cbShortest[t] - cbWindow + 1;
+            if (cJobs[t] != 0 && !m_tiers[t].Init(cbWindow, dwStride, cJobs[t], cbLongest[t]))
                 return false;
         }
         for (UINT j = 0; j < m_uJobs; ++j)
         {
             const PatchJob& job = m_pJobs[j];
-            if (!Usable(job) || job.cbEn < kShortMin)
+            if (!Usable(job) || job.cbEn < kMinIndexed)
                 continue;
             int t = TierOf(job.cbEn);
             if (cJobs[t] != 0 && m_tiers[t].Add(j, job.pEn, job.cbEn))
@@ -359,12 +401,21 @@ class CEngine
         const size_t end = m_dwSize - tier.cbWindow + 1;
         const size_t split = m_uParts == 1 ? end : (end / 2) - (end / 2) % tier.dwStride;
         const size_t first = half.uPart == 0 ? 0 : split, stop = half.uPart == 0 ? split : end;
-        return tier.cbWindow == kLongWindow ? ScanWindows<uint64_t>(tier, half, first, stop)
-                                            : ScanWindows<uint32_t>(tier, half, first, stop);
+        switch (tier.cbWindow)
+        {
+        case 8:
+            return ScanWindows<8>(tier, half, first, stop);
+        case 4:
+            return ScanWindows<4>(tier, half, first, stop);
+        case 3:
+            return ScanWindows<3>(tier, half, first, stop);
+        default:
+            return ScanWindows<2>(tier, half, first, stop);
+        }
     }
 
     // Most windows fail the filter: four are tested before one branch.
-    template <typename Key>
+    template <DWORD cbWindow>
     bool ScanWindows(const CTier& tier, ScanHalf& half, size_t first, size_t stop) const
     {
         const CTier::Filter filter = tier.GetFilter();
@@ -373,9 +424,10 @@ class CEngine
         size_t i = first;
         for (; i + 3 * step < stop; i += 4 * step)
         {
-            const UINT bits = filter.Test<Key>(pView + i) | filter.Test<Key>(pView + i + step) << 1 |
-                              filter.Test<Key>(pView + i + 2 * step) << 2 |
-                              filter.Test<Key>(pView + i + 3 * step) << 3;
+            const UINT bits = filter.Test<cbWindow>(pView + i) |
+                              filter.Test<cbWindow>(pView + i + step) << 1 |
+                              filter.Test<cbWindow>(pView + i + 2 * step) << 2 |
+                              filter.Test<cbWindow>(pView + i + 3 * step) << 3;
             if (bits == 0)
                 continue;
             for (UINT k = 0; k < 4; ++k)
@@ -383,7 +435,7 @@ class CEngine
                     return false;
         }
         for (; i < stop; i += step)
-            if (filter.Test<Key>(pView + i) != 0 && !Visit(tier, half, i))
+            if (filter.Test<cbWindow>(pView + i) != 0 && !Visit(tier, half, i))
                 return false;
         return true;
     }
@@ -629,7 +681,6 @@ class CEngine
     PatchEngineLimits m_limits;
     bool m_degraded = false; // something could not be had: every job searches alone
     UINT m_uParts = 1;       // halves the scan is split into
-    static const int kTiers = 3;
     CTier m_tiers[kTiers];
     BYTE* m_pIndexed = nullptr;   // per job: 1 when its occurrences are tracked
     UINT* m_pListStart = nullptr; // job j's scan results are m_pList[start[j], start[j + 1])
