@@ -1,5 +1,6 @@
 #include "patch/patch_engine.h"
 
+#include "patch/byte_classes.h"
 #include "patch/find_bytes.h"
 #include "patch/grow_array.h"
 #include "patch/replace_text.h"
@@ -29,6 +30,7 @@ const UINT kMinFilterBits = 16; // 8 KiB: a few hits per thousand even for a str
 const UINT kFilterBitsPerAnchor = 32;
 const UINT kAnchorChoices = 32; // offsets tried when placing the windows of one EN
 const DWORD kLongStride = 8;
+const size_t kCandidates = 256; // positions passed from the byte classes to the filter at a time
 
 struct TierShape
 {
@@ -156,6 +158,7 @@ class CTier
             m_pCosts == nullptr || !m_anchors.Reserve(static_cast<size_t>(cJobs) * dwStep))
             return false;
         std::fill(m_pHeads, m_pHeads + cSlots, kNone);
+        InitClasses(m_classes, cbWin);
         return true;
     }
 
@@ -200,6 +203,7 @@ class CTier
             m_anchors.Push({uJob, dwBest + s, m_pHeads[uSlot]}); // reserved in Init
             m_pHeads[uSlot] = static_cast<UINT>(m_anchors.Size() - 1);
             ++m_pLoads[uSlot];
+            AddToClasses(m_classes, pEn + dwBest + s);
             m_pFilter[h >> (32 - m_filterBits + 3)] |=
                 static_cast<BYTE>(1u << ((h >> (32 - m_filterBits)) & 7));
         }
@@ -234,6 +238,7 @@ class CTier
     }
 
     const Anchor& At(UINT uAnchor) const { return m_anchors[uAnchor]; }
+    const ByteClasses& Classes() const { return m_classes; }
 
   private:
     static const DWORD kFlat = kNone - 1;
@@ -261,6 +266,7 @@ class CTier
     UINT* m_pHeads = nullptr;
     UINT* m_pLoads = nullptr;
     DWORD* m_pCosts = nullptr; // per window offset of the EN being added
+    ByteClasses m_classes = {};
     UINT m_slotBits = 0;
     UINT m_filterBits = kMinFilterBits;
     CGrowArray<Anchor> m_anchors;
@@ -414,7 +420,9 @@ class CEngine
         }
     }
 
-    // Most windows fail the filter: four are tested before one branch.
+    // Most windows fail the filter: four are tested before one branch, or,
+    // where the processor can, a block of positions is first tested by the
+    // classes of its bytes and the filter sees only those that pass.
     template <DWORD cbWindow>
     bool ScanWindows(const CTier& tier, ScanHalf& half, size_t first, size_t stop) const
     {
@@ -422,6 +430,20 @@ class CEngine
         const size_t step = tier.dwStride;
         const BYTE* pView = m_pView;
         size_t i = first;
+        if (HasClassScan())
+        {
+            size_t candidates[kCandidates];
+            while (i < stop)
+            {
+                const size_t c =
+                    ClassCandidates(tier.Classes(), pView, i, stop, step, candidates, kCandidates, &i);
+                for (size_t k = 0; k < c; ++k)
+                    if (filter.Test<cbWindow>(pView + candidates[k]) != 0 &&
+                        !Visit(tier, half, candidates[k]))
+                        return false;
+            }
+            return true;
+        }
         for (; i + 3 * step < stop; i += 4 * step)
         {
             const UINT bits = filter.Test<cbWindow>(pView + i) |
