@@ -12,7 +12,7 @@
 
 #include <pthread.h>
 
-const PatchEngineLimits kDefaultEngineLimits = {4096, 8, 1u << 20};
+const PatchEngineLimits kDefaultEngineLimits = {4096, 8, 1u << 20, true};
 
 namespace
 {
@@ -22,31 +22,29 @@ namespace
 // up window with one of its registered ones, so each is reported once. A bit
 // filter answers most lookups; the rest go to a table keyed by the window's
 // bytes, and every candidate is compared whole. ENs are split into tiers by
-// length, each with the window that lets its shortest EN take the longest
-// stride: a short EN among long ones would force a stride of one on all.
+// length, each with a window no longer than its shortest EN.
 const UINT kNone = 0xFFFFFFFFu;
 const UINT kMaxFilterBits = 22; // 512 KiB of filter: stays in the second-level cache
 const UINT kMinFilterBits = 16; // 8 KiB: a few hits per thousand even for a stride of one
 const UINT kFilterBitsPerAnchor = 32;
 const UINT kAnchorChoices = 32; // offsets tried when placing the windows of one EN
-const DWORD kLongStride = 8;
 const size_t kCandidates = 256; // positions passed from the byte classes to the filter at a time
 
 struct TierShape
 {
     DWORD cbMinEn; // the tier takes ENs from this length up to the next tier's
     DWORD cbWindow;
+    DWORD dwStride; // 0: the longest the tier's shortest EN allows
 };
-// Longest first. Under 2 bytes an EN searches alone.
-const TierShape kTierShapes[] = {
-    {8 + kLongStride - 1, 8}, // 15 bytes and more: a stride of 8
-    {8 + 3, 8},               // 11 to 14: a stride of 4 or more
-    {4 + 2, 4},               // 6 to 10: 3 or more
-    {3 + 1, 3},               // 4 and 5, two-character UTF-16 texts among them: 2 or more
-    {2, 2},                   // 2 and 3
-};
-const int kTiers = sizeof(kTierShapes) / sizeof(kTierShapes[0]);
-const DWORD kMinIndexed = kTierShapes[kTiers - 1].cbMinEn;
+// Longest first; under 2 bytes an EN searches alone. Where the filter sees
+// every window it looks up, strides keep lookups few: a short EN among long
+// ones would force a stride of one on all.
+const TierShape kStridedShapes[] = {{15, 8, 8}, {11, 8, 0}, {6, 4, 0}, {4, 4, 0}, {2, 2, 0}};
+// Where the byte classes test every position anyway, a stride only adds
+// windows to each EN and so makes the classes and the filter less selective.
+const TierShape kClassShapes[] = {{8, 8, 1}, {6, 6, 1}, {4, 4, 1}, {2, 2, 1}};
+const int kMaxTiers = 5;
+const DWORD kMinIndexed = 2;
 
 struct Anchor
 {
@@ -67,7 +65,7 @@ struct Extra
     UINT uNext;
 };
 
-// Reads no byte past the window: a window of 2 or 3 may end on the last byte.
+// Reads no byte past the window, which may end on the last byte: 2, 4, 6 or 8.
 uint64_t LoadWindow(const BYTE* p, DWORD cbWindow)
 {
     if (cbWindow == 8)
@@ -84,7 +82,12 @@ uint64_t LoadWindow(const BYTE* p, DWORD cbWindow)
     }
     uint16_t v;
     std::memcpy(&v, p, sizeof(v));
-    return cbWindow == 3 ? v | uint32_t(p[2]) << 16 : v;
+    if (cbWindow == 2)
+        return v;
+    uint32_t vLow;
+    std::memcpy(&vLow, p, sizeof(vLow));
+    std::memcpy(&v, p + 4, sizeof(v));
+    return vLow | uint64_t(v) << 32;
 }
 
 // 32-bit arithmetic only, so the 32-bit build pays no 64-bit multiply.
@@ -94,8 +97,7 @@ uint32_t HashWindow(uint64_t key)
 }
 
 // Windows made of zeros or of one byte are everywhere in executables; an EN
-// whose windows are all like that is left to search alone. In a window of 3,
-// one character of UTF-16 text between two zeros still anchors.
+// whose windows are all like that is left to search alone.
 bool IsFlat(const BYTE* p, DWORD cbWindow)
 {
     DWORD cZero = 0, cSame = 0;
@@ -104,8 +106,7 @@ bool IsFlat(const BYTE* p, DWORD cbWindow)
         cZero += p[k] == 0;
         cSame += k > 0 && p[k] == p[k - 1];
     }
-    const DWORD cZeroFlat = cbWindow == 3 ? 3 : cbWindow - 1;
-    return cZero >= cZeroFlat || cSame + 1 >= cbWindow;
+    return cZero + 1 >= cbWindow || cSame + 1 >= cbWindow;
 }
 
 DWORD Commonness(const BYTE* p, DWORD cbWindow)
@@ -317,10 +318,10 @@ class CEngine
     bool Usable(const PatchJob& job) const { return job.cbEn != 0 && job.cbCn <= job.cbEn; }
 
     // The tier that takes an EN of cbEn bytes (at least kMinIndexed).
-    static int TierOf(DWORD cbEn)
+    int TierOf(DWORD cbEn) const
     {
         int t = 0;
-        while (cbEn < kTierShapes[t].cbMinEn)
+        while (cbEn < m_pShapes[t].cbMinEn)
             ++t;
         return t;
     }
@@ -330,9 +331,13 @@ class CEngine
         m_pIndexed = new (std::nothrow) BYTE[m_uJobs]();
         if (m_pIndexed == nullptr)
             return false;
-        UINT cJobs[kTiers] = {};
-        DWORD cbShortest[kTiers], cbLongest[kTiers] = {};
-        std::fill(cbShortest, cbShortest + kTiers, kNone);
+        m_classScan = m_limits.classScan && HasClassScan();
+        m_pShapes = m_classScan ? kClassShapes : kStridedShapes;
+        m_cTiers = m_classScan ? sizeof(kClassShapes) / sizeof(*kClassShapes)
+                               : sizeof(kStridedShapes) / sizeof(*kStridedShapes);
+        UINT cJobs[kMaxTiers] = {};
+        DWORD cbShortest[kMaxTiers], cbLongest[kMaxTiers] = {};
+        std::fill(cbShortest, cbShortest + kMaxTiers, kNone);
         for (UINT j = 0; j < m_uJobs; ++j)
         {
             const PatchJob& job = m_pJobs[j];
@@ -345,13 +350,14 @@ class CEngine
         }
         // A tier below the long one scans the whole buffer at a short stride:
         // worth it only for enough ENs, fewer search alone.
-        for (int t = 1; t < kTiers; ++t)
+        for (int t = 1; t < m_cTiers; ++t)
             if (cJobs[t] < m_limits.uMinShortTier)
                 cJobs[t] = 0;
-        for (int t = 0; t < kTiers; ++t)
+        for (int t = 0; t < m_cTiers; ++t)
         {
-            const DWORD cbWindow = kTierShapes[t].cbWindow;
-            const DWORD dwStride = t == 0 ? kLongStride : cbShortest[t] - cbWindow + 1;
+            const DWORD cbWindow = m_pShapes[t].cbWindow;
+            const DWORD dwStride =
+                m_pShapes[t].dwStride != 0 ? m_pShapes[t].dwStride : cbShortest[t] - cbWindow + 1;
             if (cJobs[t] != 0 && !m_tiers[t].Init(cbWindow, dwStride, cJobs[t], cbLongest[t]))
                 return false;
         }
@@ -394,8 +400,8 @@ class CEngine
 
     bool ScanPart(ScanHalf& half) const
     {
-        for (const CTier& tier : m_tiers)
-            if (!ScanRange(tier, half))
+        for (int t = 0; t < m_cTiers; ++t)
+            if (!ScanRange(m_tiers[t], half))
                 return false;
         return true;
     }
@@ -413,8 +419,8 @@ class CEngine
             return ScanWindows<8>(tier, half, first, stop);
         case 4:
             return ScanWindows<4>(tier, half, first, stop);
-        case 3:
-            return ScanWindows<3>(tier, half, first, stop);
+        case 6:
+            return ScanWindows<6>(tier, half, first, stop);
         default:
             return ScanWindows<2>(tier, half, first, stop);
         }
@@ -430,7 +436,7 @@ class CEngine
         const size_t step = tier.dwStride;
         const BYTE* pView = m_pView;
         size_t i = first;
-        if (HasClassScan())
+        if (m_classScan)
         {
             size_t candidates[kCandidates];
             while (i < stop)
@@ -652,9 +658,8 @@ class CEngine
         std::memset(m_pView + dwAt + job.cbCn, 0, job.cbEn - job.cbCn);
         if (m_fnWrite != nullptr)
             m_fnWrite(m_pContext, j, dwAt);
-        for (const CTier& tier : m_tiers)
-            if (!m_degraded)
-                m_degraded = !CollectAround(tier, j, dwAt);
+        for (int t = 0; t < m_cTiers && !m_degraded; ++t)
+            m_degraded = !CollectAround(m_tiers[t], j, dwAt);
     }
 
     // Finds the occurrences that job j's overwrite at q made for the jobs
@@ -701,9 +706,12 @@ class CEngine
     FnPatchWrite m_fnWrite;
     void* m_pContext;
     PatchEngineLimits m_limits;
-    bool m_degraded = false; // something could not be had: every job searches alone
-    UINT m_uParts = 1;       // halves the scan is split into
-    CTier m_tiers[kTiers];
+    bool m_degraded = false;  // something could not be had: every job searches alone
+    UINT m_uParts = 1;        // halves the scan is split into
+    bool m_classScan = false; // the byte classes test positions ahead of the filter
+    const TierShape* m_pShapes = kStridedShapes;
+    int m_cTiers = 0;
+    CTier m_tiers[kMaxTiers];
     BYTE* m_pIndexed = nullptr;   // per job: 1 when its occurrences are tracked
     UINT* m_pListStart = nullptr; // job j's scan results are m_pList[start[j], start[j + 1])
     DWORD* m_pList = nullptr;

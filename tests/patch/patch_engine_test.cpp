@@ -151,6 +151,7 @@ JobSet Generate(std::mt19937& rng)
     set.limits.uMaxListed = listed[rng() % 5];
     set.limits.uMinShortTier = rng() % 2 == 0 ? 0 : kDefaultEngineLimits.uMinShortTier;
     set.limits.cbMinSplit = rng() % 4 == 0 ? kDefaultEngineLimits.cbMinSplit : 0; // mostly split in two
+    set.limits.classScan = rng() % 3 != 0; // both tier layouts, where the processor has the class scan
     return set;
 }
 
