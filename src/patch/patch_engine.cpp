@@ -12,7 +12,7 @@
 
 #include <pthread.h>
 
-const PatchEngineLimits kDefaultEngineLimits = {4096, 8, 1u << 20, true};
+const PatchEngineLimits kDefaultEngineLimits = {1u << 16, 8, 1u << 20, 16, true};
 
 namespace
 {
@@ -27,8 +27,9 @@ const UINT kNone = 0xFFFFFFFFu;
 const UINT kMaxFilterBits = 22; // 512 KiB of filter: stays in the second-level cache
 const UINT kMinFilterBits = 16; // 8 KiB: a few hits per thousand even for a stride of one
 const UINT kFilterBitsPerAnchor = 32;
-const UINT kAnchorChoices = 32; // offsets tried when placing the windows of one EN
-const size_t kCandidates = 256; // positions passed from the byte classes to the filter at a time
+const UINT kAnchorChoices = 32;          // offsets tried when placing the windows of one EN
+const size_t kMaxListedInAll = 1u << 22; // some 48 MiB of occurrences and lists
+const size_t kCandidates = 256;          // positions passed from the byte classes to the filter at a time
 
 struct TierShape
 {
@@ -370,13 +371,12 @@ class CEngine
             if (cJobs[t] != 0 && m_tiers[t].Add(j, job.pEn, job.cbEn))
                 m_pIndexed[j] = 1;
         }
-        CGrowArray<Occurrence> found;
         m_pListStart = new (std::nothrow) UINT[static_cast<size_t>(m_uJobs) + 1]();
         m_pExtraHead = new (std::nothrow) UINT[m_uJobs];
         if (m_pListStart == nullptr || m_pExtraHead == nullptr)
             return false;
         std::fill(m_pExtraHead, m_pExtraHead + m_uJobs, kNone);
-        return ScanAll(found) && BuildLists(found);
+        return ScanAll();
     }
 
     // One half of the scan: the window positions [uPart * half, ...) of every
@@ -386,7 +386,8 @@ class CEngine
     {
         const CEngine* pEngine;
         UINT uPart;
-        UINT* pCounts; // per job; past uMaxListed the job searches alone
+        UINT* pCounts;    // per job; past uMaxListed the job searches alone
+        size_t cMaxFound; // this half's share of what the scan lists in all
         CGrowArray<Occurrence> found;
         bool ok;
     };
@@ -482,7 +483,7 @@ class CEngine
             if (!Matches(anchor.uJob, dwAt))
                 continue;
             UINT& cListed = half.pCounts[anchor.uJob];
-            if (cListed == uMax)
+            if (cListed == uMax || half.found.Size() >= half.cMaxFound)
             {
                 cListed = uMax + 1;
                 continue;
@@ -496,12 +497,17 @@ class CEngine
 
     // Both halves, the second in a thread of its own when the buffer is long
     // enough and a thread can be had; their finds are merged into each job's
-    // count in m_pListStart[j + 1], a job with more than its limit stops being
-    // indexed and searches alone.
-    bool ScanAll(CGrowArray<Occurrence>& found)
+    // count, and a job with more than its limit stops being indexed and
+    // searches alone.
+    bool ScanAll()
     {
         m_uParts = m_dwSize >= m_limits.cbMinSplit && m_dwSize >= 2 ? 2 : 1;
-        ScanHalf halves[2] = {{this, 0, nullptr, {}, false}, {this, 1, nullptr, {}, false}};
+        // Bounded whatever the buffer's length, for the address space of a
+        // 32-bit process.
+        size_t cMaxFound = m_limits.cbPerListed == 0 ? kMaxListedInAll : m_dwSize / m_limits.cbPerListed;
+        cMaxFound = std::min(cMaxFound, kMaxListedInAll) / m_uParts;
+        ScanHalf halves[2] = {{this, 0, nullptr, cMaxFound, {}, false},
+                              {this, 1, nullptr, cMaxFound, {}, false}};
         UINT* pCounts = new (std::nothrow) UINT[static_cast<size_t>(m_uJobs) * 2]();
         if (pCounts == nullptr)
             return false;
@@ -515,8 +521,7 @@ class CEngine
             pthread_join(thread, nullptr);
         else if (m_uParts == 2)
             ScanHalfThread(&halves[1]);
-        bool ok = halves[0].ok && (m_uParts == 1 || halves[1].ok) &&
-                  found.ReserveMore(halves[0].found.Size() + halves[1].found.Size());
+        bool ok = halves[0].ok && (m_uParts == 1 || halves[1].ok);
         if (ok)
         {
             for (UINT j = 0; j < m_uJobs; ++j)
@@ -526,30 +531,32 @@ class CEngine
                     m_pIndexed[j] = 0;
                 m_pListStart[j + 1] = m_pIndexed[j] != 0 ? cTotal : 0;
             }
-            for (const ScanHalf& half : halves)
-                for (size_t k = 0; k < half.found.Size(); ++k)
-                    if (m_pIndexed[half.found[k].uJob] != 0)
-                        found.Push(half.found[k]); // reserved above
+            ok = BuildLists(halves);
         }
         delete[] pCounts;
         return ok;
     }
 
-    bool BuildLists(const CGrowArray<Occurrence>& found)
+    // Each job's finds, the first half's before the second's, in ascending
+    // order (as they come, with one window an EN).
+    bool BuildLists(const ScanHalf (&halves)[2])
     {
         for (UINT j = 0; j < m_uJobs; ++j)
             m_pListStart[j + 1] += m_pListStart[j];
-        m_pList = new (std::nothrow) DWORD[found.Size() + 1];
+        m_pList = new (std::nothrow) DWORD[m_pListStart[m_uJobs] + 1];
         if (m_pList == nullptr)
             return false;
         // m_pListStart[j] serves as the fill position of job j, then is put back.
-        for (size_t k = 0; k < found.Size(); ++k)
-            m_pList[m_pListStart[found[k].uJob]++] = found[k].dwAt;
+        for (const ScanHalf& half : halves)
+            for (size_t k = 0; k < half.found.Size(); ++k)
+                if (m_pIndexed[half.found[k].uJob] != 0)
+                    m_pList[m_pListStart[half.found[k].uJob]++] = half.found[k].dwAt;
         for (UINT j = m_uJobs; j > 0; --j)
             m_pListStart[j] = m_pListStart[j - 1];
         m_pListStart[0] = 0;
         for (UINT j = 0; j < m_uJobs; ++j)
-            std::sort(m_pList + m_pListStart[j], m_pList + m_pListStart[j + 1]);
+            if (!std::is_sorted(m_pList + m_pListStart[j], m_pList + m_pListStart[j + 1]))
+                std::sort(m_pList + m_pListStart[j], m_pList + m_pListStart[j + 1]);
         return true;
     }
 

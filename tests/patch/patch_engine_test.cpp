@@ -151,6 +151,8 @@ JobSet Generate(std::mt19937& rng)
     set.limits.uMaxListed = listed[rng() % 5];
     set.limits.uMinShortTier = rng() % 2 == 0 ? 0 : kDefaultEngineLimits.uMinShortTier;
     set.limits.cbMinSplit = rng() % 4 == 0 ? kDefaultEngineLimits.cbMinSplit : 0; // mostly split in two
+    static const DWORD perListed[] = {0, 1, 16, 64};
+    set.limits.cbPerListed = perListed[rng() % 4];
     set.limits.classScan = rng() % 3 != 0; // both tier layouts, where the processor has the class scan
     return set;
 }
