@@ -42,8 +42,10 @@ struct TierShape
 // ones would force a stride of one on all.
 const TierShape kStridedShapes[] = {{15, 8, 8}, {11, 8, 0}, {6, 4, 0}, {4, 4, 0}, {2, 2, 0}};
 // Where the byte classes test every position anyway, a stride only adds
-// windows to each EN and so makes the classes and the filter less selective.
-const TierShape kClassShapes[] = {{8, 8, 1}, {6, 6, 1}, {4, 4, 1}, {2, 2, 1}};
+// windows to each EN and so makes the classes and the filter less selective;
+// but the search around each overwrite spans the tier's longest EN on either
+// side, so texts of 256 bytes and more keep a stride of 8.
+const TierShape kClassShapes[] = {{256, 8, 8}, {8, 8, 1}, {6, 6, 1}, {4, 4, 1}, {2, 2, 1}};
 const int kMaxTiers = 5;
 const DWORD kMinIndexed = 2;
 

@@ -109,6 +109,9 @@ JobSet Generate(std::mt19937& rng)
     for (size_t r = 0; r < cRules; ++r)
     {
         size_t cbEn = 1 + (rng() % 4 == 0 ? rng() % 40 : rng() % 20);
+        if (rng() % 24 == 0)
+            cbEn = 250 + rng() % 40; // the tier of long texts
+
         Bytes en;
         switch (rng() % 4)
         {
