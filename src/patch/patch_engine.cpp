@@ -1,5 +1,6 @@
 #include "patch/patch_engine.h"
 
+#include "patch/byte_classes.h"
 #include "patch/find_bytes.h"
 #include "patch/grow_array.h"
 #include "patch/replace_text.h"
@@ -11,30 +12,42 @@
 
 #include <pthread.h>
 
-const PatchEngineLimits kDefaultEngineLimits = {4096, 8, 1u << 20};
+const PatchEngineLimits kDefaultEngineLimits = {1u << 16, 8, 1u << 20, 16, true};
 
 namespace
 {
-// How the one scan finds every EN: each indexed EN registers kStride windows
+// How the one scan finds every EN: each indexed EN registers dwStride windows
 // of cbWindow bytes at consecutive offsets, and the scan looks up only every
-// kStride-th window of the buffer. Every occurrence covers exactly one looked-
+// dwStride-th window of the buffer. Every occurrence covers exactly one looked-
 // up window with one of its registered ones, so each is reported once. A bit
 // filter answers most lookups; the rest go to a table keyed by the window's
-// bytes, and every candidate is compared whole.
+// bytes, and every candidate is compared whole. ENs are split into tiers by
+// length, each with a window no longer than its shortest EN.
 const UINT kNone = 0xFFFFFFFFu;
 const UINT kMaxFilterBits = 22; // 512 KiB of filter: stays in the second-level cache
-const UINT kMinFilterBits = 12;
+const UINT kMinFilterBits = 16; // 8 KiB: a few hits per thousand even for a stride of one
 const UINT kFilterBitsPerAnchor = 32;
-const DWORD kLongWindow = 8;
-const DWORD kLongStride = 8;
-const DWORD kLongMin = kLongWindow + kLongStride - 1;
-// 11 to 14 bytes: 8-byte windows at a stride of 4 or more. Shorter ENs join
-// the 4-byte windows, whose scan runs at stride 1 for UTF-16 texts of two
-// characters anyway: one pass over the buffer at stride 1, not two.
-const DWORD kMidMin = kLongWindow + 3;
-const DWORD kShortWindow = 4; // 4 to 10 bytes
-const DWORD kShortMin = kShortWindow;
-const UINT kAnchorChoices = 32; // offsets tried when placing the windows of one EN
+const UINT kAnchorChoices = 32;          // offsets tried when placing the windows of one EN
+const size_t kMaxListedInAll = 1u << 22; // some 48 MiB of occurrences and lists
+const size_t kCandidates = 256;          // positions passed from the byte classes to the filter at a time
+
+struct TierShape
+{
+    DWORD cbMinEn; // the tier takes ENs from this length up to the next tier's
+    DWORD cbWindow;
+    DWORD dwStride; // 0: the longest the tier's shortest EN allows
+};
+// Longest first; under 2 bytes an EN searches alone. Where the filter sees
+// every window it looks up, strides keep lookups few: a short EN among long
+// ones would force a stride of one on all.
+const TierShape kStridedShapes[] = {{15, 8, 8}, {11, 8, 0}, {6, 4, 0}, {4, 4, 0}, {2, 2, 0}};
+// Where the byte classes test every position anyway, a stride only adds
+// windows to each EN and so makes the classes and the filter less selective;
+// but the search around each overwrite spans the tier's longest EN on either
+// side, so texts of 256 bytes and more keep a stride of 8.
+const TierShape kClassShapes[] = {{256, 8, 8}, {8, 8, 1}, {6, 6, 1}, {4, 4, 1}, {2, 2, 1}};
+const int kMaxTiers = 5;
+const DWORD kMinIndexed = 2;
 
 struct Anchor
 {
@@ -55,17 +68,29 @@ struct Extra
     UINT uNext;
 };
 
+// Reads no byte past the window, which may end on the last byte: 2, 4, 6 or 8.
 uint64_t LoadWindow(const BYTE* p, DWORD cbWindow)
 {
-    if (cbWindow == kLongWindow)
+    if (cbWindow == 8)
     {
         uint64_t v;
         std::memcpy(&v, p, sizeof(v));
         return v;
     }
-    uint32_t v;
+    if (cbWindow == 4)
+    {
+        uint32_t v;
+        std::memcpy(&v, p, sizeof(v));
+        return v;
+    }
+    uint16_t v;
     std::memcpy(&v, p, sizeof(v));
-    return v;
+    if (cbWindow == 2)
+        return v;
+    uint32_t vLow;
+    std::memcpy(&vLow, p, sizeof(vLow));
+    std::memcpy(&v, p + 4, sizeof(v));
+    return vLow | uint64_t(v) << 32;
 }
 
 // 32-bit arithmetic only, so the 32-bit build pays no 64-bit multiply.
@@ -107,13 +132,15 @@ class CTier
         delete[] m_pKeys;
         delete[] m_pHeads;
         delete[] m_pLoads;
+        delete[] m_pCosts;
     }
 
     DWORD cbWindow = 0;
     DWORD dwStride = 1;
     DWORD cbLongest = 0;
 
-    bool Init(DWORD cbWin, DWORD dwStep, UINT cJobs)
+    // For cJobs ENs of at most cbMaxEn bytes.
+    bool Init(DWORD cbWin, DWORD dwStep, UINT cJobs, DWORD cbMaxEn)
     {
         cbWindow = cbWin;
         dwStride = dwStep;
@@ -130,10 +157,12 @@ class CTier
         m_pKeys = new (std::nothrow) uint64_t[cSlots];
         m_pHeads = new (std::nothrow) UINT[cSlots];
         m_pLoads = new (std::nothrow) UINT[cSlots]();
+        m_pCosts = new (std::nothrow) DWORD[cbMaxEn - cbWin + 1];
         if (m_pFilter == nullptr || m_pKeys == nullptr || m_pHeads == nullptr || m_pLoads == nullptr ||
-            !m_anchors.Reserve(static_cast<size_t>(cJobs) * dwStep))
+            m_pCosts == nullptr || !m_anchors.Reserve(static_cast<size_t>(cJobs) * dwStep))
             return false;
         std::fill(m_pHeads, m_pHeads + cSlots, kNone);
+        InitClasses(m_classes, cbWin);
         return true;
     }
 
@@ -145,6 +174,8 @@ class CTier
     {
         const DWORD dwLast = cbEn - cbWindow - dwStride + 1; // the highest first offset
         const DWORD cChoices = dwLast + 1 < kAnchorChoices ? dwLast + 1 : kAnchorChoices;
+        // Neighbouring choices share windows: each window is costed once.
+        std::fill(m_pCosts, m_pCosts + dwLast + dwStride, kNone);
         DWORD dwBest = 0, cBest = kNone;
         for (DWORD c = 0; c < cChoices; ++c)
         {
@@ -153,10 +184,11 @@ class CTier
             bool flat = false;
             for (DWORD s = 0; s < dwStride && !flat; ++s)
             {
-                const BYTE* p = pEn + dwFirst + s;
-                flat = IsFlat(p, cbWindow);
-                uint64_t key = LoadWindow(p, cbWindow);
-                cCost += Commonness(p, cbWindow) * 16 + m_pLoads[Slot(key, HashWindow(key))];
+                DWORD& cWindow = m_pCosts[dwFirst + s];
+                if (cWindow == kNone)
+                    cWindow = WindowCost(pEn + dwFirst + s);
+                flat = cWindow == kFlat;
+                cCost += cWindow;
             }
             if (!flat && cCost < cBest)
             {
@@ -175,6 +207,7 @@ class CTier
             m_anchors.Push({uJob, dwBest + s, m_pHeads[uSlot]}); // reserved in Init
             m_pHeads[uSlot] = static_cast<UINT>(m_anchors.Size() - 1);
             ++m_pLoads[uSlot];
+            AddToClasses(m_classes, pEn + dwBest + s);
             m_pFilter[h >> (32 - m_filterBits + 3)] |=
                 static_cast<BYTE>(1u << ((h >> (32 - m_filterBits)) & 7));
         }
@@ -190,11 +223,9 @@ class CTier
         const BYTE* pBits;
         UINT uByteShift, uBitShift;
 
-        template <typename Key> UINT Test(const BYTE* p) const
+        template <DWORD cbWindow> UINT Test(const BYTE* p) const
         {
-            Key key;
-            std::memcpy(&key, p, sizeof(key));
-            const uint32_t h = HashWindow(key);
+            const uint32_t h = HashWindow(LoadWindow(p, cbWindow));
             return pBits[h >> uByteShift] >> ((h >> uBitShift) & 7) & 1u;
         }
     };
@@ -211,8 +242,19 @@ class CTier
     }
 
     const Anchor& At(UINT uAnchor) const { return m_anchors[uAnchor]; }
+    const ByteClasses& Classes() const { return m_classes; }
 
   private:
+    static const DWORD kFlat = kNone - 1;
+
+    DWORD WindowCost(const BYTE* p) const
+    {
+        if (IsFlat(p, cbWindow))
+            return kFlat;
+        uint64_t key = LoadWindow(p, cbWindow);
+        return Commonness(p, cbWindow) * 16 + m_pLoads[Slot(key, HashWindow(key))];
+    }
+
     // Linear probing to the slot of the key, or to the empty one it would take.
     UINT Slot(uint64_t key, uint32_t h) const
     {
@@ -227,6 +269,8 @@ class CTier
     uint64_t* m_pKeys = nullptr;
     UINT* m_pHeads = nullptr;
     UINT* m_pLoads = nullptr;
+    DWORD* m_pCosts = nullptr; // per window offset of the EN being added
+    ByteClasses m_classes = {};
     UINT m_slotBits = 0;
     UINT m_filterBits = kMinFilterBits;
     CGrowArray<Anchor> m_anchors;
@@ -276,53 +320,65 @@ class CEngine
   private:
     bool Usable(const PatchJob& job) const { return job.cbEn != 0 && job.cbCn <= job.cbEn; }
 
-    // Which tier takes an EN of cbEn bytes: 0 long, 1 middle, 2 short.
-    static int TierOf(DWORD cbEn) { return cbEn >= kLongMin ? 0 : cbEn >= kMidMin ? 1 : 2; }
+    // The tier that takes an EN of cbEn bytes (at least kMinIndexed).
+    int TierOf(DWORD cbEn) const
+    {
+        int t = 0;
+        while (cbEn < m_pShapes[t].cbMinEn)
+            ++t;
+        return t;
+    }
 
     bool Index()
     {
         m_pIndexed = new (std::nothrow) BYTE[m_uJobs]();
         if (m_pIndexed == nullptr)
             return false;
-        UINT cJobs[kTiers] = {};
-        DWORD cbShortest[kTiers] = {kLongMin, kLongMin, kLongMin};
+        m_classScan = m_limits.classScan && HasClassScan();
+        m_pShapes = m_classScan ? kClassShapes : kStridedShapes;
+        m_cTiers = m_classScan ? sizeof(kClassShapes) / sizeof(*kClassShapes)
+                               : sizeof(kStridedShapes) / sizeof(*kStridedShapes);
+        UINT cJobs[kMaxTiers] = {};
+        DWORD cbShortest[kMaxTiers], cbLongest[kMaxTiers] = {};
+        std::fill(cbShortest, cbShortest + kMaxTiers, kNone);
         for (UINT j = 0; j < m_uJobs; ++j)
         {
             const PatchJob& job = m_pJobs[j];
-            if (!Usable(job) || job.cbEn < kShortMin)
+            if (!Usable(job) || job.cbEn < kMinIndexed)
                 continue;
             int t = TierOf(job.cbEn);
             ++cJobs[t];
             cbShortest[t] = std::min(cbShortest[t], job.cbEn);
+            cbLongest[t] = std::max(cbLongest[t], job.cbEn);
         }
         // A tier below the long one scans the whole buffer at a short stride:
         // worth it only for enough ENs, fewer search alone.
-        for (int t = 1; t < kTiers; ++t)
+        for (int t = 1; t < m_cTiers; ++t)
             if (cJobs[t] < m_limits.uMinShortTier)
                 cJobs[t] = 0;
-        const DWORD cbWindow[kTiers] = {kLongWindow, kLongWindow, kShortWindow};
-        for (int t = 0; t < kTiers; ++t)
+        for (int t = 0; t < m_cTiers; ++t)
         {
-            const DWORD dwStride = t == 0 ? kLongStride : cbShortest[t] - cbWindow[t] + 1;
-            if (cJobs[t] != 0 && !m_tiers[t].Init(cbWindow[t], dwStride, cJobs[t]))
+            const DWORD cbWindow = m_pShapes[t].cbWindow;
+            const DWORD dwStride =
+                m_pShapes[t].dwStride != 0 ? m_pShapes[t].dwStride : cbShortest[t] - cbWindow + 1;
+            if (cJobs[t] != 0 && !m_tiers[t].Init(cbWindow, dwStride, cJobs[t], cbLongest[t]))
                 return false;
         }
         for (UINT j = 0; j < m_uJobs; ++j)
         {
             const PatchJob& job = m_pJobs[j];
-            if (!Usable(job) || job.cbEn < kShortMin)
+            if (!Usable(job) || job.cbEn < kMinIndexed)
                 continue;
             int t = TierOf(job.cbEn);
             if (cJobs[t] != 0 && m_tiers[t].Add(j, job.pEn, job.cbEn))
                 m_pIndexed[j] = 1;
         }
-        CGrowArray<Occurrence> found;
         m_pListStart = new (std::nothrow) UINT[static_cast<size_t>(m_uJobs) + 1]();
         m_pExtraHead = new (std::nothrow) UINT[m_uJobs];
         if (m_pListStart == nullptr || m_pExtraHead == nullptr)
             return false;
         std::fill(m_pExtraHead, m_pExtraHead + m_uJobs, kNone);
-        return ScanAll(found) && BuildLists(found);
+        return ScanAll();
     }
 
     // One half of the scan: the window positions [uPart * half, ...) of every
@@ -332,7 +388,8 @@ class CEngine
     {
         const CEngine* pEngine;
         UINT uPart;
-        UINT* pCounts; // per job; past uMaxListed the job searches alone
+        UINT* pCounts;    // per job; past uMaxListed the job searches alone
+        size_t cMaxFound; // this half's share of what the scan lists in all
         CGrowArray<Occurrence> found;
         bool ok;
     };
@@ -346,8 +403,8 @@ class CEngine
 
     bool ScanPart(ScanHalf& half) const
     {
-        for (const CTier& tier : m_tiers)
-            if (!ScanRange(tier, half))
+        for (int t = 0; t < m_cTiers; ++t)
+            if (!ScanRange(m_tiers[t], half))
                 return false;
         return true;
     }
@@ -359,23 +416,49 @@ class CEngine
         const size_t end = m_dwSize - tier.cbWindow + 1;
         const size_t split = m_uParts == 1 ? end : (end / 2) - (end / 2) % tier.dwStride;
         const size_t first = half.uPart == 0 ? 0 : split, stop = half.uPart == 0 ? split : end;
-        return tier.cbWindow == kLongWindow ? ScanWindows<uint64_t>(tier, half, first, stop)
-                                            : ScanWindows<uint32_t>(tier, half, first, stop);
+        switch (tier.cbWindow)
+        {
+        case 8:
+            return ScanWindows<8>(tier, half, first, stop);
+        case 4:
+            return ScanWindows<4>(tier, half, first, stop);
+        case 6:
+            return ScanWindows<6>(tier, half, first, stop);
+        default:
+            return ScanWindows<2>(tier, half, first, stop);
+        }
     }
 
-    // Most windows fail the filter: four are tested before one branch.
-    template <typename Key>
+    // Most windows fail the filter: four are tested before one branch, or,
+    // where the processor can, a block of positions is first tested by the
+    // classes of its bytes and the filter sees only those that pass.
+    template <DWORD cbWindow>
     bool ScanWindows(const CTier& tier, ScanHalf& half, size_t first, size_t stop) const
     {
         const CTier::Filter filter = tier.GetFilter();
         const size_t step = tier.dwStride;
         const BYTE* pView = m_pView;
         size_t i = first;
+        if (m_classScan)
+        {
+            size_t candidates[kCandidates];
+            while (i < stop)
+            {
+                const size_t c =
+                    ClassCandidates(tier.Classes(), pView, i, stop, step, candidates, kCandidates, &i);
+                for (size_t k = 0; k < c; ++k)
+                    if (filter.Test<cbWindow>(pView + candidates[k]) != 0 &&
+                        !Visit(tier, half, candidates[k]))
+                        return false;
+            }
+            return true;
+        }
         for (; i + 3 * step < stop; i += 4 * step)
         {
-            const UINT bits = filter.Test<Key>(pView + i) | filter.Test<Key>(pView + i + step) << 1 |
-                              filter.Test<Key>(pView + i + 2 * step) << 2 |
-                              filter.Test<Key>(pView + i + 3 * step) << 3;
+            const UINT bits = filter.Test<cbWindow>(pView + i) |
+                              filter.Test<cbWindow>(pView + i + step) << 1 |
+                              filter.Test<cbWindow>(pView + i + 2 * step) << 2 |
+                              filter.Test<cbWindow>(pView + i + 3 * step) << 3;
             if (bits == 0)
                 continue;
             for (UINT k = 0; k < 4; ++k)
@@ -383,7 +466,7 @@ class CEngine
                     return false;
         }
         for (; i < stop; i += step)
-            if (filter.Test<Key>(pView + i) != 0 && !Visit(tier, half, i))
+            if (filter.Test<cbWindow>(pView + i) != 0 && !Visit(tier, half, i))
                 return false;
         return true;
     }
@@ -402,7 +485,7 @@ class CEngine
             if (!Matches(anchor.uJob, dwAt))
                 continue;
             UINT& cListed = half.pCounts[anchor.uJob];
-            if (cListed == uMax)
+            if (cListed == uMax || half.found.Size() >= half.cMaxFound)
             {
                 cListed = uMax + 1;
                 continue;
@@ -416,12 +499,17 @@ class CEngine
 
     // Both halves, the second in a thread of its own when the buffer is long
     // enough and a thread can be had; their finds are merged into each job's
-    // count in m_pListStart[j + 1], a job with more than its limit stops being
-    // indexed and searches alone.
-    bool ScanAll(CGrowArray<Occurrence>& found)
+    // count, and a job with more than its limit stops being indexed and
+    // searches alone.
+    bool ScanAll()
     {
         m_uParts = m_dwSize >= m_limits.cbMinSplit && m_dwSize >= 2 ? 2 : 1;
-        ScanHalf halves[2] = {{this, 0, nullptr, {}, false}, {this, 1, nullptr, {}, false}};
+        // Bounded whatever the buffer's length, for the address space of a
+        // 32-bit process.
+        size_t cMaxFound = m_limits.cbPerListed == 0 ? kMaxListedInAll : m_dwSize / m_limits.cbPerListed;
+        cMaxFound = std::min(cMaxFound, kMaxListedInAll) / m_uParts;
+        ScanHalf halves[2] = {{this, 0, nullptr, cMaxFound, {}, false},
+                              {this, 1, nullptr, cMaxFound, {}, false}};
         UINT* pCounts = new (std::nothrow) UINT[static_cast<size_t>(m_uJobs) * 2]();
         if (pCounts == nullptr)
             return false;
@@ -435,8 +523,7 @@ class CEngine
             pthread_join(thread, nullptr);
         else if (m_uParts == 2)
             ScanHalfThread(&halves[1]);
-        bool ok = halves[0].ok && (m_uParts == 1 || halves[1].ok) &&
-                  found.ReserveMore(halves[0].found.Size() + halves[1].found.Size());
+        bool ok = halves[0].ok && (m_uParts == 1 || halves[1].ok);
         if (ok)
         {
             for (UINT j = 0; j < m_uJobs; ++j)
@@ -446,30 +533,32 @@ class CEngine
                     m_pIndexed[j] = 0;
                 m_pListStart[j + 1] = m_pIndexed[j] != 0 ? cTotal : 0;
             }
-            for (const ScanHalf& half : halves)
-                for (size_t k = 0; k < half.found.Size(); ++k)
-                    if (m_pIndexed[half.found[k].uJob] != 0)
-                        found.Push(half.found[k]); // reserved above
+            ok = BuildLists(halves);
         }
         delete[] pCounts;
         return ok;
     }
 
-    bool BuildLists(const CGrowArray<Occurrence>& found)
+    // Each job's finds, the first half's before the second's, in ascending
+    // order (as they come, with one window an EN).
+    bool BuildLists(const ScanHalf (&halves)[2])
     {
         for (UINT j = 0; j < m_uJobs; ++j)
             m_pListStart[j + 1] += m_pListStart[j];
-        m_pList = new (std::nothrow) DWORD[found.Size() + 1];
+        m_pList = new (std::nothrow) DWORD[m_pListStart[m_uJobs] + 1];
         if (m_pList == nullptr)
             return false;
         // m_pListStart[j] serves as the fill position of job j, then is put back.
-        for (size_t k = 0; k < found.Size(); ++k)
-            m_pList[m_pListStart[found[k].uJob]++] = found[k].dwAt;
+        for (const ScanHalf& half : halves)
+            for (size_t k = 0; k < half.found.Size(); ++k)
+                if (m_pIndexed[half.found[k].uJob] != 0)
+                    m_pList[m_pListStart[half.found[k].uJob]++] = half.found[k].dwAt;
         for (UINT j = m_uJobs; j > 0; --j)
             m_pListStart[j] = m_pListStart[j - 1];
         m_pListStart[0] = 0;
         for (UINT j = 0; j < m_uJobs; ++j)
-            std::sort(m_pList + m_pListStart[j], m_pList + m_pListStart[j + 1]);
+            if (!std::is_sorted(m_pList + m_pListStart[j], m_pList + m_pListStart[j + 1]))
+                std::sort(m_pList + m_pListStart[j], m_pList + m_pListStart[j + 1]);
         return true;
     }
 
@@ -578,9 +667,8 @@ class CEngine
         std::memset(m_pView + dwAt + job.cbCn, 0, job.cbEn - job.cbCn);
         if (m_fnWrite != nullptr)
             m_fnWrite(m_pContext, j, dwAt);
-        for (const CTier& tier : m_tiers)
-            if (!m_degraded)
-                m_degraded = !CollectAround(tier, j, dwAt);
+        for (int t = 0; t < m_cTiers && !m_degraded; ++t)
+            m_degraded = !CollectAround(m_tiers[t], j, dwAt);
     }
 
     // Finds the occurrences that job j's overwrite at q made for the jobs
@@ -627,10 +715,12 @@ class CEngine
     FnPatchWrite m_fnWrite;
     void* m_pContext;
     PatchEngineLimits m_limits;
-    bool m_degraded = false; // something could not be had: every job searches alone
-    UINT m_uParts = 1;       // halves the scan is split into
-    static const int kTiers = 3;
-    CTier m_tiers[kTiers];
+    bool m_degraded = false;  // something could not be had: every job searches alone
+    UINT m_uParts = 1;        // halves the scan is split into
+    bool m_classScan = false; // the byte classes test positions ahead of the filter
+    const TierShape* m_pShapes = kStridedShapes;
+    int m_cTiers = 0;
+    CTier m_tiers[kMaxTiers];
     BYTE* m_pIndexed = nullptr;   // per job: 1 when its occurrences are tracked
     UINT* m_pListStart = nullptr; // job j's scan results are m_pList[start[j], start[j + 1])
     DWORD* m_pList = nullptr;

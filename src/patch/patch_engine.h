@@ -26,8 +26,10 @@ typedef void (*FnPatchWrite)(void* pContext, UINT uJob, DWORD dwAt);
 struct PatchEngineLimits
 {
     UINT uMaxListed;    // occurrences of one EN listed by the scan; more and the job searches alone
-    UINT uMinShortTier; // ENs of 4 to 14 bytes worth a scan of their own; fewer search alone
+    UINT uMinShortTier; // ENs of one tier under 15 bytes worth a scan of their own; fewer search alone
     DWORD cbMinSplit;   // buffers this long or longer are scanned in two halves at once
+    DWORD cbPerListed;  // at most one listed occurrence in all per this many bytes of buffer (0: any)
+    bool classScan;     // positions tested many at a time where the processor can
 };
 extern const PatchEngineLimits kDefaultEngineLimits;
 

@@ -109,6 +109,9 @@ JobSet Generate(std::mt19937& rng)
     for (size_t r = 0; r < cRules; ++r)
     {
         size_t cbEn = 1 + (rng() % 4 == 0 ? rng() % 40 : rng() % 20);
+        if (rng() % 24 == 0)
+            cbEn = 250 + rng() % 40; // the tier of long texts
+
         Bytes en;
         switch (rng() % 4)
         {
@@ -151,6 +154,9 @@ JobSet Generate(std::mt19937& rng)
     set.limits.uMaxListed = listed[rng() % 5];
     set.limits.uMinShortTier = rng() % 2 == 0 ? 0 : kDefaultEngineLimits.uMinShortTier;
     set.limits.cbMinSplit = rng() % 4 == 0 ? kDefaultEngineLimits.cbMinSplit : 0; // mostly split in two
+    static const DWORD perListed[] = {0, 1, 16, 64};
+    set.limits.cbPerListed = perListed[rng() % 4];
+    set.limits.classScan = rng() % 3 != 0; // both tier layouts, where the processor has the class scan
     return set;
 }
 
