@@ -705,7 +705,8 @@ bool ParseOptions(Options& opt)
         {
             int mib = _wtoi(wsValue);
             ok = mib >= 4 && mib <= 512;
-            g_targetBytes = static_cast<DWORD>(mib) << 20;
+            if (ok)
+                g_targetBytes = static_cast<DWORD>(mib) << 20;
         }
         else if (arg == L"--temp")
             opt.temp = wsValue;

@@ -2,8 +2,9 @@
 // shape, and prints the median time of each way of filling it: drawing on or
 // off, and each message through a subclass that finds its object by window
 // property (as the framework's attached controls do), straight to the list
-// view's own procedure, or sent to a list view with no subclass. Under Wine the property look-up is a round
-// trip to the window server. Usage: listview_bench [rows=5000] [runs=5]
+// view's own procedure, or sent to a list view with no subclass. Under Wine
+// the property look-up is a round trip to the window server.
+// Usage: listview_bench [rows=5000] [runs=5]
 #include <windows.h>
 
 #include <commctrl.h>

@@ -117,6 +117,8 @@ class CWindow
     // Hands a message straight to the procedure the subclass replaced, for bulk
     // work the object has no handler for: finding the object of a subclassed
     // control costs a round trip to the window server under Wine, per message.
+    // The object's PreFilter and handlers never see the message, so this is not
+    // for input or any message a control object filters.
     LRESULT CallControlProc(UINT message, WPARAM wParam, LPARAM lParam)
     {
         if (m_prevWndProc == nullptr)

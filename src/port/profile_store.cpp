@@ -404,8 +404,12 @@ ProfileFile& CachedFile(LPCWSTR wsFile, bool forWrite)
     auto it = g_cache.begin();
     while (it != g_cache.end() && it->path != wsFile)
         ++it;
-    if (it != g_cache.end() && !forWrite && g_snapshotDepth > 0 && it->snapshot == g_snapshot)
+    // Held-back changes are the file as this process knows it, whatever the disk holds.
+    bool current = it != g_cache.end() &&
+                   (it->pending || (!forWrite && g_snapshotDepth > 0 && it->snapshot == g_snapshot));
+    if (current)
     {
+        it->snapshot = g_snapshot;
         g_cache.splice(g_cache.begin(), g_cache, it);
         return g_cache.front();
     }
@@ -413,8 +417,7 @@ ProfileFile& CachedFile(LPCWSTR wsFile, bool forWrite)
     FileStamp stamp = StampFile(native);
     if (it != g_cache.end())
     {
-        // Held-back changes are the file as this process knows it.
-        if (it->stamp == stamp || it->pending)
+        if (it->stamp == stamp)
         {
             it->snapshot = g_snapshot;
             g_cache.splice(g_cache.begin(), g_cache, it);

@@ -34,7 +34,8 @@ BOOL EndDeferredWrites();
 // against the disk only at its first use, and read as it stood then: one
 // action that reads a file key by key, such as filling the rule list or a
 // patch run, sees one version of it and pays the check once. Writes in
-// between go through as always.
+// between go through as always, and each starts from the file as it stands on
+// disk: reads after a write see that version.
 void BeginSnapshot();
 void EndSnapshot();
 

@@ -260,6 +260,36 @@ TEST_F(Controls, EditAndProgressWrappers)
     EXPECT_EQ(pProgress->GetPos(), 4) << "clamped to the range";
 }
 
+// Straight to the control's own procedure, with the answers a sent message
+// gets; an object with no replaced procedure sends the message instead.
+TEST_F(Controls, CallControlProcAnswersAsTheControl)
+{
+    CListviewCtrl* pList = m_pDlg->m_list;
+    pList->InsertColumn(0, L"a", 40);
+    pList->InsertColumn(1, L"b", 40);
+    WCHAR wsRow[] = L"row", wsCell[] = L"cell";
+    LVITEMW stLvi = {};
+    stLvi.mask = LVIF_TEXT;
+    stLvi.pszText = wsRow;
+    EXPECT_EQ(pList->CallControlProc(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&stLvi)), 0);
+    stLvi.iSubItem = 1;
+    stLvi.pszText = wsCell;
+    EXPECT_EQ(pList->CallControlProc(LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&stLvi)), TRUE);
+    WCHAR wsText[8];
+    EXPECT_TRUE(pList->GetItemText(0, 1, wsText, 8));
+    EXPECT_STREQ(wsText, L"cell");
+    CWindow unbound;
+    unbound.m_hWnd = pList->m_hWnd;
+    EXPECT_EQ(unbound.CallControlProc(LVM_GETITEMCOUNT, 0, 0), 1);
+
+    CProcessCtrl* pProgress = m_pDlg->m_progress;
+    pProgress->SetRange32(0, 4);
+    pProgress->SetStep(1);
+    EXPECT_EQ(pProgress->CallControlProc(PBM_STEPIT, 0, 0), 0);
+    EXPECT_EQ(pProgress->CallControlProc(PBM_STEPIT, 0, 0), 1);
+    EXPECT_EQ(pProgress->GetPos(), 2);
+}
+
 TEST_F(Controls, WindowHelpersForwardToTheirWindow)
 {
     CListviewCtrl* pList = m_pDlg->m_list;
