@@ -30,9 +30,9 @@ const UINT kFilterBitsPerAnchor = 32;
 const UINT kAnchorChoices = 32;          // offsets tried when placing the windows of one EN
 const size_t kMaxListedInAll = 1u << 22; // some 48 MiB of occurrences and lists
 const size_t kCandidates = 256;          // positions passed from the byte classes to the filter at a time
-const UINT kGramBitsPerGram = 8;         // of the filter of every short run of bytes in a tier's ENs
+const UINT kGramBitsPerGram = 16;        // of the filter of every short run of bytes in a tier's ENs
 const UINT kMinGramBits = 12;
-const UINT kMaxGramBits = 23; // 1 MiB
+const UINT kMaxGramBits = 24; // 2 MiB
 
 struct TierShape
 {
@@ -166,7 +166,7 @@ class CTier
         m_gramBits = kMinGramBits;
         while (m_gramBits < kMaxGramBits && (size_t(1) << m_gramBits) < kGramBitsPerGram * cbAllEn)
             ++m_gramBits;
-        m_pGrams = new (std::nothrow) BYTE[(1u << m_gramBits) / 8]();
+        m_pGrams = new (std::nothrow) uint64_t[(1u << m_gramBits) / 64]();
         if (m_pFilter == nullptr || m_pKeys == nullptr || m_pHeads == nullptr || m_pLoads == nullptr ||
             m_pCosts == nullptr || m_pGrams == nullptr ||
             !m_anchors.Reserve(static_cast<size_t>(cJobs) * dwStep))
@@ -224,7 +224,7 @@ class CTier
         for (DWORD k = 0; k + m_cbGram <= cbEn; ++k)
         {
             const uint32_t h = GramHash(pEn + k);
-            m_pGrams[h >> 3] |= static_cast<BYTE>(1u << (h & 7));
+            m_pGrams[h >> (32 - m_gramBits + 6)] |= GramBits(h);
         }
         if (cbEn > cbLongest)
             cbLongest = cbEn;
@@ -243,7 +243,8 @@ class CTier
         for (DWORD s = dwFirst; s <= dwLast; ++s)
         {
             const uint32_t h = GramHash(pView + s);
-            if ((m_pGrams[h >> 3] >> (h & 7) & 1u) != 0)
+            const uint64_t bits = GramBits(h);
+            if ((m_pGrams[h >> (32 - m_gramBits + 6)] & bits) == bits)
                 return true;
         }
         return false;
@@ -298,13 +299,17 @@ class CTier
         return uSlot;
     }
 
+    // Two bits of one word per run: fewer false hits than one bit, one load.
     uint32_t GramHash(const BYTE* p) const
     {
-        return static_cast<uint32_t>(LoadWindow(p, m_cbGram)) * 0x9E3779B1u >> (32 - m_gramBits);
+        uint32_t h = static_cast<uint32_t>(LoadWindow(p, m_cbGram)) * 0x9E3779B1u;
+        h ^= h >> 15;
+        return h * 0x85EBCA77u;
     }
+    static uint64_t GramBits(uint32_t h) { return uint64_t(1) << (h & 63) | uint64_t(1) << (h >> 6 & 63); }
 
     BYTE* m_pFilter = nullptr;
-    BYTE* m_pGrams = nullptr; // bit per hashed run of m_cbGram bytes found in an EN
+    uint64_t* m_pGrams = nullptr; // bits per hashed run of m_cbGram bytes found in an EN
     UINT m_gramBits = kMinGramBits;
     DWORD m_cbGram = 2;
     uint64_t* m_pKeys = nullptr;
