@@ -30,6 +30,9 @@ const UINT kFilterBitsPerAnchor = 32;
 const UINT kAnchorChoices = 32;          // offsets tried when placing the windows of one EN
 const size_t kMaxListedInAll = 1u << 22; // some 48 MiB of occurrences and lists
 const size_t kCandidates = 256;          // positions passed from the byte classes to the filter at a time
+const UINT kGramBitsPerGram = 16;        // of the filter of every short run of bytes in a tier's ENs
+const UINT kMinGramBits = 12;
+const UINT kMaxGramBits = 24; // 2 MiB
 
 struct TierShape
 {
@@ -133,14 +136,15 @@ class CTier
         delete[] m_pHeads;
         delete[] m_pLoads;
         delete[] m_pCosts;
+        delete[] m_pGrams;
     }
 
     DWORD cbWindow = 0;
     DWORD dwStride = 1;
     DWORD cbLongest = 0;
 
-    // For cJobs ENs of at most cbMaxEn bytes.
-    bool Init(DWORD cbWin, DWORD dwStep, UINT cJobs, DWORD cbMaxEn)
+    // For cJobs ENs of at most cbMaxEn bytes, cbAllEn in all.
+    bool Init(DWORD cbWin, DWORD dwStep, UINT cJobs, DWORD cbMaxEn, size_t cbAllEn)
     {
         cbWindow = cbWin;
         dwStride = dwStep;
@@ -158,8 +162,14 @@ class CTier
         m_pHeads = new (std::nothrow) UINT[cSlots];
         m_pLoads = new (std::nothrow) UINT[cSlots]();
         m_pCosts = new (std::nothrow) DWORD[cbMaxEn - cbWin + 1];
+        m_cbGram = std::min<DWORD>(cbWin, 4);
+        m_gramBits = kMinGramBits;
+        while (m_gramBits < kMaxGramBits && (size_t(1) << m_gramBits) < kGramBitsPerGram * cbAllEn)
+            ++m_gramBits;
+        m_pGrams = new (std::nothrow) uint64_t[(1u << m_gramBits) / 64]();
         if (m_pFilter == nullptr || m_pKeys == nullptr || m_pHeads == nullptr || m_pLoads == nullptr ||
-            m_pCosts == nullptr || !m_anchors.Reserve(static_cast<size_t>(cJobs) * dwStep))
+            m_pCosts == nullptr || m_pGrams == nullptr ||
+            !m_anchors.Reserve(static_cast<size_t>(cJobs) * dwStep))
             return false;
         std::fill(m_pHeads, m_pHeads + cSlots, kNone);
         InitClasses(m_classes, cbWin);
@@ -211,9 +221,33 @@ class CTier
             m_pFilter[h >> (32 - m_filterBits + 3)] |=
                 static_cast<BYTE>(1u << ((h >> (32 - m_filterBits)) & 7));
         }
+        for (DWORD k = 0; k + m_cbGram <= cbEn; ++k)
+        {
+            const uint32_t h = GramHash(pEn + k);
+            m_pGrams[h >> (32 - m_gramBits + 6)] |= GramBits(h);
+        }
         if (cbEn > cbLongest)
             cbLongest = cbEn;
         return true;
+    }
+
+    // False when no EN of the tier can hold one of the bytes [lo, hi) of the
+    // view: every occurrence that holds byte x holds a run of m_cbGram bytes
+    // with x in it, and every such run of every EN is in the gram filter.
+    bool MayCover(const BYTE* pView, DWORD dwSize, DWORD lo, DWORD hi) const
+    {
+        if (dwSize < m_cbGram)
+            return false;
+        const DWORD dwFirst = lo + 1 > m_cbGram ? lo + 1 - m_cbGram : 0;
+        const DWORD dwLast = std::min(hi - 1, dwSize - m_cbGram);
+        for (DWORD s = dwFirst; s <= dwLast; ++s)
+        {
+            const uint32_t h = GramHash(pView + s);
+            const uint64_t bits = GramBits(h);
+            if ((m_pGrams[h >> (32 - m_gramBits + 6)] & bits) == bits)
+                return true;
+        }
+        return false;
     }
 
     // The filter alone, for the scan's inner loop: its fields stay in
@@ -265,7 +299,19 @@ class CTier
         return uSlot;
     }
 
+    // Two bits of one word per run: fewer false hits than one bit, one load.
+    uint32_t GramHash(const BYTE* p) const
+    {
+        uint32_t h = static_cast<uint32_t>(LoadWindow(p, m_cbGram)) * 0x9E3779B1u;
+        h ^= h >> 15;
+        return h * 0x85EBCA77u;
+    }
+    static uint64_t GramBits(uint32_t h) { return uint64_t(1) << (h & 63) | uint64_t(1) << (h >> 6 & 63); }
+
     BYTE* m_pFilter = nullptr;
+    uint64_t* m_pGrams = nullptr; // bits per hashed run of m_cbGram bytes found in an EN
+    UINT m_gramBits = kMinGramBits;
+    DWORD m_cbGram = 2;
     uint64_t* m_pKeys = nullptr;
     UINT* m_pHeads = nullptr;
     UINT* m_pLoads = nullptr;
@@ -340,6 +386,7 @@ class CEngine
                                : sizeof(kStridedShapes) / sizeof(*kStridedShapes);
         UINT cJobs[kMaxTiers] = {};
         DWORD cbShortest[kMaxTiers], cbLongest[kMaxTiers] = {};
+        size_t cbAll[kMaxTiers] = {};
         std::fill(cbShortest, cbShortest + kMaxTiers, kNone);
         for (UINT j = 0; j < m_uJobs; ++j)
         {
@@ -350,6 +397,7 @@ class CEngine
             ++cJobs[t];
             cbShortest[t] = std::min(cbShortest[t], job.cbEn);
             cbLongest[t] = std::max(cbLongest[t], job.cbEn);
+            cbAll[t] += job.cbEn;
         }
         // A tier below the long one scans the whole buffer at a short stride:
         // worth it only for enough ENs, fewer search alone.
@@ -361,7 +409,7 @@ class CEngine
             const DWORD cbWindow = m_pShapes[t].cbWindow;
             const DWORD dwStride =
                 m_pShapes[t].dwStride != 0 ? m_pShapes[t].dwStride : cbShortest[t] - cbWindow + 1;
-            if (cJobs[t] != 0 && !m_tiers[t].Init(cbWindow, dwStride, cJobs[t], cbLongest[t]))
+            if (cJobs[t] != 0 && !m_tiers[t].Init(cbWindow, dwStride, cJobs[t], cbLongest[t], cbAll[t]))
                 return false;
         }
         for (UINT j = 0; j < m_uJobs; ++j)
@@ -667,19 +715,28 @@ class CEngine
         std::memset(m_pView + dwAt + job.cbCn, 0, job.cbEn - job.cbCn);
         if (m_fnWrite != nullptr)
             m_fnWrite(m_pContext, j, dwAt);
+        // An occurrence the overwrite made holds a byte it changed; the bytes
+        // were EN's before.
+        DWORD lo = 0, hi = job.cbEn;
+        while (lo < hi && job.pEn[lo] == (lo < job.cbCn ? job.pCn[lo] : 0))
+            ++lo;
+        while (hi > lo && job.pEn[hi - 1] == (hi - 1 < job.cbCn ? job.pCn[hi - 1] : 0))
+            --hi;
+        if (lo == hi)
+            return;
         for (int t = 0; t < m_cTiers && !m_degraded; ++t)
-            m_degraded = !CollectAround(m_tiers[t], j, dwAt);
+            m_degraded = !CollectAround(m_tiers[t], j, dwAt + lo, hi - lo);
     }
 
-    // Finds the occurrences that job j's overwrite at q made for the jobs
-    // after it (and for j itself while it repeats).
-    bool CollectAround(const CTier& tier, UINT j, DWORD q)
+    // Finds the occurrences that job j's overwrite made for the jobs after it
+    // (and for j itself while it repeats): those that hold one of the cbChanged
+    // bytes it changed from q on.
+    bool CollectAround(const CTier& tier, UINT j, DWORD q, DWORD cbChanged)
     {
-        if (!tier.Active() || m_dwSize < tier.cbWindow)
+        if (!tier.Active() || m_dwSize < tier.cbWindow || !tier.MayCover(m_pView, m_dwSize, q, q + cbChanged))
             return true;
-        const DWORD cbWritten = m_pJobs[j].cbEn;
         const size_t first = q + 1 > tier.cbLongest ? q + 1 - tier.cbLongest : 0;
-        const size_t last = std::min<size_t>(size_t(q) + cbWritten - 1 + tier.cbLongest - tier.cbWindow,
+        const size_t last = std::min<size_t>(size_t(q) + cbChanged - 1 + tier.cbLongest - tier.cbWindow,
                                              m_dwSize - tier.cbWindow);
         for (size_t i = first - first % tier.dwStride; i <= last; i += tier.dwStride)
         {
@@ -690,7 +747,7 @@ class CEngine
                 if (k < j || (k == j && m_uHeapJob != j) || m_pIndexed[k] == 0 || i < anchor.dwOffset)
                     continue;
                 DWORD dwAt = static_cast<DWORD>(i - anchor.dwOffset);
-                bool overlaps = dwAt < q + cbWritten && dwAt + m_pJobs[k].cbEn > q;
+                bool overlaps = dwAt < q + cbChanged && dwAt + m_pJobs[k].cbEn > q;
                 if (!overlaps || !Matches(k, dwAt))
                     continue;
                 if (k == j)
