@@ -1,5 +1,7 @@
 #include "patch/byte_classes.h"
 
+#include "patch/find_bytes.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -70,12 +72,6 @@ __attribute__((target("avx2"))) size_t ScanAvx2(const ByteClasses& classes, cons
     *pNext = b;
     return c;
 }
-
-bool HasAvx2()
-{
-    static const bool s_avx2 = __builtin_cpu_supports("avx2");
-    return s_avx2;
-}
 #endif
 } // namespace
 
@@ -106,7 +102,7 @@ void AddToClasses(ByteClasses& classes, const BYTE* pWindow)
 bool HasClassScan()
 {
 #ifdef PIVRA_CLASSES_AVX2
-    return HasAvx2();
+    return CpuHasAvx2();
 #else
     return false;
 #endif
@@ -117,7 +113,7 @@ size_t ClassCandidates(const ByteClasses& classes, const BYTE* pData, size_t fir
 {
     size_t c = 0, i = first;
 #ifdef PIVRA_CLASSES_AVX2
-    if (HasAvx2())
+    if (CpuHasAvx2())
     {
         switch (classes.cOffsets)
         {

@@ -111,13 +111,18 @@ __attribute__((target("avx2"))) size_t ScanAvx2(const BYTE* pData, size_t last, 
     return i;
 }
 
-bool HasAvx2()
-{
-    static const bool s_avx2 = __builtin_cpu_supports("avx2");
-    return s_avx2;
-}
 #endif
 } // namespace
+
+bool CpuHasAvx2()
+{
+#ifdef PIVRA_SCAN_AVX2
+    static const bool s_avx2 = __builtin_cpu_supports("avx2");
+    return s_avx2;
+#else
+    return false;
+#endif
+}
 
 const BYTE* SearchBytes(const BYTE* pData, DWORD dwSize, const BYTE* pPattern, DWORD dwPattern)
 {
@@ -129,7 +134,7 @@ const BYTE* SearchBytes(const BYTE* pData, DWORD dwSize, const BYTE* pPattern, D
     const size_t last = static_cast<size_t>(dwSize) - dwPattern; // the last start that fits
     size_t i = 0;
 #ifdef PIVRA_SCAN_AVX2
-    if (HasAvx2())
+    if (CpuHasAvx2())
     {
         const BYTE* pFound = nullptr;
         i = ScanAvx2(pData, last, pPattern, dwPattern, a, &pFound);

@@ -15,3 +15,7 @@ const BYTE* SearchBytes(const BYTE* pData, DWORD dwSize, const BYTE* pPattern, D
 // The byte-by-byte scan, kept as the reference the fast search is measured and
 // checked against.
 const BYTE* SearchBytesPlain(const BYTE* pData, DWORD dwSize, const BYTE* pPattern, DWORD dwPattern);
+
+// Whether the processor runs AVX2 code; false where it cannot be asked. Asked
+// once, by the fast search and the engine's byte-class scan.
+bool CpuHasAvx2();
