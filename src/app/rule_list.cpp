@@ -17,12 +17,7 @@ const ColumnInfo kColumns[kColumnCount] = {
 // otherwise pay a window-server round trip per cell under Wine.
 LRESULT CellMessage(CListviewCtrl& list, UINT message, int row, int column, LPWSTR wsText, int cchText)
 {
-    LVITEMW stLvi = {};
-    stLvi.mask = LVIF_TEXT;
-    stLvi.iItem = row;
-    stLvi.iSubItem = column;
-    stLvi.pszText = wsText;
-    stLvi.cchTextMax = cchText;
+    LVITEMW stLvi = CListviewCtrl::TextItem(row, column, wsText, cchText);
     return list.CallControlProc(message, 0, reinterpret_cast<LPARAM>(&stLvi));
 }
 } // namespace

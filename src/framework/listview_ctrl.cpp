@@ -9,26 +9,7 @@ int CListviewCtrl::InsertColumn(int col, LPCWSTR wsText, int width)
     return InsertColumn(col, &stCol);
 }
 
-int CListviewCtrl::InsertItem(int item, LPCWSTR wsText)
-{
-    LVITEMW stLvi = {};
-    stLvi.mask = LVIF_TEXT;
-    stLvi.iItem = item;
-    stLvi.pszText = const_cast<LPWSTR>(wsText);
-    return InsertItem(&stLvi);
-}
-
-BOOL CListviewCtrl::SetItemText(int item, int subItem, LPCWSTR wsText)
-{
-    LVITEMW stLvi = {};
-    stLvi.mask = LVIF_TEXT;
-    stLvi.iItem = item;
-    stLvi.iSubItem = subItem;
-    stLvi.pszText = const_cast<LPWSTR>(wsText);
-    return SetItem(&stLvi);
-}
-
-BOOL CListviewCtrl::GetItemText(int item, int subItem, LPWSTR wsText, int cch)
+LVITEMW CListviewCtrl::TextItem(int item, int subItem, LPWSTR wsText, int cch)
 {
     LVITEMW stLvi = {};
     stLvi.mask = LVIF_TEXT;
@@ -36,6 +17,24 @@ BOOL CListviewCtrl::GetItemText(int item, int subItem, LPWSTR wsText, int cch)
     stLvi.iSubItem = subItem;
     stLvi.pszText = wsText;
     stLvi.cchTextMax = cch;
+    return stLvi;
+}
+
+int CListviewCtrl::InsertItem(int item, LPCWSTR wsText)
+{
+    LVITEMW stLvi = TextItem(item, 0, const_cast<LPWSTR>(wsText), 0);
+    return InsertItem(&stLvi);
+}
+
+BOOL CListviewCtrl::SetItemText(int item, int subItem, LPCWSTR wsText)
+{
+    LVITEMW stLvi = TextItem(item, subItem, const_cast<LPWSTR>(wsText), 0);
+    return SetItem(&stLvi);
+}
+
+BOOL CListviewCtrl::GetItemText(int item, int subItem, LPWSTR wsText, int cch)
+{
+    LVITEMW stLvi = TextItem(item, subItem, wsText, cch);
     if (cch > 0)
         wsText[0] = 0;
     return GetItem(&stLvi);

@@ -20,6 +20,8 @@ class CListviewCtrl : public CWindow
     // The new item's index, or -1
     int InsertItem(const LVITEMW* pItem) { return (int)SendMessageW(LVM_INSERTITEMW, 0, (LPARAM)pItem); }
     int InsertItem(int item, LPCWSTR wsText);
+    // An item naming one cell's text (LVIF_TEXT), for the item and text messages.
+    static LVITEMW TextItem(int item, int subItem, LPWSTR wsText, int cch);
     BOOL SetItem(const LVITEMW* pItem) { return (BOOL)SendMessageW(LVM_SETITEMW, 0, (LPARAM)pItem); }
     BOOL SetItemText(int item, int subItem, LPCWSTR wsText);
     BOOL GetItem(LVITEMW* pItem) { return (BOOL)SendMessageW(LVM_GETITEMW, 0, (LPARAM)pItem); }
