@@ -299,8 +299,10 @@ void CMainWnd::SaveText(CEditCtrl* pEdit, LPCWSTR wsKey, int column)
         int end = static_cast<int>(WideLength(wsText));
         pEdit->PostMessageW(EM_SETSEL, end, end);
     }
-    WritePrivateProfileStringW(wsNode, wsKey, wsText, wsFile);
-    SetCellText(*m_list, row, column, wsText);
+    // The list shows what the file holds: a text that could not be written
+    // leaves its cell as it was.
+    if (WriteNodeKey(wsFile, wsNode, wsKey, wsText))
+        SetCellText(*m_list, row, column, wsText);
     delete[] wsText;
 }
 
@@ -342,11 +344,10 @@ void CMainWnd::ToggleOrAddRule(int item, int subItem)
     WCHAR wsCell[kKeyChars];
     GetCellText(*m_list, row, subItem, wsCell, kKeyChars);
     LPCWSTR wsNew = ParseUnsigned(wsCell) == 0 ? W("1") : W("0");
-    SetCellText(*m_list, row, subItem, wsNew);
     WCHAR wsNode[kKeyChars];
     GetCellText(*m_list, row, kColumnNumber, wsNode, kKeyChars);
-    if (wsNode[0] != 0)
-        WritePrivateProfileStringW(wsNode, wsKey, wsNew, wsFile);
+    if (wsNode[0] != 0 && WriteNodeKey(wsFile, wsNode, wsKey, wsNew))
+        SetCellText(*m_list, row, subItem, wsNew);
 }
 
 void CMainWnd::AddRule()
@@ -364,7 +365,7 @@ void CMainWnd::AddRule()
         FormatNode(wsNode, ParseUnsigned(wsLast) + 1);
         GetCellText(*m_list, count - 1, kColumnUnicode, wsUnicode, kKeyChars);
         if (WideCompare(wsUnicode, W("0")) == 0)
-            WritePrivateProfileStringW(wsNode, KEY_UNICODE, W("0"), wsFile);
+            WriteNodeKey(wsFile, wsNode, KEY_UNICODE, W("0"));
     }
     int r = InsertRow(*m_list, wsNode, W(""), W(""), wsUnicode, W("0"), W("1"), W("1"));
     if (r >= 0)
@@ -388,11 +389,15 @@ void CMainWnd::DeleteSelectedRule()
     UINT n = ParseUnsigned(wsNode);
     if (n == 0)
         return;
-    // Everything the renumbering needs is had before the first write: when it
-    // cannot be, the file and the list stay as they are.
+    // The renumbering reaches the file whole or not at all. When it does not,
+    // the list is shown again as the file stands, so that no row carries the
+    // number of another rule and nothing typed lands in another rule's section.
     int moved = DeleteRule(wsFile, n);
     if (moved < 0)
+    {
+        LoadRuleList();
         return;
+    }
     m_list->DeleteItem(row);
     // Every later row moves up one number, also a new row whose section does
     // not exist yet: its first text must land right after the last rule.

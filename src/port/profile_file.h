@@ -34,7 +34,14 @@ FileStamp StampFile(const NativeName& file);
 // Reads the whole file; false when it cannot be read (missing, a directory, locked).
 bool ReadWholeFile(const NativeName& file, std::string& bytes, FileStamp& stamp);
 // Writes a temporary file beside the target, flushes it and renames it over the
-// target, keeping the target's permissions. False when any step fails; the
-// target is then unchanged.
-bool ReplaceWholeFile(const NativeName& file, const std::string& bytes);
+// target, keeping the target's permissions. Where that cannot be done but the
+// file itself may be written (another program holds it open, the folder takes
+// no new file, no room for a second copy, more than one name links to it), the
+// file is written in place in an order that changes nothing when it fails:
+// the part beyond its old end first, then the rest, then the cut to size.
+// A file that is read-only or not ours to write is refused. stamp is that of
+// the bytes written, taken from the written file itself, so that a later
+// change by another program is never taken for this write. False when the
+// write failed; the target is then unchanged.
+bool ReplaceWholeFile(const NativeName& file, const std::string& bytes, FileStamp& stamp);
 } // namespace profile_store

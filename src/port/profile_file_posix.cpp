@@ -81,14 +81,51 @@ bool ReadWholeFile(const NativeName& file, std::string& bytes, FileStamp& stamp)
 
 namespace
 {
-// Rewrites the file where it stands: for a file we may write but whose owner a
-// replacement could not keep.
-bool RewriteInPlace(const std::string& path, const std::string& bytes)
+bool WriteAllAt(int fd, const char* p, size_t cb, off_t at)
+{
+    while (cb > 0)
+    {
+        ssize_t done = pwrite(fd, p, cb, at);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        p += done;
+        cb -= static_cast<size_t>(done);
+        at += done;
+    }
+    return true;
+}
+
+// Writes the file where it stands, so that a failure changes nothing: the part
+// beyond the old end goes first (on a full disk that fails, and the file is cut
+// back to its old size), then the part over the old bytes, which takes no new
+// room, then the cut to the new size.
+bool RewriteInPlace(const std::string& path, const std::string& bytes, FileStamp& stamp)
 {
     int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    bool ok = WriteAll(fd, bytes) && ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && fsync(fd) == 0;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    size_t cbOld = ok ? static_cast<size_t>(st.st_size) : 0;
+    if (ok && bytes.size() > cbOld)
+    {
+        ok = WriteAllAt(fd, bytes.data() + cbOld, bytes.size() - cbOld, static_cast<off_t>(cbOld)) &&
+             fsync(fd) == 0;
+        if (!ok)
+        {
+            // Nothing before the old end was touched yet.
+            if (ftruncate(fd, static_cast<off_t>(cbOld)) == 0)
+                fsync(fd);
+            close(fd);
+            return false;
+        }
+    }
+    ok = ok && WriteAllAt(fd, bytes.data(), bytes.size() < cbOld ? bytes.size() : cbOld, 0) &&
+         ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && fsync(fd) == 0 && fstat(fd, &st) == 0;
+    if (ok)
+        stamp = StampOf(st);
     return close(fd) == 0 && ok;
 }
 
@@ -97,9 +134,42 @@ std::string FolderOf(const std::string& path)
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
+
+// Writes a new file beside path and renames it over path. False when any step
+// fails; path is then as it was and no temporary file is left.
+bool ReplaceByRename(const std::string& path, const std::string& bytes, mode_t mode, const struct stat* pOld,
+                     FileStamp& stamp)
+{
+    std::string temp = path + ".XXXXXX";
+    int fd = mkstemp(&temp[0]);
+    if (fd < 0)
+        return false;
+    bool ok = (pOld == nullptr || (pOld->st_uid == geteuid() && pOld->st_gid == getegid()) ||
+               fchown(fd, pOld->st_uid, pOld->st_gid) == 0) &&
+              fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
+    struct stat st;
+    // The stamp of what was written, from the file itself before it takes the
+    // name: a change another program makes after the rename differs from it.
+    ok = ok && fstat(fd, &st) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(temp.c_str(), path.c_str()) != 0)
+    {
+        unlink(temp.c_str());
+        return false;
+    }
+    stamp = StampOf(st);
+    // The rename itself is on disk only once the folder is flushed.
+    int dirFd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0)
+    {
+        fsync(dirFd);
+        close(dirFd);
+    }
+    return true;
+}
 } // namespace
 
-bool ReplaceWholeFile(const NativeName& file, const std::string& bytes)
+bool ReplaceWholeFile(const NativeName& file, const std::string& bytes, FileStamp& stamp)
 {
     std::string path = file;
     struct stat st;
@@ -125,10 +195,6 @@ bool ReplaceWholeFile(const NativeName& file, const std::string& bytes)
         if ((st.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0)
             return false;
     }
-    std::string temp = path + ".XXXXXX";
-    int fd = mkstemp(&temp[0]);
-    if (fd < 0)
-        return false; // a folder that takes no new file refuses the write
     mode_t mode = 0666 & ~[] {
         mode_t mask = umask(0);
         umask(mask);
@@ -136,28 +202,13 @@ bool ReplaceWholeFile(const NativeName& file, const std::string& bytes)
     }();
     if (exists)
         mode = st.st_mode & 07777;
-    bool ownerKept = !exists || (st.st_uid == geteuid() && st.st_gid == getegid()) ||
-                     fchown(fd, st.st_uid, st.st_gid) == 0;
-    if (!ownerKept)
-    {
-        close(fd);
-        unlink(temp.c_str());
-        return RewriteInPlace(path, bytes);
-    }
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok || rename(temp.c_str(), path.c_str()) != 0)
-    {
-        unlink(temp.c_str());
-        return false;
-    }
-    // The rename itself is on disk only once the folder is flushed.
-    int dirFd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0)
-    {
-        fsync(dirFd);
-        close(dirFd);
-    }
-    return true;
+    // A file with more than one name keeps them all only when written in place.
+    if (exists && st.st_nlink > 1)
+        return RewriteInPlace(path, bytes, stamp);
+    if (ReplaceByRename(path, bytes, mode, exists ? &st : nullptr, stamp))
+        return true;
+    // No new file beside it (a folder that takes none, a full disk, an owner
+    // that cannot be kept): the file itself may still be written.
+    return exists && RewriteInPlace(path, bytes, stamp);
 }
 } // namespace profile_store

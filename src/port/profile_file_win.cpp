@@ -51,15 +51,13 @@ FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info)
     return StampOf(size, info.ftLastWriteTime, identity);
 }
 
-bool WriteAll(HANDLE hFile, const std::string& bytes)
+bool WriteAll(HANDLE hFile, const char* p, size_t cb)
 {
     size_t done = 0;
-    while (done < bytes.size())
+    while (done < cb)
     {
         DWORD dwWritten = 0;
-        if (!WriteFile(hFile, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &dwWritten,
-                       nullptr) ||
-            dwWritten == 0)
+        if (!WriteFile(hFile, p + done, static_cast<DWORD>(cb - done), &dwWritten, nullptr) || dwWritten == 0)
             return false;
         done += dwWritten;
     }
@@ -108,6 +106,86 @@ HANDLE CreateTempBeside(const std::wstring& wsTarget, DWORD dwAttributes, std::w
             return hFile;
     }
     return INVALID_HANDLE_VALUE;
+}
+
+bool SeekTo(HANDLE hFile, uint64_t at)
+{
+    LARGE_INTEGER li;
+    li.QuadPart = static_cast<LONGLONG>(at);
+    return SetFilePointerEx(hFile, li, nullptr, FILE_BEGIN) != 0;
+}
+
+bool WriteAt(HANDLE hFile, const char* p, size_t cb, uint64_t at)
+{
+    return SeekTo(hFile, at) && WriteAll(hFile, p, cb);
+}
+
+// Writes the file where it stands, so that a failure changes nothing: the part
+// beyond the old end goes first (on a full disk that fails, and the file is cut
+// back to its old size), then the part over the old bytes, which takes no new
+// room, then the cut to the new size. Shares everything, as the profile
+// functions do, so a file another program holds open is written all the same.
+bool RewriteInPlace(const std::wstring& wsTarget, const std::string& bytes, FileStamp& stamp)
+{
+    HANDLE hFile = CreateFileW(wsTarget.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool ok = GetFileInformationByHandle(hFile, &info) != 0;
+    uint64_t cbOld = ok ? static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow : 0;
+    if (ok && bytes.size() > cbOld)
+    {
+        size_t cbKept = static_cast<size_t>(cbOld);
+        ok = WriteAt(hFile, bytes.data() + cbKept, bytes.size() - cbKept, cbOld) && FlushFileBuffers(hFile);
+        if (!ok)
+        {
+            // Nothing before the old end was touched yet.
+            if (SeekTo(hFile, cbOld) && SetEndOfFile(hFile))
+                FlushFileBuffers(hFile);
+            CloseHandle(hFile);
+            return false;
+        }
+    }
+    size_t cbOver = bytes.size() < cbOld ? bytes.size() : static_cast<size_t>(cbOld);
+    ok = ok && WriteAt(hFile, bytes.data(), cbOver, 0) && SeekTo(hFile, bytes.size()) &&
+         SetEndOfFile(hFile) && FlushFileBuffers(hFile) && GetFileInformationByHandle(hFile, &info);
+    if (ok)
+        stamp = StampOf(info);
+    DWORD dwError = GetLastError();
+    ok = CloseHandle(hFile) && ok;
+    if (!ok)
+        SetLastError(dwError);
+    return ok;
+}
+
+// Writes a new file beside the target and moves it over the target. False when
+// any step fails; the target is then as it was and no temporary file is left.
+bool ReplaceByMove(const std::wstring& wsTarget, const std::string& bytes, DWORD dwAttributes, bool exists,
+                   FileStamp& stamp)
+{
+    std::wstring wsTemp;
+    HANDLE hTemp = CreateTempBeside(wsTarget, dwAttributes, wsTemp);
+    if (hTemp == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = WriteAll(hTemp, bytes.data(), bytes.size());
+    ok = ok && FlushFileBuffers(hTemp);
+    // The stamp of what was written, from the file itself before it takes the
+    // name: a change another program makes after the move differs from it.
+    BY_HANDLE_FILE_INFORMATION info;
+    ok = ok && GetFileInformationByHandle(hTemp, &info);
+    ok = CloseHandle(hTemp) && ok;
+    // Write-through: the call returns once the new name is on the disk.
+    DWORD dwMove = MOVEFILE_WRITE_THROUGH | (exists ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (ok && MoveFileExW(wsTemp.c_str(), wsTarget.c_str(), dwMove))
+    {
+        stamp = StampOf(info);
+        return true;
+    }
+    DWORD dwError = GetLastError();
+    DeleteFileW(wsTemp.c_str());
+    SetLastError(dwError);
+    return false;
 }
 } // namespace
 
@@ -171,7 +249,7 @@ bool ReadWholeFile(const NativeName& file, std::string& bytes, FileStamp& stamp)
     return ok;
 }
 
-bool ReplaceWholeFile(const NativeName& file, const std::string& bytes)
+bool ReplaceWholeFile(const NativeName& file, const std::string& bytes, FileStamp& stamp)
 {
     std::wstring wsTarget = file;
     DWORD dwAttributes = GetFileAttributesW(wsTarget.c_str());
@@ -181,7 +259,7 @@ bool ReplaceWholeFile(const NativeName& file, const std::string& bytes)
     if (exists && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
     {
         // A name that still is a link was not resolved (Wine gives back the
-        // link's own name): refused, as the rename would replace the link.
+        // link's own name): refused, as the move would replace the link.
         if (!ResolveLink(file, wsTarget))
             return false;
         dwAttributes = GetFileAttributesW(wsTarget.c_str());
@@ -200,29 +278,24 @@ bool ReplaceWholeFile(const NativeName& file, const std::string& bytes)
     }
     if (exists)
     {
-        // The rename below would pass over a file that another program holds
-        // without sharing it for writing, or that the user may not write.
+        // A file another program holds without sharing it for writing, or that
+        // the user may not write, is refused, as by the profile functions. A
+        // file with more than one name keeps them all only when written in place.
         HANDLE hFile = CreateFileW(wsTarget.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
         if (hFile == INVALID_HANDLE_VALUE)
             return false;
+        BY_HANDLE_FILE_INFORMATION info;
+        bool linked = GetFileInformationByHandle(hFile, &info) && info.nNumberOfLinks > 1;
         CloseHandle(hFile);
+        if (linked)
+            return RewriteInPlace(wsTarget, bytes, stamp);
     }
     DWORD dwNewAttributes = (exists ? dwAttributes & kKeptAttributes : 0) | FILE_ATTRIBUTE_ARCHIVE;
-    std::wstring wsTemp;
-    HANDLE hTemp = CreateTempBeside(wsTarget, dwNewAttributes, wsTemp);
-    if (hTemp == INVALID_HANDLE_VALUE)
-        return false;
-    bool ok = WriteAll(hTemp, bytes);
-    ok = FlushFileBuffers(hTemp) && ok;
-    ok = CloseHandle(hTemp) && ok;
-    // Write-through: the call returns once the new name is on the disk.
-    DWORD dwMove = MOVEFILE_WRITE_THROUGH | (exists ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (ok && MoveFileExW(wsTemp.c_str(), wsTarget.c_str(), dwMove))
+    if (ReplaceByMove(wsTarget, bytes, dwNewAttributes, exists, stamp))
         return true;
-    DWORD dwError = GetLastError();
-    DeleteFileW(wsTemp.c_str());
-    SetLastError(dwError);
-    return false;
+    // Another program has the file open, the folder takes no new file, or the
+    // disk has no room for a second copy: the file itself may still be written.
+    return exists && RewriteInPlace(wsTarget, bytes, stamp);
 }
 } // namespace profile_store

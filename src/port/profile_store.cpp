@@ -19,8 +19,6 @@ typedef std::basic_string<WCHAR> WString;
 const WCHAR kCrLf[] = {'\r', '\n', 0};
 const size_t kMaxCachedFiles = 8;
 const size_t kNoSection = static_cast<size_t>(-1);
-// Windows returns values through a 16-bit length: 65,536 characters read as none.
-const size_t kValueLengthModulus = 65536;
 
 enum class LineKind
 {
@@ -381,17 +379,19 @@ int g_deferDepth = 0;
 int g_snapshotDepth = 0;
 unsigned g_snapshot = 0; // counts snapshots, so that a file checked in an earlier one is checked again
 
+bool g_deferFailed = false; // a held-back file could not be written in this block
+
 // Writes a held-back file; false when it could not be written, and then the
-// parsed copy, which no longer matches the disk, is forgotten.
+// parsed copy, which no longer matches the disk, is forgotten. A file another
+// program changed since the held-back changes began is not written over: that
+// would drop its change.
 bool WritePending(std::list<ProfileFile>::iterator it)
 {
     it->pending = false;
-    if (ReplaceWholeFile(it->native, Serialize(*it)))
-    {
-        it->stamp = StampFile(it->native);
+    if (StampFile(it->native) == it->stamp && ReplaceWholeFile(it->native, Serialize(*it), it->stamp))
         return true;
-    }
     g_cache.erase(it);
+    g_deferFailed = true;
     return false;
 }
 
@@ -461,11 +461,8 @@ bool SaveFile(ProfileFile& file)
         file.pending = true;
         return true;
     }
-    if (ReplaceWholeFile(file.native, Serialize(file)))
-    {
-        file.stamp = StampFile(file.native);
+    if (ReplaceWholeFile(file.native, Serialize(file), file.stamp))
         return true;
-    }
     // The parsed copy no longer matches the disk: forget it.
     for (auto it = g_cache.begin(); it != g_cache.end(); ++it)
         if (&*it == &file)
@@ -702,9 +699,10 @@ DWORD GetString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsDefault, LPWSTR wsBu
     const Line* pLine = pSection != nullptr && wsKey != nullptr ? FindKey(*pSection, wsKey) : nullptr;
     if (pLine != nullptr && pLine->kind == LineKind::Key)
     {
-        WString value = pLine->value;
-        value.resize(value.size() % kValueLengthModulus);
-        return CopyUnquoted(value, wsBuffer, dwSize);
+        // Windows hands values back through a 16-bit length, so one of 65,536
+        // characters reads as none; here a long value is cut to the buffer like
+        // any other, so a rule never ends the list or shrinks to a wrong text.
+        return CopyUnquoted(pLine->value, wsBuffer, dwSize);
     }
     // The default loses a quote pair and, unless it stands in for an empty key
     // list, its trailing spaces (only those) before that. A key list that found
@@ -736,7 +734,9 @@ DWORD GetStringA(LPCSTR szSection, LPCSTR szKey, LPCSTR szDefault, LPSTR szBuffe
     size_t cb = bytes.size();
     if (cb > dwSize - 1)
     {
-        // Cut where a whole character ends, never inside a double-byte one.
+        // Cut where a whole character ends, never inside a double-byte one:
+        // Windows may leave a lone lead byte here, which the patch run would
+        // then search for as half a character.
         size_t cut = 0;
         for (size_t i = 0; i < dwLen; ++i)
         {
@@ -947,7 +947,8 @@ BOOL WriteSection(LPCWSTR wsSection, LPCWSTR wsList, LPCWSTR wsFile)
 void BeginDeferredWrites()
 {
     std::lock_guard<std::mutex> lock(g_lock);
-    ++g_deferDepth;
+    if (g_deferDepth++ == 0)
+        g_deferFailed = false;
 }
 
 BOOL EndDeferredWrites()
@@ -955,14 +956,16 @@ BOOL EndDeferredWrites()
     std::lock_guard<std::mutex> lock(g_lock);
     if (g_deferDepth == 0 || --g_deferDepth > 0)
         return TRUE;
-    BOOL ok = TRUE;
     for (auto it = g_cache.begin(); it != g_cache.end();)
     {
         auto next = std::next(it);
-        if (it->pending && !WritePending(it))
-            ok = FALSE;
+        if (it->pending)
+            WritePending(it);
         it = next;
     }
+    // Also a file written early, when the cache made room for another, counts.
+    BOOL ok = g_deferFailed ? FALSE : TRUE;
+    g_deferFailed = false;
     return ok;
 }
 

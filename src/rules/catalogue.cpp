@@ -32,6 +32,8 @@ UINT AddCatalogueEntry(LPCWSTR wsCatalogue, UINT uKey, LPCWSTR wsName)
         if (GetPrivateProfileStringW(SECTION_CONFIG, wsKey, W(""), wsStored, kNameChars, wsCatalogue) == 0)
             break;
     }
-    WritePrivateProfileStringW(SECTION_CONFIG, wsKey, wsName, wsCatalogue);
+    CreateUnicodeFile(wsCatalogue);
+    if (!WritePrivateProfileStringW(SECTION_CONFIG, wsKey, wsName, wsCatalogue))
+        return 0;
     return uKey;
 }

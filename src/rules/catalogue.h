@@ -12,5 +12,6 @@ UINT ReadCatalogue(LPCWSTR wsCatalogue, FnCatalogueName fnName, void* pContext);
 // Stores a new name under key "%u" of uKey, the rule-set box's item count after
 // the name was added. A key that already holds a name (one that lay beyond a
 // gap in a hand-edited catalogue) is never overwritten: the next key that reads
-// as empty is taken. Returns the key written.
+// as empty is taken. A missing catalogue is created as UTF-16LE. Returns the
+// key written, or 0 when the write failed.
 UINT AddCatalogueEntry(LPCWSTR wsCatalogue, UINT uKey, LPCWSTR wsName);

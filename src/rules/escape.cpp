@@ -24,6 +24,82 @@ struct EscapeOutput
     }
 };
 
+// Profile reads trim blanks from both ends of a value and take a pair of
+// quotes off it, so a text must not start or end with one to read back whole.
+bool IsLostAtEnd(WCHAR c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '"' || c == '\'';
+}
+
+// Whether the last unit of an escaped text is a character of its own rather
+// than part of an escape (the two characters after backslash-x, or the letter
+// after a backslash).
+bool LastUnitStandsAlone(const WCHAR* ws, UINT n)
+{
+    UINT i = 0;
+    while (i < n)
+    {
+        if (ws[i] == '\\')
+        {
+            if (i + 1 >= n)
+                return false;
+            i += ws[i + 1] == 'x' ? 4 : 2;
+            continue;
+        }
+        if (i == n - 1)
+            return true;
+        ++i;
+    }
+    return false;
+}
+
+void PutHexEscape(WCHAR* ws, WCHAR c)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    ws[0] = '\\';
+    ws[1] = c == '\t' ? 't' : 'x';
+    if (c != '\t')
+    {
+        ws[2] = static_cast<WCHAR>(kDigits[(c >> 4) & 0xF]);
+        ws[3] = static_cast<WCHAR>(kDigits[c & 0xF]);
+    }
+}
+
+UINT EscapedLength(WCHAR c)
+{
+    return c == '\t' ? 2 : 4;
+}
+
+// Writes a character that a read would lose at either end of the text as an
+// escape; where the limit leaves no room for a last one, the text ends before
+// it. Returns whether anything changed.
+bool ProtectEnds(WCHAR* ws, UINT& n)
+{
+    bool changed = false;
+    if (n > 0 && IsLostAtEnd(ws[0]))
+    {
+        WCHAR c = ws[0];
+        UINT extra = EscapedLength(c) - 1;
+        UINT keep = n + extra <= kTextChars - 1 ? n : kTextChars - 1 - extra;
+        for (UINT i = keep; i-- > 1;)
+            ws[i + extra] = ws[i];
+        PutHexEscape(ws, c);
+        n = keep + extra;
+        changed = true;
+    }
+    while (n > 0 && IsLostAtEnd(ws[n - 1]) && LastUnitStandsAlone(ws, n))
+    {
+        WCHAR c = ws[--n];
+        if (n + EscapedLength(c) <= kTextChars - 1)
+        {
+            PutHexEscape(ws + n, c);
+            n += EscapedLength(c);
+        }
+        changed = true;
+    }
+    return changed;
+}
+
 bool IsBlank(unsigned c)
 {
     return c == ' ' || (c >= '\t' && c <= '\r');
@@ -163,6 +239,7 @@ int EscapeText(LPWSTR wsText)
         else
             out.Put(c);
     }
+    changed = ProtectEnds(out.ws, out.n) || changed;
     if (changed)
     {
         for (UINT i = 0; i < out.n; ++i)

@@ -32,7 +32,11 @@ int ReadRemarksFile(LPCWSTR wsFile, RemarksFile& remarks)
     if (hFile == INVALID_HANDLE_VALUE)
     {
         DWORD dwError = GetLastError();
-        return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? 1 : 0;
+        if (dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND)
+            return 0;
+        // A file the tool creates is UTF-16LE, so no character typed is lost.
+        remarks.unicode = 1;
+        return 1;
     }
     int result = 1;
     DWORD dwHigh = 0;

@@ -10,7 +10,8 @@ struct RemarksFile
     DWORD cbFile; // bytes read
 };
 
-// Reads the whole file. A missing or empty file gives an empty text and ANSI.
+// Reads the whole file. A missing file gives an empty text and UTF-16LE (the
+// encoding the tool creates files in); an empty one, an empty text and ANSI.
 // Returns 0 when the file exists but its text could not be had (it cannot be
 // opened, is too large, a read fails, no buffer): the text is then empty, and
 // the file must be left exactly as it is.

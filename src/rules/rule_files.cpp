@@ -14,3 +14,15 @@ void GetCatalogueFile(LPWSTR wsFile)
 {
     GetToolFile(CATALOGUE_FILE_NAME, W(""), wsFile, kPathChars);
 }
+
+void CreateUnicodeFile(LPCWSTR wsFile)
+{
+    static const BYTE kBom[2] = {0xFF, 0xFE};
+    // CREATE_NEW: a file that exists, or comes into being meanwhile, is never touched.
+    HANDLE hFile = CreateFileW(wsFile, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return;
+    DWORD dwWritten = 0;
+    WriteFile(hFile, kBom, sizeof(kBom), &dwWritten, nullptr);
+    CloseHandle(hFile);
+}

@@ -25,3 +25,8 @@ const UINT kSectionChars = 6144; // one whole rule section
 void GetToolFile(LPCWSTR wsName, LPCWSTR wsEnding, LPWSTR wsFile, UINT cchFile);
 // The catalogue, in a buffer of kPathChars.
 void GetCatalogueFile(LPWSTR wsFile);
+
+// Profile writes create a missing file in the ANSI code page, where every
+// character outside it is lost; the tool's own files start as UTF-16LE (FF FE)
+// instead. An existing file is left as it is.
+void CreateUnicodeFile(LPCWSTR wsFile);

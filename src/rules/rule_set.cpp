@@ -81,16 +81,22 @@ DWORD ReadTargetPath(LPCWSTR wsFile, LPWSTR wsPath, DWORD cchPath)
     return GetPrivateProfileStringW(SECTION_CONFIG, KEY_FILE, W(""), wsPath, cchPath, wsFile);
 }
 
-void WriteTargetPath(LPCWSTR wsFile, LPCWSTR wsPath)
+BOOL WriteTargetPath(LPCWSTR wsFile, LPCWSTR wsPath)
 {
-    WritePrivateProfileStringW(SECTION_CONFIG, KEY_FILE, wsPath, wsFile);
+    return WriteNodeKey(wsFile, SECTION_CONFIG, KEY_FILE, wsPath);
 }
 
-void WriteRuleKey(LPCWSTR wsFile, UINT uNumber, LPCWSTR wsKey, LPCWSTR wsValue)
+BOOL WriteNodeKey(LPCWSTR wsFile, LPCWSTR wsNode, LPCWSTR wsKey, LPCWSTR wsValue)
+{
+    CreateUnicodeFile(wsFile);
+    return WritePrivateProfileStringW(wsNode, wsKey, wsValue, wsFile);
+}
+
+BOOL WriteRuleKey(LPCWSTR wsFile, UINT uNumber, LPCWSTR wsKey, LPCWSTR wsValue)
 {
     WCHAR wsNode[kKeyChars];
     FormatNode(wsNode, uNumber);
-    WritePrivateProfileStringW(wsNode, wsKey, wsValue, wsFile);
+    return WriteNodeKey(wsFile, wsNode, wsKey, wsValue);
 }
 
 LPCWSTR ToggleRuleSwitch(LPCWSTR wsFile, UINT uNumber, LPCWSTR wsKey, LPCWSTR wsCell)
@@ -173,7 +179,7 @@ int DeleteRule(LPCWSTR wsFile, UINT uNumber)
         WritePrivateProfileSectionW(wsTarget, wsBuffer, wsFile);
         ++moved;
     }
-    profile_store::EndDeferredWrites();
+    BOOL written = profile_store::EndDeferredWrites();
     delete[] wsBuffer;
-    return moved;
+    return written ? moved : -1;
 }

@@ -38,9 +38,11 @@ UINT ReadRuleList(LPCWSTR wsFile, FnRuleRow fnRow, void* pContext);
 
 // "Config"/"FILE": the target path last used, cut to kPathChars-1.
 DWORD ReadTargetPath(LPCWSTR wsFile, LPWSTR wsPath, DWORD cchPath);
-void WriteTargetPath(LPCWSTR wsFile, LPCWSTR wsPath);
-// One key of one rule: EN, CN or a switch ("0"/"1").
-void WriteRuleKey(LPCWSTR wsFile, UINT uNumber, LPCWSTR wsKey, LPCWSTR wsValue);
+BOOL WriteTargetPath(LPCWSTR wsFile, LPCWSTR wsPath);
+// One key of one rule: EN, CN or a switch ("0"/"1"). A missing rule-set file
+// is created as UTF-16LE first. Returns whether the write reached the file.
+BOOL WriteRuleKey(LPCWSTR wsFile, UINT uNumber, LPCWSTR wsKey, LPCWSTR wsValue);
+BOOL WriteNodeKey(LPCWSTR wsFile, LPCWSTR wsNode, LPCWSTR wsKey, LPCWSTR wsValue);
 // Flips a switch shown as wsCell ("1" when it read 0 by its decimal value,
 // else "0"), stores the new text and returns it.
 LPCWSTR ToggleRuleSwitch(LPCWSTR wsFile, UINT uNumber, LPCWSTR wsKey, LPCWSTR wsCell);
@@ -50,4 +52,6 @@ LPCWSTR ToggleRuleSwitch(LPCWSTR wsFile, UINT uNumber, LPCWSTR wsKey, LPCWSTR ws
 // moves need is allocated before anything is written: when it cannot be had,
 // nothing changes and -1 is returned. Otherwise returns how many sections were
 // moved down (the rows after the deleted one that need their numbers redone).
+// When the moves cannot be written, the file is left as it was and -1 is
+// returned too.
 int DeleteRule(LPCWSTR wsFile, UINT uNumber);

@@ -242,6 +242,49 @@ TEST_F(CommandsTest, DeleteKeyRemovesTheSelectedRuleAndRenumbersTheRest)
     EXPECT_EQ(before, ReadBytes(Demo()));
 }
 
+// While another program holds the file, neither the delete nor a text typed
+// afterwards reaches it; the list keeps showing what the file holds, so once
+// the file is free a text typed into row 002 lands in that row's own rule.
+TEST_F(CommandsTest, DeleteThatCannotBeWrittenLeavesTheListAsTheFileIs)
+{
+    MakeDemo({L"e1", L"e2", L"e3"});
+    MainWindow main;
+    main.SelectSet(0);
+    main.ClickCell(1, 1);
+    HANDLE hHeld = CreateFileW(Demo().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+    SetFocus(main.hList);
+    main.PressDelete();
+    CloseHandle(hHeld);
+    ASSERT_EQ(3, main.RowCount());
+    EXPECT_EQ((std::vector<WString>{L"002", L"e2", L"中e2", L"1", L"0", L"1", L"1"}), main.Row(1));
+    main.ClickCell(1, 2);
+    SetFocus(main.hCn);
+    CaretToEnd(main.hCn);
+    TypeChars(main.hCn, L"!");
+    EXPECT_EQ(L"中e2!", ReadIni(Demo(), L"002", L"CN"));
+    EXPECT_EQ(L"中e3", ReadIni(Demo(), L"003", L"CN"));
+}
+
+// A set added in the window gets a UTF-16LE file, so characters outside the
+// ANSI code page and blanks at either end are read back as typed.
+TEST_F(CommandsTest, NewSetKeepsEveryTypedCharacter)
+{
+    MainWindow main;
+    main.TypeSetName(L"fresh");
+    main.ClickButton(IDC_ADD_RULE_SET);
+    main.SelectSet(0);
+    main.DoubleClickBelowRows();
+    TypeChars(main.hEn, L"Save ");
+    SetFocus(main.hCn);
+    TypeChars(main.hCn, L"保存✓©€");
+    EXPECT_EQ("\xFF\xFE", ReadBytes(ToolFile(L"fresh.ini")).substr(0, 2));
+    EXPECT_EQ("\xFF\xFE", ReadBytes(Catalogue()).substr(0, 2));
+    EXPECT_EQ(L"Save\\x20", ReadIni(ToolFile(L"fresh.ini"), L"001", L"EN"));
+    EXPECT_EQ(L"保存✓©€", ReadIni(ToolFile(L"fresh.ini"), L"001", L"CN"));
+    EXPECT_EQ(L"fresh", ReadIni(Catalogue(), L"Config", L"1"));
+}
+
 TEST_F(CommandsTest, NewRowAfterADeleteTakesTheNumberRightAfterTheLastRule)
 {
     MakeDemo({L"one", L"two"});
@@ -319,7 +362,8 @@ TEST_F(CommandsTest, RemarksButtonOpensTheSetsRemarksFile)
     main.ClickButton(IDC_REMARKS);
     EXPECT_EQ(1, dialogs.Answered());
     EXPECT_EQ(L"备注", caption);
-    EXPECT_EQ("r1", ReadBytes(ToolFile(L"demo.txt")));
+    // A remarks file the tool creates is UTF-16LE.
+    EXPECT_EQ(std::string("\xFF\xFE", 2) + Utf16Bytes(L"r1"), ReadBytes(ToolFile(L"demo.txt")));
     EXPECT_TRUE(IsWindowEnabled(main.hWnd));
 }
 } // namespace

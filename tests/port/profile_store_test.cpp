@@ -13,8 +13,27 @@
 
 #ifndef _WIN32
 #include "port/native_path.h"
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+// Runs between a write's rename and the flush of its folder, where another
+// program's write may land.
+void (*g_fnOnFolderFlush)() = nullptr;
+
+extern "C" int fsync(int fd)
+{
+    struct stat st;
+    if (g_fnOnFolderFlush != nullptr && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+    {
+        void (*fnRun)() = g_fnOnFolderFlush;
+        g_fnOnFolderFlush = nullptr;
+        fnRun();
+    }
+    return static_cast<int>(syscall(SYS_fsync, fd));
+}
 #endif
 
 namespace
@@ -406,17 +425,20 @@ TEST_F(ProfileStoreTest, ReplacesSectionsAsWindowsDoes)
     }
 }
 
-TEST_F(ProfileStoreTest, LongValuesAreWrittenWholeAndReadModulo65536)
+TEST_F(ProfileStoreTest, LongValuesAreWrittenWholeAndReadCutToTheBuffer)
 {
     WString file = File("");
     for (size_t cch : {65535u, 65536u, 65537u, 1u << 20})
     {
-        WString value(cch, WCHAR('x'));
+        WString value = W("Hello") + WString(cch, WCHAR('x'));
         ASSERT_TRUE(WriteString(W("S"), W("k"), value.c_str(), file.c_str()));
-        EXPECT_EQ("[S]\r\nk=" + std::string(cch, 'x') + "\r\n", ReadBytes(file)); // F127
-        std::vector<WCHAR> buffer(cch + 2, kFill);
-        EXPECT_EQ(cch % 65536, GetString(W("S"), W("k"), W("d"), buffer.data(), cch + 1, file.c_str()))
-            << cch; // F038
+        EXPECT_EQ("[S]\r\nk=Hello" + std::string(cch, 'x') + "\r\n", ReadBytes(file)); // F127
+        std::vector<WCHAR> whole(value.size() + 2, kFill);
+        EXPECT_EQ(value.size(), GetString(W("S"), W("k"), W("d"), whole.data(), whole.size(), file.c_str()))
+            << cch;
+        WCHAR wsCut[2048];
+        ASSERT_EQ(2047u, GetString(W("S"), W("k"), W("d"), wsCut, 2048, file.c_str())) << cch;
+        EXPECT_EQ(value.substr(0, 2047), WString(wsCut)) << cch;
     }
 }
 
@@ -511,6 +533,44 @@ TEST_F(ProfileStoreTest, DeferredWritesReachTheDiskTogether)
     EXPECT_EQ(1u, GetString(W("002"), W("EN"), W(""), buffer.data(), 8, file.c_str()));
     EXPECT_TRUE(profile_store::EndDeferredWrites());
     EXPECT_EQ("[001]\r\nEN=a\r\nCN=b\r\n[002]\r\nEN=c\r\n", ReadBytes(file));
+}
+
+void SetReadOnly(const WString& file, bool readOnly)
+{
+#ifdef _WIN32
+    SetFileAttributesW(file.c_str(), readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+#else
+    chmod(NativePath(file.c_str()).c_str(), readOnly ? 0444 : 0644);
+#endif
+}
+
+// Every held-back file is written or reported failed: one written early, to
+// make room in the cache, counts too; and one another program changed in the
+// meantime is left with that program's change.
+TEST_F(ProfileStoreTest, DeferredWritesThatFailAreReported)
+{
+    const std::string bytes = "[001]\r\nEN=a\r\n";
+    WString changed = File(bytes), readOnly = File(bytes);
+    profile_store::BeginDeferredWrites();
+    EXPECT_TRUE(WriteString(W("001"), W("CN"), W("b"), changed.c_str()));
+    WriteBytes(changed, "[001]\r\nEN=by another program\r\n");
+    EXPECT_FALSE(profile_store::EndDeferredWrites());
+    EXPECT_EQ("[001]\r\nEN=by another program\r\n", ReadBytes(changed));
+
+    profile_store::BeginDeferredWrites();
+    EXPECT_TRUE(WriteString(W("001"), W("CN"), W("b"), readOnly.c_str()));
+    SetReadOnly(readOnly, true);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_TRUE(WriteString(W("001"), W("CN"), W("c"), File(bytes).c_str()));
+    EXPECT_FALSE(profile_store::EndDeferredWrites());
+    SetReadOnly(readOnly, false);
+    EXPECT_EQ(bytes, ReadBytes(readOnly));
+
+    // The next block starts afresh.
+    profile_store::BeginDeferredWrites();
+    EXPECT_TRUE(WriteString(W("001"), W("CN"), W("d"), readOnly.c_str()));
+    EXPECT_TRUE(profile_store::EndDeferredWrites());
+    EXPECT_EQ("[001]\r\nEN=a\r\nCN=d\r\n", ReadBytes(readOnly));
 }
 
 // Inside a snapshot a file is checked once, at its first use; a change made by
@@ -616,10 +676,11 @@ TEST_F(ProfileStoreTest, WritesAreAtomic)
     ASSERT_EQ(0, stat(native.c_str(), &st));
     EXPECT_EQ(0640u, st.st_mode & 0777u); // permissions kept across the replacement
 
-    // F106: no temporary file can be made, so the old file stays whole.
+    // No temporary file can be made: the file is written in place, as the
+    // profile functions write it.
     ASSERT_EQ(0, chmod(dir.c_str(), 0500));
-    EXPECT_FALSE(WriteString(W("S"), W("k"), W("newer"), file.c_str()));
-    EXPECT_FALSE(WriteSection(W("S"), W("k=x\0"), file.c_str()));
+    EXPECT_TRUE(WriteString(W("S"), W("k"), W("newer"), file.c_str()));
+    EXPECT_TRUE(WriteSection(W("S"), W("k=new\0"), file.c_str()));
     ASSERT_EQ(0, chmod(dir.c_str(), 0700));
     EXPECT_EQ("[S]\r\nk=new\r\n", ReadBytes(file));
     size_t entries = 0;
@@ -633,6 +694,59 @@ TEST_F(ProfileStoreTest, WritesAreAtomic)
     ASSERT_EQ(0, chmod(native.c_str(), 0600));
     EXPECT_EQ("[S]\r\nk=new\r\n", ReadBytes(file));
 }
+// Where no second copy can be made (a file system with no room and no free
+// inode), the file is written in place: a write that fits its room completes,
+// one that needs more fails and leaves every byte as it was. A file with two
+// names keeps both.
+TEST_F(ProfileStoreTest, WritesInPlaceWhereNoCopyFitsAndKeepsLinks)
+{
+    WString file = File("[S]\r\nk=v\r\n"), other = m_dir.Path(W("other.ini"));
+    ASSERT_EQ(0, link(NativePath(file.c_str()).c_str(), NativePath(other.c_str()).c_str()));
+    ASSERT_TRUE(WriteString(W("S"), W("k"), W("linked"), other.c_str()));
+    EXPECT_EQ("[S]\r\nk=linked\r\n", ReadBytes(file));
+
+    std::string mount = NativePath(m_dir.Dir().c_str()) + "/full";
+    ASSERT_EQ(0, mkdir(mount.c_str(), 0700));
+    if (::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=16k,nr_inodes=3") != 0)
+        GTEST_SKIP() << "no small file system can be mounted here";
+    WString full = m_dir.Path(W("full/rules.ini"));
+    const std::string bytes = "[S]\r\nk=" + std::string(4040, 'x') + "\r\n"; // 4,051 bytes
+    WriteBytes(full, bytes);
+    std::string filler = mount + "/filler";
+    int fd = open(filler.c_str(), O_WRONLY | O_CREAT, 0600);
+    std::string block(4096, 'f');
+    while (fd >= 0 && write(fd, block.data(), block.size()) > 0)
+    {
+    }
+    close(fd);
+    EXPECT_FALSE(WriteString(W("S"), W("more"), WString(100, WCHAR('y')).c_str(), full.c_str()));
+    EXPECT_EQ(bytes, ReadBytes(full));
+    EXPECT_TRUE(WriteString(W("S"), W("k"), W("short"), full.c_str()));
+    EXPECT_EQ("[S]\r\nk=short\r\n", ReadBytes(full));
+    umount(mount.c_str());
+}
+
+// Another program's write right after the store's own, before the store is
+// done, is not taken for the store's: the next read sees it and the next
+// write keeps it.
+TEST_F(ProfileStoreTest, ChangeRightAfterAWriteIsSeen)
+{
+    static WString s_file;
+    s_file = File("[S]\r\nk=v\r\n");
+    g_fnOnFolderFlush = [] {
+        std::string bytes = ReadBytes(s_file);
+        bytes.replace(bytes.find("k=new"), 5, "k=NEWER");
+        WriteBytes(s_file, bytes);
+    };
+    ASSERT_TRUE(WriteString(W("S"), W("k"), W("new"), s_file.c_str()));
+    EXPECT_EQ(nullptr, g_fnOnFolderFlush);
+    WCHAR wsValue[8];
+    GetString(W("S"), W("k"), W(""), wsValue, 8, s_file.c_str());
+    EXPECT_EQ(WString(W("NEWER")), wsValue);
+    ASSERT_TRUE(WriteString(W("S"), W("j"), W("w"), s_file.c_str()));
+    EXPECT_EQ("[S]\r\nk=NEWER\r\nj=w\r\n", ReadBytes(s_file));
+}
+
 // A file the user may not write is refused whole, even by the superuser, and
 // a link is written through to its target.
 TEST_F(ProfileStoreTest, ReadOnlyFilesAreRefusedAndLinksWrittenThrough)

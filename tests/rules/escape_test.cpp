@@ -83,6 +83,14 @@ TEST(EscapeTextTest, RewritesLineBreaksAndLoneBackslashes)
         {"\\\r", 1, "\\\\\\r"},
         {"", 0, ""},
         {"plain", 0, "plain"},
+        // Profile reads lose blanks and quotes at either end: they are escaped there.
+        {"ab ", 1, "ab\\x20"},
+        {" a b ", 1, "\\x20a b\\x20"},
+        {"\"q\"", 1, "\\x22q\\x22"},
+        {"'", 1, "\\x27"},
+        {"tab\t", 1, "tab\\t"},
+        {"a \t", 1, "a \\t"},
+        {"\\x2 ", 0, "\\x2 "},
     };
     for (const Case& c : cases)
     {

@@ -1,8 +1,11 @@
+#include "rules/escape.h"
 #include "rules/rule_set.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
 namespace
@@ -25,6 +28,13 @@ std::vector<Row> ReadRows(const WString& file)
         },
         &rows);
     return rows;
+}
+
+std::string AnsiOf(const WString& text)
+{
+    char szText[kPathChars * 2] = {};
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, szText, sizeof(szText), nullptr, nullptr);
+    return szText;
 }
 
 WString Section(const WString& file, LPCWSTR wsNode)
@@ -86,10 +96,15 @@ TEST(RuleSetTest, SingleKeyWritesTouchOnlyTheirKey)
     WriteTargetPath(file.c_str(), W("C:\\a b\\t.exe"));
     WriteRuleKey(file.c_str(), 1, KEY_EN, W("Open"));
     WriteRuleKey(file.c_str(), 1, KEY_CN, W(""));
-    EXPECT_EQ("[Config]\r\nFILE=C:\\a b\\t.exe\r\n[001]\r\nEN=Open\r\nCN=\r\n", ReadBytes(file));
+    // A missing file is created as UTF-16LE; the line break after its mark is
+    // what the profile functions put there before a first section.
+    EXPECT_EQ("\xFF\xFE" +
+                  Utf16Bytes(W("\r\n[Config]\r\nFILE=C:\\a b\\t.exe\r\n[001]\r\nEN=Open\r\nCN=\r\n")),
+              ReadBytes(file));
     EXPECT_EQ(WString(W("1")), WString(ToggleRuleSwitch(file.c_str(), 1, KEY_REPEAT, W("0"))));
     EXPECT_EQ(WString(W("0")), WString(ToggleRuleSwitch(file.c_str(), 1, KEY_X64, W("1"))));
-    EXPECT_EQ("[Config]\r\nFILE=C:\\a b\\t.exe\r\n[001]\r\nEN=Open\r\nCN=\r\nREPEAT=1\r\nX64=0\r\n",
+    EXPECT_EQ("\xFF\xFE" + Utf16Bytes(W("\r\n[Config]\r\nFILE=C:\\a b\\t.exe\r\n[001]\r\nEN=Open\r\nCN=\r\n"
+                                        "REPEAT=1\r\nX64=0\r\n")),
               ReadBytes(file));
     WCHAR wsPath[kPathChars];
     EXPECT_EQ(12u, ReadTargetPath(file.c_str(), wsPath, kPathChars));
@@ -101,6 +116,7 @@ TEST(RuleSetTest, UnicodeFileKeepsChineseTextsAnAnsiFileOnlyWhatItsCodePageHas)
     TempDir dir;
     WString ansi = dir.Path(W("ansi.ini")), unicode = dir.Path(W("unicode.ini"));
     WriteBytes(unicode, "\xFF\xFE");
+    WriteBytes(ansi, ""); // an existing file keeps its encoding, even an empty one
     LPCWSTR wsText = W("\u4FDD\u5B58 \u20AC \u00E9 \u0E01 \U0001F600");
     for (const WString& file : {ansi, unicode})
     {
@@ -114,6 +130,61 @@ TEST(RuleSetTest, UnicodeFileKeepsChineseTextsAnAnsiFileOnlyWhatItsCodePageHas)
     // Code page 936 has the Chinese characters, the euro sign (0x80) and the
     // pinyin letter, not the Thai letter or the emoji.
     EXPECT_EQ(WString(W("\u4FDD\u5B58 \u20AC \u00E9 ? ??")), ReadRows(ansi)[0].cn);
+}
+
+// Whatever is typed, what the store gives back is exactly what was stored:
+// blanks and quotes at either end are written as escapes.
+TEST(RuleSetTest, TypedTextsReadBackAsStored)
+{
+    TempDir dir;
+    WString file = dir.Path(W("set.ini"));
+    const WCHAR kAlphabet[] = {'a', ' ', '\t', '\v', '"', '\'', '\\', 'x', 'n', '2', '\r', 0x4E2D, 0x2713};
+    std::mt19937 random(15);
+    std::vector<WString> typed = {W(" 取消"), W("取消 "), W("\"quoted\""), W("'single'"), W("\t"),
+                                  W(" "),     W("a\\x "), W("\\ "),        W("end\\")};
+    for (int i = 0; i < 400; ++i)
+    {
+        WString text;
+        for (size_t n = random() % 8; n > 0; --n)
+            text += kAlphabet[random() % (sizeof(kAlphabet) / sizeof(kAlphabet[0]))];
+        typed.push_back(text);
+    }
+    typed.push_back(WString(kTextChars - 2, WCHAR('a')) + W("  "));
+    typed.push_back(W(" ") + WString(kTextChars - 1, WCHAR('b')));
+    PatchRule rule;
+    for (const WString& text : typed)
+    {
+        std::vector<WCHAR> wsText(kTextChars, 0);
+        std::copy(text.begin(), text.begin() + std::min<size_t>(text.size(), kTextChars - 1), wsText.begin());
+        EscapeText(wsText.data());
+        if (wsText[0] == 0)
+            continue;
+        ASSERT_TRUE(WriteRuleKey(file.c_str(), 1, KEY_EN, wsText.data()));
+        ASSERT_TRUE(ReadRule(file.c_str(), 1, rule)) << ::testing::PrintToString(text);
+        // A blank that is one of the two characters of a \x escape may go: it
+        // adds nothing to the escape's value.
+        UINT cchStored = UnescapeTextW(wsText.data()), cchRead = UnescapeTextW(rule.wsEn);
+        EXPECT_EQ(WString(wsText.data(), cchStored), WString(rule.wsEn, cchRead))
+            << ::testing::PrintToString(text);
+    }
+}
+
+// A value of any length reads as its first 2,047 characters, and the list
+// goes on behind it.
+TEST(RuleSetTest, LongTextsAreCutNeverLost)
+{
+    TempDir dir;
+    WString file = dir.Path(W("set.ini"));
+    for (const std::string& en : {std::string(65536, 'a'), "Hello" + std::string(65536, 'a')})
+    {
+        WriteBytes(file, "[001]\r\nUNICODE=0\r\nEN=" + en + "\r\n[002]\r\nEN=next\r\n");
+        std::vector<Row> rows = ReadRows(file);
+        ASSERT_EQ(2u, rows.size());
+        EXPECT_EQ(WString(en.begin(), en.begin() + kTextChars - 1), rows[0].en);
+        PatchRule rule;
+        ASSERT_TRUE(ReadRuleAsRun(file.c_str(), AnsiOf(file).c_str(), 1, rule));
+        EXPECT_EQ(en.substr(0, kTextChars - 1), std::string(reinterpret_cast<const char*>(rule.wsEn)));
+    }
 }
 
 TEST(RuleSetTest, DeleteMovesLaterSectionsDownWithAllTheirKeys)
