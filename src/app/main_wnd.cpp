@@ -291,7 +291,7 @@ void CMainWnd::SaveText(CEditCtrl* pEdit, LPCWSTR wsKey, int column)
         return;
     wsText[0] = 0;
     pEdit->GetText(wsText, kTextChars);
-    if (EscapeText(wsText))
+    if (EscapeText(wsText, false))
     {
         // Multi-line boxes raise no change notification for this, so it does
         // not come back here; the caret moves once this message is handled.
@@ -299,6 +299,9 @@ void CMainWnd::SaveText(CEditCtrl* pEdit, LPCWSTR wsKey, int column)
         int end = static_cast<int>(WideLength(wsText));
         pEdit->PostMessageW(EM_SETSEL, end, end);
     }
+    // A blank at either end is stored as an escape, so that it reads back; the
+    // box keeps it as typed, since the next character typed may follow it.
+    EscapeText(wsText);
     // The list shows what the file holds: a text that could not be written
     // leaves its cell as it was.
     if (WriteNodeKey(wsFile, wsNode, wsKey, wsText))
@@ -390,14 +393,11 @@ void CMainWnd::DeleteSelectedRule()
     if (n == 0)
         return;
     // The renumbering reaches the file whole or not at all. When it does not,
-    // the list is shown again as the file stands, so that no row carries the
-    // number of another rule and nothing typed lands in another rule's section.
+    // the rows keep their numbers, as the file does, so that nothing typed
+    // afterwards lands in another rule's section.
     int moved = DeleteRule(wsFile, n);
     if (moved < 0)
-    {
-        LoadRuleList();
         return;
-    }
     m_list->DeleteItem(row);
     // Every later row moves up one number, also a new row whose section does
     // not exist yet: its first text must land right after the last rule.

@@ -37,9 +37,10 @@ int CRemarkWnd::OnInitDialog()
     m_edit->SetTabStops(1, &kTabStop);
     RemarksFile remarks;
     m_loaded = ReadRemarksFile(reinterpret_cast<LPCWSTR>(m_param), remarks);
+    if (m_loaded)
+        m_unicode = remarks.unicode; // a missing file is created as UTF-16LE
     if (m_loaded && remarks.pBytes != nullptr)
     {
-        m_unicode = remarks.unicode;
         if (m_unicode)
             m_edit->SendMessageW(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(RemarksTextW(remarks)));
         else

@@ -201,7 +201,7 @@ template <typename Unit> UINT Unescape(Unit* p, bool ansi)
 }
 } // namespace
 
-int EscapeText(LPWSTR wsText)
+int EscapeText(LPWSTR wsText, bool protectEnds)
 {
     EscapeOutput out{new (std::nothrow) WCHAR[kTextChars], 0};
     if (out.ws == nullptr)
@@ -239,7 +239,8 @@ int EscapeText(LPWSTR wsText)
         else
             out.Put(c);
     }
-    changed = ProtectEnds(out.ws, out.n) || changed;
+    if (protectEnds)
+        changed = ProtectEnds(out.ws, out.n) || changed;
     if (changed)
     {
         for (UINT i = 0; i < out.n; ++i)

@@ -7,9 +7,11 @@
 
 // Writes raw line breaks as escapes and doubles every backslash that does not
 // begin an escape, in a buffer of kTextChars units, cutting the result to
-// kTextChars-1. Returns 1 when the buffer was rewritten, 0 when it was left as
-// it was (nothing to change, or no scratch memory).
-int EscapeText(LPWSTR wsText);
+// kTextChars-1. With protectEnds, a blank or quote at either end, which a
+// profile read would drop, is written as an escape too (\x20, \t, \x22, ...).
+// Returns 1 when the buffer was rewritten, 0 when it was left as it was
+// (nothing to change, or no scratch memory).
+int EscapeText(LPWSTR wsText, bool protectEnds = true);
 
 // Decode in place, terminate, and return the decoded length in units (bytes
 // for the ANSI form). The decoded text may hold zero units; only the returned

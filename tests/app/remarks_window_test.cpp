@@ -179,10 +179,11 @@ TEST_F(RemarksWindowTest, NoFileStaysAbsentUntilSomethingIsTyped)
     EXPECT_FALSE(FileExists(m_file));
 
     Open();
-    // A character the ANSI code page lacks becomes its replacement character.
+    // The file the window creates is UTF-16LE: a character the ANSI code
+    // page lacks is kept.
     TypeChars(m_hEdit, L"新a\x0E01");
     CloseWithCloseBox();
-    EXPECT_EQ(Ansi(L"新a") + "?", ReadBytes(m_file));
+    EXPECT_EQ("\xFF\xFE" + Utf16Bytes(L"新a\x0E01"), ReadBytes(m_file));
 }
 
 TEST_F(RemarksWindowTest, ClearingTheTextDeletesTheFile)
@@ -204,7 +205,7 @@ TEST_F(RemarksWindowTest, TypingStopsAtTheLimitButLongerFilesPassWhole)
     TypeChars(m_hEdit, WString(6, L'a'));
     EXPECT_EQ(2048, GetWindowTextLengthW(m_hEdit));
     CloseWithEsc();
-    EXPECT_EQ(std::string(2048, 'a'), ReadBytes(m_file));
+    EXPECT_EQ("\xFF\xFE" + Utf16Bytes(WString(2048, L'a')), ReadBytes(m_file));
 
     WriteBytes(m_file, std::string(3000, 'b'));
     Open();
@@ -224,6 +225,6 @@ TEST_F(RemarksWindowTest, EnterStartsANewLine)
     TypeChars(m_hEdit, L"b");
     EXPECT_TRUE(IsWindowVisible(m_hWnd));
     CloseWithEsc();
-    EXPECT_EQ("a\r\nb", ReadBytes(m_file));
+    EXPECT_EQ("\xFF\xFE" + Utf16Bytes(L"a\r\nb"), ReadBytes(m_file));
 }
 } // namespace

@@ -1,5 +1,6 @@
 // The Windows file primitives under the store: how a write replaces the file,
 // what it refuses, and how a changed file is noticed.
+#include "kernel32_profile.h"
 #include "port/profile_file.h"
 #include "port/profile_store.h"
 #include "temp_dir.h"
@@ -74,10 +75,11 @@ TEST(ProfileFileWinTest, ReadOnlyOrLockedFileIsRefusedAndLeftUnchanged)
 {
     TempDir dir;
     std::wstring file = dir.Path(L"rules.ini");
+    profile_store::FileStamp stamp;
     WriteBytes(file, kRules);
     ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_FALSE(profile_store::WriteString(L"001", L"EN", L"Save", file.c_str()));
-    EXPECT_FALSE(profile_store::ReplaceWholeFile(file, "replaced"));
+    EXPECT_FALSE(profile_store::ReplaceWholeFile(file, "replaced", stamp));
     EXPECT_EQ(kRules, ReadBytes(file));
     EXPECT_EQ(L"Open", ReadEn(file));
     ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL));
@@ -87,7 +89,7 @@ TEST(ProfileFileWinTest, ReadOnlyOrLockedFileIsRefusedAndLeftUnchanged)
         CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, hLock);
     EXPECT_FALSE(profile_store::WriteString(L"001", L"EN", L"Save", file.c_str()));
-    EXPECT_FALSE(profile_store::ReplaceWholeFile(file, "replaced"));
+    EXPECT_FALSE(profile_store::ReplaceWholeFile(file, "replaced", stamp));
     CloseHandle(hLock);
     EXPECT_EQ(kRules, ReadBytes(file));
     EXPECT_EQ((std::vector<std::wstring>{L"rules.ini"}), ListDir(dir));
@@ -127,4 +129,34 @@ TEST(ProfileFileWinTest, SymbolicLinkIsWrittenThroughToItsTarget)
     EXPECT_EQ(written ? "[001]\r\nEN=Save\r\nCN=abcd\r\n" : kRules, ReadBytes(target));
     EXPECT_EQ(written ? L"Save" : L"Open", ReadEn(link));
     EXPECT_EQ((std::vector<std::wstring>{L"link.ini", L"target.ini"}), ListDir(dir));
+}
+
+// Where kernel32 writes, the store writes too, with the same bytes: a file
+// another program holds open sharing everything (as editors and scanners do),
+// and a file with two names, which both keep.
+TEST(ProfileFileWinTest, WritesWhereKernel32Writes)
+{
+    if (!Kernel32Loaded())
+        GTEST_SKIP() << "kernel32 lacks the profile functions";
+    TempDir dir;
+    const ProfileApi* apis[] = {&kKernel32, &kStore};
+    std::string results[2];
+    for (int side = 0; side < 2; ++side)
+    {
+        std::wstring file = dir.Path(side == 0 ? L"k32.ini" : L"store.ini");
+        std::wstring other = dir.Path(side == 0 ? L"k32-link.ini" : L"store-link.ini");
+        WriteBytes(file, kRules);
+        ASSERT_TRUE(CreateHardLinkW(other.c_str(), file.c_str(), nullptr));
+        HANDLE hHeld = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+        EXPECT_TRUE(apis[side]->WriteString(L"001", L"CN", L"\u4FDD\u5B58", file.c_str())) << side;
+        EXPECT_TRUE(apis[side]->WriteString(L"002", L"EN", L"Close", other.c_str())) << side;
+        CloseHandle(hHeld);
+        results[side] = ReadBytes(file);
+        EXPECT_EQ(results[side], ReadBytes(other)) << side;
+    }
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(4u, ListDir(dir).size());
 }
