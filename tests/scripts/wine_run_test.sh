@@ -7,6 +7,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 demo32=$1 demo64=$2 cli=$3
+# The copies below lie outside the build tree; without this each run would make
+# a Wine prefix of its own beside them.
+export PIVRA_WINE_BUILD_DIR=$(cd "$(dirname "$demo32")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
