@@ -169,7 +169,7 @@ int ExtractMapped(const CliContext& cli, const ExtractOptions& options, const CT
         {
             std::string sRegion = image.RegionOf(c.dwOffset);
             sText += HexOffset(c.dwOffset) + "  " + sRegion +
-                     std::string(sRegion.size() < 8 ? 8 - sRegion.size() : 0, ' ') +
+                     std::string(sRegion.size() < 8 ? 8 - sRegion.size() : 1, ' ') +
                      (c.unicode ? "UTF-16  " : "ANSI    ") + ShownText(c.wsEn);
             if (c.uOccurrences > 1)
                 sText += "  (" + std::to_string(c.uOccurrences) + " times)";
