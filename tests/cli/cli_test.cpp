@@ -389,7 +389,7 @@ TEST(CliTest, ApplyChecksEveryFileBeforeItChangesTheFirst)
         std::vector<WString> args;
         std::string message;
     } cases[] = {
-        {{a, b, dir.Path(W("c.exe")), W("--backup")}, "c.exe.bak: is a folder, not a file"},
+        {{a, b, dir.Path(W("c.exe")), W("--backup"), W("--force")}, "c.exe.bak: is a folder, not a file"},
         {{a, b, dir.Path(W("d.exe")), W("--backup"), W("--force")}, "d.exe.bak: is read-only"},
         {{a, b, SecondName(dir, W("a.exe"))}, ": is named twice"},
         {{a, rules}, "rules.ini: is the rule-set file of this run"},
