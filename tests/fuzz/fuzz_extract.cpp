@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CProgress progress("fuzz_extract");
     std::vector<Candidate> texts;
     UINT uTooLong = 0;
-    FindTexts(pView, static_cast<DWORD>(size), image, {std::string(), true, 1u + data[0] % 8u}, progress, texts,
-              uTooLong);
+    FindTexts(pView, static_cast<DWORD>(size), image, {std::string(), true, 1u + data[0] % 8u}, progress,
+              texts, uTooLong);
     delete[] pView;
     if (texts.empty())
         return 0;
