@@ -209,8 +209,9 @@ int RunExtract(const CliContext& cli, const ExtractOptions& options)
     std::string sReason;
     if (!view.Open(options.wsTarget, sReason))
         return ReportBadInput(cli, options.wsTarget, sReason);
-    // Files are written only after every allocation of the scan, and nothing
-    // is printed before the end.
+    // The scan's large allocations all come before a file is written, and
+    // nothing is printed before the end: running out of memory leaves one
+    // message, naming the target.
     try
     {
         return ExtractMapped(cli, options, view);

@@ -171,8 +171,10 @@ int Run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    // The one place exceptions are caught: CLI11 and nlohmann/json throw, and
-    // they stay inside this program (the tool's window and core use none).
+    // CLI11, nlohmann/json and the standard containers throw, and their
+    // exceptions stay inside this program (the tool's window and core use
+    // none); check and extract catch running out of memory where they know
+    // the file, everything else ends here.
     try
     {
 #ifdef _WIN32
