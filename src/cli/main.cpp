@@ -84,6 +84,22 @@ bool CheckNames(const CliContext& cli, const std::vector<const std::string*>& na
     return true;
 }
 
+#ifdef _WIN32
+// A Windows name may hold half of a surrogate pair: it has no UTF-8 form, so
+// it would reach the commands as another name (with U+FFFD in its place).
+bool HasLoneSurrogate(const WCHAR* ws)
+{
+    for (; *ws != 0; ++ws)
+    {
+        if (*ws >= 0xD800 && *ws <= 0xDBFF && ws[1] >= 0xDC00 && ws[1] <= 0xDFFF)
+            ++ws;
+        else if (*ws >= 0xD800 && *ws <= 0xDFFF)
+            return true;
+    }
+    return false;
+}
+#endif
+
 int Run(int argc, char** argv)
 {
     CLI::App app{"pivra-cli: translate the texts of Windows programs by same-length patching, with the rule "
@@ -182,14 +198,23 @@ int main(int argc, char** argv)
         int cArgs = 0;
         LPWSTR* pArgs = CommandLineToArgvW(GetCommandLineW(), &cArgs);
         std::vector<std::string> utf8;
+        WString wsLone;
         for (int i = 0; pArgs != nullptr && i < cArgs; ++i)
+        {
             utf8.push_back(ToUtf8(WString(pArgs[i])));
+            if (wsLone.empty() && HasLoneSurrogate(pArgs[i]))
+                wsLone = pArgs[i];
+        }
         if (pArgs != nullptr)
             LocalFree(pArgs);
         std::vector<char*> argvUtf8;
         for (std::string& s : utf8)
             argvUtf8.push_back(&s[0]);
         argvUtf8.push_back(nullptr);
+        if (!wsLone.empty())
+            return ReportBadInput(
+                AskedContext(static_cast<int>(utf8.size()), argvUtf8.data()), wsLone,
+                "is a name holding a lone UTF-16 surrogate, which the tool cannot name exactly");
         if (!utf8.empty())
             return Run(static_cast<int>(utf8.size()), argvUtf8.data());
 #endif

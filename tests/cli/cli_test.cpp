@@ -549,7 +549,14 @@ TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
         EXPECT_TRUE(doc.is_object() && doc["exitCode"] == 2 && doc["command"] == Utf8(usage[0]))
             << result.out;
     }
-#ifndef _WIN32
+#ifdef _WIN32
+    // Half a surrogate pair must not become U+FFFD and name another file.
+    WriteBytes(dir.Path(W("x\uFFFD.exe")), demo);
+    CliResult lone = cli.Run({W("apply"), rules, dir.Path(WString(W("x")) + WCHAR(0xD800) + W(".exe"))});
+    EXPECT_EQ(2, lone.exitCode);
+    EXPECT_NE(std::string::npos, lone.err.find("lone UTF-16 surrogate")) << lone.err;
+    EXPECT_TRUE(demo == ReadBytes(dir.Path(W("x\uFFFD.exe"))));
+#else
     // Names that are no UTF-8: an overlong '.' must not lead to x.exe, nor a
     // Latin-1 name be called missing.
     WriteBytes(dir.Path(W("x.exe")), demo);
