@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -50,10 +51,28 @@ bool CheckIsFile(const WString& wsPath, std::string& sReason)
     return true;
 }
 
+bool IsReadOnly(const WString& wsPath)
+{
+#ifdef _WIN32
+    DWORD dwAttributes = GetFileAttributesW(wsPath.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+#else
+    // No write bit for anyone: an administrator could still open it for
+    // writing, but the tool takes it as read-only, as its profile store does.
+    struct stat st;
+    return stat(NativePath(wsPath.c_str()).c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
+#endif
+}
+
 HANDLE OpenTarget(const WString& wsPath, TargetUse use, std::string& sReason, DWORD& dwSize)
 {
     if (!CheckIsFile(wsPath, sReason))
         return INVALID_HANDLE_VALUE;
+    if (use == kPatchTarget && IsReadOnly(wsPath))
+    {
+        sReason = "is read-only";
+        return INVALID_HANDLE_VALUE;
+    }
     DWORD dwAccess = use == kPatchTarget ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     DWORD dwShare = use == kPatchTarget ? 0 : FILE_SHARE_READ;
     HANDLE hFile = CreateFileW(wsPath.c_str(), dwAccess, dwShare, nullptr, OPEN_EXISTING,
@@ -64,8 +83,12 @@ HANDLE OpenTarget(const WString& wsPath, TargetUse use, std::string& sReason, DW
         return INVALID_HANDLE_VALUE;
     }
     DWORD dwHigh = 0;
+    SetLastError(ERROR_SUCCESS);
     dwSize = GetFileSize(hFile, &dwHigh);
-    if (dwHigh != 0 || dwSize == INVALID_FILE_SIZE)
+    // 0xFFFFFFFF is also the size of a file of 4 GiB less one byte.
+    if (dwSize == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS)
+        sReason = "cannot be measured (error " + std::to_string(GetLastError()) + ")";
+    else if (dwHigh != 0)
         sReason = "is 4 GiB or larger; the patch engine takes smaller files only";
     else if (dwSize == 0)
         sReason = "is empty";
@@ -149,25 +172,84 @@ bool CheckTarget(const WString& wsPath, TargetUse use, std::string& sReason)
     return true;
 }
 
-bool ReadTarget(const WString& wsPath, std::vector<BYTE>& bytes, std::string& sReason)
+CTargetView::CTargetView() : m_hFile(INVALID_HANDLE_VALUE), m_hMapping(nullptr), m_pView(nullptr), m_dwSize(0)
 {
-    DWORD dwSize = 0;
-    HANDLE hFile = OpenTarget(wsPath, kReadTarget, sReason, dwSize);
+}
+
+CTargetView::~CTargetView()
+{
+    // The view before the mapping before the file, as they were made.
+    if (m_pView != nullptr)
+        UnmapViewOfFile(m_pView);
+    if (m_hMapping != nullptr)
+        CloseHandle(m_hMapping);
+    if (m_hFile != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hFile);
+}
+
+bool CTargetView::Open(const WString& wsPath, std::string& sReason)
+{
+    m_hFile = OpenTarget(wsPath, kReadTarget, sReason, m_dwSize);
+    if (m_hFile == INVALID_HANDLE_VALUE)
+        return false;
+    m_hMapping = CreateFileMappingW(m_hFile, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (m_hMapping != nullptr)
+        m_pView = static_cast<BYTE*>(MapViewOfFile(m_hMapping, FILE_MAP_READ, 0, 0, 0));
+    if (m_pView != nullptr)
+        return true;
+    DWORD dwError = GetLastError();
+    sReason = "cannot be mapped into memory (" + std::to_string(m_dwSize) + " bytes, error " +
+              std::to_string(dwError) + ")";
+    if (sizeof(void*) == 4)
+        sReason += ": more than a 32-bit program's address space holds at once";
+    return false;
+}
+
+bool GetFileIdentity(const WString& wsPath, FileIdentity& identity)
+{
+#ifdef _WIN32
+    // No access asked: a file another program holds alone is still looked at.
+    HANDLE hFile = CreateFileW(wsPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return false;
-    bytes.resize(dwSize);
-    DWORD dwDone = 0;
-    while (dwDone < dwSize)
-    {
-        DWORD dwRead = 0;
-        if (!ReadFile(hFile, bytes.data() + dwDone, dwSize - dwDone, &dwRead, nullptr) || dwRead == 0)
-            break;
-        dwDone += dwRead;
-    }
+    BY_HANDLE_FILE_INFORMATION info;
+    BOOL ok = GetFileInformationByHandle(hFile, &info);
     CloseHandle(hFile);
-    if (dwDone != dwSize)
+    if (!ok)
+        return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    return true;
+#else
+    struct stat st;
+    if (stat(NativePath(wsPath.c_str()).c_str(), &st) != 0)
+        return false;
+    identity.volume = static_cast<unsigned long long>(st.st_dev);
+    identity.index = static_cast<unsigned long long>(st.st_ino);
+    return true;
+#endif
+}
+
+bool CheckWritableFile(const WString& wsPath, bool overwrite, std::string& sReason)
+{
+    std::error_code ec;
+    std::filesystem::file_status status = std::filesystem::status(FsPath(wsPath), ec);
+    if (std::filesystem::is_directory(status))
     {
-        sReason = "cannot be read whole";
+        sReason = "is a folder, not a file";
+        return false;
+    }
+    if (!std::filesystem::exists(status))
+        return true;
+    if (!overwrite)
+    {
+        sReason = "exists already (--force replaces it)";
+        return false;
+    }
+    if (IsReadOnly(wsPath))
+    {
+        sReason = "is read-only";
         return false;
     }
     return true;
@@ -270,6 +352,13 @@ bool CheckLogFile(const WString& wsPath, std::string& sReason)
 
 bool WriteWholeFile(const WString& wsPath, const std::string& bytes, bool overwrite, std::string& sReason)
 {
+    return WriteWholeFile(wsPath, reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), overwrite,
+                          sReason);
+}
+
+bool WriteWholeFile(const WString& wsPath, const BYTE* pBytes, size_t cb, bool overwrite,
+                    std::string& sReason)
+{
     std::error_code ec;
     if (std::filesystem::is_directory(FsPath(wsPath), ec))
     {
@@ -285,7 +374,7 @@ bool WriteWholeFile(const WString& wsPath, const std::string& bytes, bool overwr
     WString wsTemp = wsPath + FromUtf8(".pivra-tmp-" + std::to_string(++s_counter));
     {
         std::ofstream out(FsPath(wsTemp), std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char*>(pBytes), static_cast<std::streamsize>(cb));
         out.flush();
         if (!out)
         {

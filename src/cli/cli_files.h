@@ -20,11 +20,55 @@ enum TargetUse
 };
 
 // Whether the target can be used as the patch run would: an existing file, not
-// empty, below 4 GiB, that opens for the use. False with the reason otherwise.
+// empty, below 4 GiB, that opens for the use (for patching, not read-only even
+// to an administrator, as the profile store refuses such files). False with
+// the reason otherwise.
 bool CheckTarget(const WString& wsPath, TargetUse use, std::string& sReason);
-// Reads the whole target under a shared open, so a file another program holds
-// alone is refused rather than read half-written.
-bool ReadTarget(const WString& wsPath, std::vector<BYTE>& bytes, std::string& sReason);
+
+// A target's bytes, mapped read-only under a shared open that stays until the
+// object goes, so no other program changes them meanwhile and no copy of a
+// large file is made.
+class CTargetView
+{
+  public:
+    CTargetView();
+    ~CTargetView();
+    CTargetView(const CTargetView&) = delete;
+    CTargetView& operator=(const CTargetView&) = delete;
+
+    bool Open(const WString& wsPath, std::string& sReason);
+    const BYTE* Data() const { return m_pView; }
+    DWORD Size() const { return m_dwSize; }
+
+  private:
+    HANDLE m_hFile;
+    HANDLE m_hMapping;
+    BYTE* m_pView;
+    DWORD m_dwSize;
+};
+
+// What a file is, whatever it is named by: device and inode on Linux, volume
+// serial number and file index on Windows. False for a file that cannot be
+// looked at (a missing one).
+struct FileIdentity
+{
+    unsigned long long volume;
+    unsigned long long index;
+    bool operator<(const FileIdentity& other) const
+    {
+        return volume != other.volume ? volume < other.volume : index < other.index;
+    }
+    bool operator==(const FileIdentity& other) const
+    {
+        return volume == other.volume && index == other.index;
+    }
+};
+bool GetFileIdentity(const WString& wsPath, FileIdentity& identity);
+
+// Whether a file the tool is about to write can take the write: not a folder,
+// not read-only, and without overwrite not there at all. A missing file is
+// fine (its folder is tried by the write itself).
+bool CheckWritableFile(const WString& wsPath, bool overwrite, std::string& sReason);
 
 // A rule-set argument: a path when it ends in ".ini" or holds a separator, else
 // the name of a rule set of the catalogue beside the executable. Gives the file
@@ -39,4 +83,6 @@ bool CheckLogFile(const WString& wsPath, std::string& sReason);
 // Writes a whole file through a temporary file in the same folder, so the old
 // file (or none) stays until the new one is complete. Without overwrite an
 // existing file is refused and left untouched.
+bool WriteWholeFile(const WString& wsPath, const BYTE* pBytes, size_t cb, bool overwrite,
+                    std::string& sReason);
 bool WriteWholeFile(const WString& wsPath, const std::string& bytes, bool overwrite, std::string& sReason);

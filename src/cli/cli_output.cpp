@@ -96,8 +96,9 @@ void CProgress::Update(unsigned long long uDone, unsigned long long uTotal, cons
     if (now - m_start < kQuietTime || (m_shownWidth > 0 && now - m_lastDraw < kRedrawTime))
         return;
     m_lastDraw = now;
-    unsigned long long uPercent = uTotal == 0 ? 100 : uDone * 100 / uTotal;
-    std::string sLine = m_label + ": " + std::to_string(uPercent) + "%";
+    std::string sLine = m_label + ":";
+    if (uTotal > 0)
+        sLine += " " + std::to_string(uDone * 100 / uTotal) + "%";
     if (!sWhat.empty())
         sLine += " " + sWhat;
     size_t width = sLine.size();

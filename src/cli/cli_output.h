@@ -18,7 +18,8 @@ class CProgress
     CProgress& operator=(const CProgress&) = delete;
 
     // Shown only when standard error is a terminal and the work has run for
-    // more than a moment; redrawn a few times a second at most.
+    // more than a moment; redrawn a few times a second at most. A total of 0
+    // is unknown: no percentage.
     void Update(unsigned long long uDone, unsigned long long uTotal,
                 const std::string& sWhat = std::string());
     void Finish();

@@ -28,3 +28,12 @@ void PrintJson(const Json& doc)
     // they reach here as U+FFFD, and anything else invalid is replaced too.
     WriteOut(doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
 }
+
+std::string OutOfMemoryReason(unsigned long long cb)
+{
+    std::string sReason =
+        "is too large for the memory this program can use (" + std::to_string(cb) + " bytes)";
+    if (sizeof(void*) == 4)
+        sReason += "; the native build of the tool takes it";
+    return sReason;
+}

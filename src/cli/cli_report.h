@@ -29,3 +29,5 @@ int ReportBadInput(const CliContext& cli, const WString& wsFile, const std::stri
 void TellBadInput(const CliContext& cli, const WString& wsFile, const std::string& sReason);
 Json BadInputJson(const WString& wsFile, const std::string& sReason);
 void PrintJson(const Json& doc);
+// The reason for a target of cb bytes that a command ran out of memory on.
+std::string OutOfMemoryReason(unsigned long long cb);

@@ -5,7 +5,7 @@
 #include "rules/rule_set.h"
 
 #include <fstream>
-#include <set>
+#include <map>
 
 namespace
 {
@@ -25,7 +25,6 @@ struct RunWatch
     WString wsLog;
     std::uintmax_t cbLogSeen;
     UINT uRule;
-    UINT uRuleCount;
     bool mapped; // the run asks for the rule count only once the target is mapped
     WString wsReport;
     std::vector<FailedRule> failed;
@@ -89,24 +88,24 @@ void CollectLog(RunWatch& watch)
     }
 }
 
-void CountRow(void*, const PatchRule&) {}
-
+// The count sets only the range of a bar this program does not draw; reading
+// the whole set for it would parse it a second time.
 UINT RuleCount(void* pContext)
 {
-    RunWatch& watch = *static_cast<RunWatch*>(pContext);
-    watch.mapped = true;
-    watch.uRuleCount = ReadRuleList(watch.wsRuleFile, CountRow, nullptr);
-    return watch.uRuleCount;
+    static_cast<RunWatch*>(pContext)->mapped = true;
+    return 0;
 }
 
+// The log is read once, at the report: the run writes its lines after all
+// its steps, and a look at the log per step costs a folder scan under Wine
+// while the log does not exist.
 void Progress(void* pContext, PatchProgress progress, UINT)
 {
     RunWatch& watch = *static_cast<RunWatch*>(pContext);
     if (progress != kProgressStepIt)
         return;
-    CollectLog(watch);
     ++watch.uRule;
-    watch.pProgress->Update(watch.uRule, watch.uRuleCount, "rule " + std::to_string(watch.uRule));
+    watch.pProgress->Update(watch.uRule, 0, "rule " + std::to_string(watch.uRule));
 }
 
 void Report(void* pContext, LPCWSTR wsText, LPCWSTR, UINT)
@@ -140,35 +139,86 @@ WString BackupPath(const WString& wsTarget)
     return wsTarget + W(".bak");
 }
 
-// Everything that can be known bad before the first byte changes.
-int CheckInputs(const CliContext& cli, const ApplyOptions& options, const WString& wsLog)
+// Everything that can be known bad before the first byte changes. Files are
+// told apart by what they are, not by their names, which a link, a letter
+// case or a "..\\" makes differ for one file.
+int CheckInputs(const CliContext& cli, const ApplyOptions& options, const WString& wsRuleFile,
+                const WString& wsLog)
 {
     std::string sReason;
     if (!CheckLogFile(wsLog, sReason))
         return ReportBadInput(cli, wsLog, sReason);
-    std::set<WString> seen;
+    FileIdentity identity;
+    std::map<FileIdentity, std::string> used; // what each file already is to this run
+    if (GetFileIdentity(wsRuleFile, identity))
+        used[identity] = "the rule-set file";
+    if (GetFileIdentity(wsLog, identity))
+    {
+        if (used.count(identity) > 0)
+            return ReportBadInput(cli, wsLog, "is the rule-set file of this run, not a log");
+        used[identity] = "the failure log";
+    }
     for (const WString& wsTarget : options.targets)
     {
-        if (!seen.insert(AbsolutePath(wsTarget)).second)
-            return ReportBadInput(cli, wsTarget, "is named twice");
         if (!CheckTarget(wsTarget, kPatchTarget, sReason))
             return ReportBadInput(cli, wsTarget, sReason);
-        if (options.backup && !options.force && PathExists(BackupPath(wsTarget)))
-            return ReportBadInput(cli, BackupPath(wsTarget), "exists already (--force replaces it)");
+        if (GetFileIdentity(wsTarget, identity))
+        {
+            auto it = used.find(identity);
+            if (it != used.end())
+                return ReportBadInput(cli, wsTarget,
+                                      it->second == "a target" ? "is named twice"
+                                                               : "is " + it->second + " of this run");
+            used[identity] = "a target";
+        }
+    }
+    if (!options.backup)
+        return kExitDone;
+    for (const WString& wsTarget : options.targets)
+    {
+        const WString wsBackup = BackupPath(wsTarget);
+        if (!CheckWritableFile(wsBackup, options.force, sReason))
+            return ReportBadInput(cli, wsBackup, sReason);
+        if (GetFileIdentity(wsBackup, identity) && used.count(identity) > 0)
+            return ReportBadInput(cli, wsBackup, "is " + used[identity] + " of this run, not a backup");
     }
     return kExitDone;
 }
 
 bool MakeBackup(const WString& wsTarget, bool force, WString& wsFailed, std::string& sReason)
 {
-    std::vector<BYTE> bytes;
-    if (!ReadTarget(wsTarget, bytes, sReason))
+    CTargetView view;
+    if (!view.Open(wsTarget, sReason))
     {
         wsFailed = wsTarget;
         return false;
     }
     wsFailed = BackupPath(wsTarget);
-    return WriteWholeFile(wsFailed, std::string(bytes.begin(), bytes.end()), force, sReason);
+    return WriteWholeFile(wsFailed, view.Data(), view.Size(), force, sReason);
+}
+
+// Every backup before the first target changes, so a backup that cannot be
+// written stops the run with all targets as they were. The backups this run
+// made where there were none are taken away again.
+int MakeBackups(const CliContext& cli, const ApplyOptions& options)
+{
+    std::vector<WString> made;
+    for (const WString& wsTarget : options.targets)
+    {
+        WString wsFailed;
+        std::string sReason;
+        bool existed = PathExists(BackupPath(wsTarget));
+        if (!MakeBackup(wsTarget, options.force, wsFailed, sReason))
+        {
+            std::error_code ec;
+            for (const WString& wsMade : made)
+                std::filesystem::remove(FsPath(wsMade), ec);
+            return ReportBadInput(cli, wsFailed, sReason);
+        }
+        if (!existed)
+            made.push_back(BackupPath(wsTarget));
+    }
+    return kExitDone;
 }
 } // namespace
 
@@ -189,7 +239,9 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
         wsLog = wsToolLog;
     }
     wsLog = AbsolutePath(wsLog);
-    int exitCode = CheckInputs(cli, options, wsLog);
+    int exitCode = CheckInputs(cli, options, wsRuleFile, wsLog);
+    if (exitCode == kExitDone && options.backup)
+        exitCode = MakeBackups(cli, options);
     if (exitCode != kExitDone)
         return exitCode;
 
@@ -200,21 +252,9 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
     for (size_t t = 0; t < options.targets.size() && exitCode == kExitDone; ++t)
     {
         const WString& wsTarget = options.targets[t];
-        WString wsBackup;
-        if (options.backup)
-        {
-            WString wsFailed;
-            if (!MakeBackup(wsTarget, options.force, wsFailed, sReason))
-            {
-                TellBadInput(cli, wsFailed, sReason);
-                error = BadInputJson(wsFailed, sReason);
-                exitCode = kExitBadInput;
-                break;
-            }
-            wsBackup = BackupPath(wsTarget);
-        }
+        const WString wsBackup = options.backup ? BackupPath(wsTarget) : WString();
         CProgress progress("apply " + std::to_string(t + 1) + "/" + std::to_string(options.targets.size()));
-        RunWatch watch = {wsRuleFile.c_str(), wsLog, LogSize(wsLog), 0,  0,    false,
+        RunWatch watch = {wsRuleFile.c_str(), wsLog, LogSize(wsLog), 0,  false,
                           WString(),          {},    &progress,      {}, false};
         PatchWindow stWindow = {&watch, RuleCount, Progress, Report};
         UINT uReturned =

@@ -97,6 +97,18 @@ std::string RuleText(const DryRule& rule, bool pe64, const PeImage& image)
                     (rule.repeat ? " REPEAT" : "") + (rule.x86 ? " X86" : "") + (rule.x64 ? " X64" : "") +
                     "  EN=" + ShownText(rule.wsEn) + "\n";
     std::string sNotes;
+    if (rule.outcome == kDryChanges && !rule.repeat && rule.uOccurrences > 1)
+    {
+        // Without REPEAT the others stay as they are: a translator should see them.
+        std::vector<DWORD> others(rule.occurrenceAt.begin() + 1, rule.occurrenceAt.end());
+        s += "     overwrites the first of " + std::to_string(rule.uOccurrences) +
+             " occurrences: " + OffsetsText(rule.offsets, rule.uOverwrites, image, sNotes) + "\n" +
+             "     left as they are: " + OffsetsText(others, rule.uOccurrences - 1, image, sNotes) + "\n";
+        if (!rule.createdAt.empty())
+            s += "     made by " + RuleList(rule.changedBy) +
+                 ", not in the untouched target: " + OffsetsText(rule.createdAt, 0, image, sNotes) + "\n";
+        return s + sNotes;
+    }
     if (rule.outcome == kDryChanges)
     {
         s += "     overwrites " + Plural(rule.uOverwrites, "occurrence", "occurrences") + ": " +
@@ -143,23 +155,18 @@ std::string ReportText(UINT uTried, UINT uModified)
     return "汉化完成，搜索 " + std::to_string(uTried) + " 处文本，修改 " + std::to_string(uModified) +
            " 处文本！";
 }
-} // namespace
 
-int RunCheck(const CliContext& cli, const WString& wsRuleSet, const WString& wsTarget)
+int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString& wsTarget,
+                const CTargetView& original)
 {
-    WString wsRuleFile;
-    std::string sReason;
-    if (!ResolveRuleSet(wsRuleSet, wsRuleFile, sReason))
-        return ReportBadInput(cli, wsRuleFile, sReason);
-    std::vector<BYTE> view;
-    if (!ReadTarget(wsTarget, view, sReason))
-        return ReportBadInput(cli, wsTarget, sReason);
+    // One copy for the rules to change; the untouched bytes stay in the mapping.
+    std::vector<BYTE> view(original.Data(), original.Data() + original.Size());
     PeImage image;
     image.Load(view.data(), static_cast<DWORD>(view.size()));
     DryRunResult result;
     {
         CProgress progress("check");
-        DryRunPatch(wsRuleFile.c_str(), view, result,
+        DryRunPatch(wsRuleFile.c_str(), view, original.Data(), result,
                     [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); });
     }
     int exitCode = result.uTried > result.uModified ? kExitRulesFailed : kExitDone;
@@ -192,4 +199,26 @@ int RunCheck(const CliContext& cli, const WString& wsRuleSet, const WString& wsT
     s += "the run would report: " + sReport + "\n";
     WriteOut(s);
     return exitCode;
+}
+} // namespace
+
+int RunCheck(const CliContext& cli, const WString& wsRuleSet, const WString& wsTarget)
+{
+    WString wsRuleFile;
+    std::string sReason;
+    if (!ResolveRuleSet(wsRuleSet, wsRuleFile, sReason))
+        return ReportBadInput(cli, wsRuleFile, sReason);
+    CTargetView original;
+    if (!original.Open(wsTarget, sReason))
+        return ReportBadInput(cli, wsTarget, sReason);
+    // Nothing is printed before the end, so running out of memory part-way
+    // leaves room for the one message.
+    try
+    {
+        return CheckMapped(cli, wsRuleFile, wsTarget, original);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return ReportBadInput(cli, wsTarget, OutOfMemoryReason(original.Size()));
+    }
 }

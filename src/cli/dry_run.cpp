@@ -27,7 +27,7 @@ struct DryState
     LPCWSTR wsRuleFile;
     const char* szRuleFile; // null when the path has no exact ANSI form
     std::vector<BYTE>& view;
-    std::vector<BYTE> original;
+    const BYTE* pOriginal; // the untouched target, as long as the view
     std::vector<Span> written;
 };
 
@@ -37,15 +37,15 @@ DWORD Size(const std::vector<BYTE>& bytes)
 }
 
 // Every occurrence, overlapping ones too, as the search sees them.
-UINT FindAll(const std::vector<BYTE>& bytes, const BYTE* pPattern, DWORD cb, std::vector<DWORD>* pFirst)
+UINT FindAll(const BYTE* pBytes, DWORD dwSize, const BYTE* pPattern, DWORD cb, std::vector<DWORD>* pFirst)
 {
     UINT n = 0;
-    for (DWORD dwFrom = 0; dwFrom < Size(bytes);)
+    for (DWORD dwFrom = 0; dwFrom < dwSize;)
     {
-        const BYTE* pAt = SearchBytes(bytes.data() + dwFrom, Size(bytes) - dwFrom, pPattern, cb);
+        const BYTE* pAt = SearchBytes(pBytes + dwFrom, dwSize - dwFrom, pPattern, cb);
         if (pAt == nullptr)
             break;
-        DWORD dwAt = static_cast<DWORD>(pAt - bytes.data());
+        DWORD dwAt = static_cast<DWORD>(pAt - pBytes);
         if (pFirst != nullptr && pFirst->size() < kShownOffsets)
             pFirst->push_back(dwAt);
         ++n;
@@ -90,7 +90,8 @@ void Replace(DryState& run, DryRule& rule, const Unit* en, UINT lenEn, const Uni
 {
     const DWORD cbEn = lenEn * static_cast<DWORD>(sizeof(Unit));
     const bool unchanging = PaddedEquals(en, lenEn, cn, lenCn);
-    rule.uOccurrences = FindAll(run.view, reinterpret_cast<const BYTE*>(en), cbEn, nullptr);
+    rule.uOccurrences =
+        FindAll(run.view.data(), Size(run.view), reinterpret_cast<const BYTE*>(en), cbEn, &rule.occurrenceAt);
     for (DWORD dwFrom = 0;;)
     {
         DWORD dwAt = ReplaceFrom(run.view, dwFrom, en, lenEn, cn, lenCn);
@@ -99,7 +100,7 @@ void Replace(DryState& run, DryRule& rule, const Unit* en, UINT lenEn, const Uni
         ++rule.uOverwrites;
         if (rule.offsets.size() < kShownOffsets)
             rule.offsets.push_back(dwAt);
-        if (std::memcmp(run.original.data() + dwAt, en, cbEn) != 0)
+        if (std::memcmp(run.pOriginal + dwAt, en, cbEn) != 0)
         {
             if (rule.createdAt.size() < kShownOffsets)
                 rule.createdAt.push_back(dwAt);
@@ -116,7 +117,7 @@ void Replace(DryState& run, DryRule& rule, const Unit* en, UINT lenEn, const Uni
         return;
     }
     rule.outcome = kDryNotFound;
-    FindAll(run.original, reinterpret_cast<const BYTE*>(en), cbEn, &rule.originalAt);
+    FindAll(run.pOriginal, Size(run.view), reinterpret_cast<const BYTE*>(en), cbEn, &rule.originalAt);
     for (DWORD dwAt : rule.originalAt)
         AddWriters(run, dwAt, cbEn, rule.changedBy);
 }
@@ -130,7 +131,8 @@ void ApplyDecoded(DryState& run, DryRule& rule, Unit* en, Unit* cn, UINT lenEn, 
     if (lenEn < lenCn || (en[0] == 0) != (cn[0] == 0))
     {
         rule.outcome = lenEn < lenCn ? kDryCnLonger : kDryZeroOneSide;
-        rule.uOccurrences = FindAll(run.view, reinterpret_cast<const BYTE*>(en), rule.cbEn, &rule.offsets);
+        rule.uOccurrences = FindAll(run.view.data(), Size(run.view), reinterpret_cast<const BYTE*>(en),
+                                    rule.cbEn, &rule.offsets);
         return;
     }
     Replace(run, rule, en, lenEn, cn, lenCn);
@@ -182,14 +184,14 @@ bool DryRule1(DryState& run, UINT uNumber, PatchRule& texts, bool pe64, DryRunRe
 }
 } // namespace
 
-void DryRunPatch(LPCWSTR wsRuleFile, std::vector<BYTE>& view, DryRunResult& result,
+void DryRunPatch(LPCWSTR wsRuleFile, std::vector<BYTE>& view, const BYTE* pOriginal, DryRunResult& result,
                  const FnDryProgress& fnProgress)
 {
     result = DryRunResult();
     result.pe64 = IsPe64(view.data(), Size(view)) != 0;
     char szRuleFile[kAnsiPathBytes];
     bool exact = GetExactAnsiPath(wsRuleFile, szRuleFile, kAnsiPathBytes);
-    DryState run = {wsRuleFile, exact ? szRuleFile : nullptr, view, view, {}};
+    DryState run = {wsRuleFile, exact ? szRuleFile : nullptr, view, pOriginal, {}};
     std::unique_ptr<PatchRule> pTexts(new PatchRule);
     profile_store::SnapshotScope snapshot; // one version of the set, as the run reads it
     for (UINT n = 1; DryRule1(run, n, *pTexts, result.pe64, result); ++n)

@@ -25,13 +25,14 @@ struct DryRule
     WString wsEn, wsCn; // as stored, by the wide read
     bool x86, x64, unicode, repeat;
     DryOutcome outcome;
-    DWORD cbEn, cbCn;              // decoded, in bytes
-    UINT uOverwrites;              // occurrences the run overwrites, REPEAT counted
-    UINT uOccurrences;             // occurrences of EN in the target as the earlier rules left it
-    std::vector<DWORD> offsets;    // the first of them (overwritten ones for kDryChanges)
-    std::vector<DWORD> originalAt; // not found: where the untouched target holds EN
-    std::vector<UINT> changedBy;   // earlier rules whose writes removed or made those occurrences
-    std::vector<DWORD> createdAt;  // overwritten occurrences the untouched target does not hold
+    DWORD cbEn, cbCn;                // decoded, in bytes
+    UINT uOverwrites;                // occurrences the run overwrites, REPEAT counted
+    UINT uOccurrences;               // occurrences of EN in the target as the earlier rules left it
+    std::vector<DWORD> offsets;      // the first of them (overwritten ones for kDryChanges)
+    std::vector<DWORD> occurrenceAt; // kDryChanges: the first occurrences, before any overwrite
+    std::vector<DWORD> originalAt;   // not found: where the untouched target holds EN
+    std::vector<UINT> changedBy;     // earlier rules whose writes removed or made those occurrences
+    std::vector<DWORD> createdAt;    // overwritten occurrences the untouched target does not hold
 };
 
 struct DryRunResult
@@ -43,7 +44,8 @@ struct DryRunResult
 
 typedef std::function<void(UINT uRule)> FnDryProgress;
 
-// Applies the rule set to view (the target's bytes, changed in place as the
-// run would change the file) and tells what happened to each listed rule.
-void DryRunPatch(LPCWSTR wsRuleFile, std::vector<BYTE>& view, DryRunResult& result,
+// Applies the rule set to view (a copy of the target's bytes, changed in place
+// as the run would change the file) and tells what happened to each listed
+// rule; pOriginal holds the untouched bytes, as many as the view.
+void DryRunPatch(LPCWSTR wsRuleFile, std::vector<BYTE>& view, const BYTE* pOriginal, DryRunResult& result,
                  const FnDryProgress& fnProgress);

@@ -4,7 +4,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+#include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,76 @@ void AddJson(CLI::App* pCommand, Arguments& args)
 {
     pCommand->add_flag("--json", args.json, "Print one JSON document (schema in the README) instead of text");
 }
+
+// What the command line asks before it is parsed, for a usage error: the
+// command named and whether --json is among the arguments.
+CliContext AskedContext(int argc, char** argv)
+{
+    static const char* const kCommands[] = {"list", "apply", "check", "extract"};
+    CliContext cli = {nullptr, false};
+    for (int i = 1; i < argc; ++i)
+    {
+        if (std::strcmp(argv[i], "--json") == 0)
+            cli.json = true;
+        for (const char* szCommand : kCommands)
+            if (cli.szCommand == nullptr && std::strcmp(argv[i], szCommand) == 0)
+                cli.szCommand = szCommand;
+    }
+    return cli;
+}
+
+int ReportUsageError(const CliContext& cli, const std::string& sMessage)
+{
+    if (cli.json)
+        PrintJson({{"command", cli.szCommand != nullptr ? Json(cli.szCommand) : Json()},
+                   {"exitCode", kExitBadInput},
+                   {"error", {{"file", nullptr}, {"reason", sMessage}}}});
+    return kExitBadInput;
+}
+
+// Linux names files by bytes; the tool names them in UTF-16, so a name that is
+// not well-formed UTF-8 has no exact form in it and is refused rather than
+// decoded into another name.
+bool CheckNames(const CliContext& cli, const std::vector<const std::string*>& names, int& exitCode)
+{
+#ifdef _WIN32
+    (void)cli;
+    (void)names;
+    (void)exitCode;
+#else
+    for (const std::string* pName : names)
+    {
+        size_t badAt = 0;
+        if (IsWellFormedUtf8(*pName, badAt))
+            continue;
+        char szByte[8];
+        std::snprintf(szByte, sizeof(szByte), "0x%02X",
+                      static_cast<unsigned>(static_cast<BYTE>((*pName)[badAt])));
+        exitCode =
+            ReportBadInput(cli, FromUtf8(ShownBytes(*pName)),
+                           "is a name that is not valid UTF-8 (byte " + std::string(szByte) + " at offset " +
+                               std::to_string(badAt) + "), which the tool cannot name exactly");
+        return false;
+    }
+#endif
+    return true;
+}
+
+#ifdef _WIN32
+// A Windows name may hold half of a surrogate pair: it has no UTF-8 form, so
+// it would reach the commands as another name (with U+FFFD in its place).
+bool HasLoneSurrogate(const WCHAR* ws)
+{
+    for (; *ws != 0; ++ws)
+    {
+        if (*ws >= 0xD800 && *ws <= 0xDBFF && ws[1] >= 0xDC00 && ws[1] <= 0xDFFF)
+            ++ws;
+        else if (*ws >= 0xD800 && *ws <= 0xDFFF)
+            return true;
+    }
+    return false;
+}
+#endif
 
 int Run(int argc, char** argv)
 {
@@ -73,8 +146,17 @@ int Run(int argc, char** argv)
     catch (const CLI::ParseError& e)
     {
         int code = app.exit(e);
-        return code == 0 ? kExitDone : kExitBadInput;
+        return code == 0 ? kExitDone : ReportUsageError(AskedContext(argc, argv), e.what());
     }
+
+    CliContext cli = AskedContext(argc, argv);
+    cli.json = args.json;
+    std::vector<const std::string*> names = {&args.sRuleSet, &args.sTarget, &args.sLog, &args.sOutput};
+    for (const std::string& sTarget : args.targets)
+        names.push_back(&sTarget);
+    int exitCode = kExitDone;
+    if (!CheckNames(cli, names, exitCode))
+        return exitCode;
 
     if (pList->parsed())
         return RunList(CliContext{"list", args.json}, FromUtf8(args.sRuleSet));
@@ -95,7 +177,7 @@ int Run(int argc, char** argv)
         if (options.addToCatalogue && options.wsOutput.empty())
         {
             WriteErr("pivra-cli extract: --add-to-catalogue needs -o\n");
-            return kExitBadInput;
+            return ReportUsageError(cli, "--add-to-catalogue needs -o");
         }
         return RunExtract(CliContext{"extract", args.json}, options);
     }
@@ -105,8 +187,10 @@ int Run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    // The one place exceptions are caught: CLI11 and nlohmann/json throw, and
-    // they stay inside this program (the tool's window and core use none).
+    // CLI11, nlohmann/json and the standard containers throw, and their
+    // exceptions stay inside this program (the tool's window and core use
+    // none); check and extract catch running out of memory where they know
+    // the file, everything else ends here.
     try
     {
 #ifdef _WIN32
@@ -114,18 +198,33 @@ int main(int argc, char** argv)
         int cArgs = 0;
         LPWSTR* pArgs = CommandLineToArgvW(GetCommandLineW(), &cArgs);
         std::vector<std::string> utf8;
+        WString wsLone;
         for (int i = 0; pArgs != nullptr && i < cArgs; ++i)
+        {
             utf8.push_back(ToUtf8(WString(pArgs[i])));
+            if (wsLone.empty() && HasLoneSurrogate(pArgs[i]))
+                wsLone = pArgs[i];
+        }
         if (pArgs != nullptr)
             LocalFree(pArgs);
         std::vector<char*> argvUtf8;
         for (std::string& s : utf8)
             argvUtf8.push_back(&s[0]);
         argvUtf8.push_back(nullptr);
+        if (!wsLone.empty())
+            return ReportBadInput(
+                AskedContext(static_cast<int>(utf8.size()), argvUtf8.data()), wsLone,
+                "is a name holding a lone UTF-16 surrogate, which the tool cannot name exactly");
         if (!utf8.empty())
             return Run(static_cast<int>(utf8.size()), argvUtf8.data());
 #endif
         return Run(argc, argv);
+    }
+    catch (const std::bad_alloc&)
+    {
+        // The commands catch it where they know the file; this is the rest.
+        WriteErr("pivra-cli: out of memory\n");
+        return kExitBadInput;
     }
     catch (const std::exception& e)
     {

@@ -12,6 +12,7 @@ struct PeImage
     bool pe;
     PeLayout layout;
     std::vector<PeSection> sections;
+    std::vector<std::string> names; // of the sections, long ones ("/29") from the COFF string table
 
     void Load(const BYTE* pView, DWORD dwSize);
     // ".rdata", "headers", "overlay" (outside every section), or "" for no PE image.
@@ -19,6 +20,9 @@ struct PeImage
     // "i386", "AMD64", ... or the Machine value in hex.
     std::string MachineName() const;
 };
+
+// Why a file that Load finds no PE image is none, in words.
+std::string NoPeReason(const BYTE* pView, DWORD dwSize);
 
 // What a translator should know of an occurrence in this region: a warning
 // for the headers, code and resources, else "".

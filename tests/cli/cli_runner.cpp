@@ -39,17 +39,26 @@ CliRunner::CliRunner(const TempDir& dir) : m_dir(dir)
 #endif
 }
 
-CliResult CliRunner::Run(const std::vector<WString>& args) const
+namespace
 {
-    // Files of their own for each run: under Wine the handles a finished child
-    // inherited can outlive it for a moment.
+// Files of their own for each run: under Wine the handles a finished child
+// inherited can outlive it for a moment.
+void OutputFiles(const TempDir& dir, WString& wsOut, WString& wsErr)
+{
     static unsigned s_run = 0;
     std::string sRun = std::to_string(++s_run);
     WString wsRun(sRun.begin(), sRun.end());
-    WString wsOut = m_dir.Path(W("stdout-") + wsRun + W(".txt")),
-            wsErr = m_dir.Path(W("stderr-") + wsRun + W(".txt"));
-    CliResult result = {-1, "", ""};
+    wsOut = dir.Path(W("stdout-") + wsRun + W(".txt"));
+    wsErr = dir.Path(W("stderr-") + wsRun + W(".txt"));
+}
+} // namespace
+
+CliResult CliRunner::Run(const std::vector<WString>& args) const
+{
 #ifdef _WIN32
+    WString wsOut, wsErr;
+    OutputFiles(m_dir, wsOut, wsErr);
+    CliResult result = {-1, "", ""};
     std::wstring cmd = L"\"" + m_exe + L"\"";
     for (const WString& arg : args)
         cmd += L" \"" + arg + L"\"";
@@ -76,10 +85,25 @@ CliResult CliRunner::Run(const std::vector<WString>& args) const
     }
     CloseHandle(hOut);
     CloseHandle(hErr);
+    result.out = ReadBytes(wsOut);
+    result.err = ReadBytes(wsErr);
+    return result;
 #else
-    std::vector<std::string> argv8 = {NativePath(m_exe.c_str())};
+    std::vector<std::string> args8;
     for (const WString& arg : args)
-        argv8.push_back(Utf16ToUtf8(arg.data(), arg.size()));
+        args8.push_back(Utf16ToUtf8(arg.data(), arg.size()));
+    return RunBytes(args8);
+#endif
+}
+
+#ifndef _WIN32
+CliResult CliRunner::RunBytes(const std::vector<std::string>& args) const
+{
+    WString wsOut, wsErr;
+    OutputFiles(m_dir, wsOut, wsErr);
+    CliResult result = {-1, "", ""};
+    std::vector<std::string> argv8 = {NativePath(m_exe.c_str())};
+    argv8.insert(argv8.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& s : argv8)
         argv.push_back(&s[0]);
@@ -98,11 +122,11 @@ CliResult CliRunner::Run(const std::vector<WString>& args) const
     int status = 0;
     if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
-#endif
     result.out = ReadBytes(wsOut);
     result.err = ReadBytes(wsErr);
     return result;
 }
+#endif
 
 std::string Wide(const std::string& ascii)
 {

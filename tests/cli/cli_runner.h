@@ -21,7 +21,14 @@ class CliRunner
   public:
     explicit CliRunner(const TempDir& dir);
     CliResult Run(const std::vector<WString>& args) const;
-    const WString& Exe() const { return m_exe; }
+#ifndef _WIN32
+    // Arguments as bytes, for names that are no UTF-8.
+    CliResult RunBytes(const std::vector<std::string>& args) const;
+#endif
+    const WString& Exe() const
+    {
+        return m_exe;
+    }
 
   private:
     const TempDir& m_dir;

@@ -8,6 +8,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#ifndef _WIN32
+#include "port/native_path.h"
+#endif
+
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -340,5 +346,231 @@ TEST(CliTest, BadInputsAreRefusedByNameAndNothingIsWritten)
     EXPECT_FALSE(FileExists(dir.Path(W("pivra.log"))));
     EXPECT_FALSE(FileExists(dir.Path(W("x.ini"))));
     EXPECT_FALSE(FileExists(dir.Path(W("good.exe.bak"))));
+}
+// Another name for the same file: a link on Linux, other letter case on Windows.
+WString SecondName(const TempDir& dir, const WString& name)
+{
+#ifdef _WIN32
+    WString upper = name;
+    for (WCHAR& c : upper)
+        c = c >= 'a' && c <= 'z' ? static_cast<WCHAR>(c - 'a' + 'A') : c;
+    return dir.Path(upper);
+#else
+    std::filesystem::create_symlink(FsPath(dir.Path(name)), FsPath(dir.Path(W("link-") + name)));
+    return dir.Path(W("link-") + name);
+#endif
+}
+
+void SetReadOnly(const WString& path, bool readOnly)
+{
+    using std::filesystem::perms;
+    std::filesystem::permissions(FsPath(path),
+                                 readOnly ? perms::owner_read | perms::group_read | perms::others_read
+                                          : perms::owner_read | perms::owner_write,
+                                 std::filesystem::perm_options::replace);
+}
+
+TEST(CliTest, ApplyChecksEveryFileBeforeItChangesTheFirst)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini")), log = dir.Path(W("run.log"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n");
+    WriteBytes(log, "\xFF\xFE");
+    const std::string demo = DemoTarget();
+    const WString a = dir.Path(W("a.exe")), b = dir.Path(W("b.exe"));
+    for (LPCWSTR name : {W("a.exe"), W("b.exe"), W("c.exe"), W("d.exe")})
+        WriteBytes(dir.Path(name), demo);
+    std::filesystem::create_directory(FsPath(dir.Path(W("c.exe.bak"))));
+    WriteBytes(dir.Path(W("d.exe.bak")), "old backup");
+    SetReadOnly(dir.Path(W("d.exe.bak")), true);
+    struct Case
+    {
+        std::vector<WString> args;
+        std::string message;
+    } cases[] = {
+        {{a, b, dir.Path(W("c.exe")), W("--backup"), W("--force")}, "c.exe.bak: is a folder, not a file"},
+        {{a, b, dir.Path(W("d.exe")), W("--backup"), W("--force")}, "d.exe.bak: is read-only"},
+        {{a, b, SecondName(dir, W("a.exe"))}, ": is named twice"},
+        {{a, rules}, "rules.ini: is the rule-set file of this run"},
+        {{a, b, log, W("--log"), log}, "run.log: is the failure log of this run"},
+        {{a, W("--log"), SecondName(dir, W("rules.ini"))}, ": is the rule-set file of this run, not a log"},
+    };
+    const std::string rulesBefore = ReadBytes(rules);
+    for (const Case& c : cases)
+    {
+        std::vector<WString> args = {W("apply"), rules};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        if (std::find(args.begin(), args.end(), W("--log")) == args.end())
+            args.insert(args.end(), {W("--log"), log});
+        CliResult result = cli.Run(args);
+        EXPECT_EQ(2, result.exitCode) << c.message;
+        EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
+        EXPECT_TRUE(demo == ReadBytes(a) && demo == ReadBytes(b)) << c.message;
+        EXPECT_FALSE(FileExists(dir.Path(W("a.exe.bak")))) << c.message;
+        EXPECT_EQ(rulesBefore, ReadBytes(rules)) << c.message;
+        EXPECT_EQ("\xFF\xFE", ReadBytes(log)) << c.message;
+    }
+    EXPECT_EQ("old backup", ReadBytes(dir.Path(W("d.exe.bak"))));
+    SetReadOnly(dir.Path(W("d.exe.bak")), false);
+}
+
+TEST(CliTest, ExtractReportsACatalogueItCouldNotWrite)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    WriteBytes(dir.Path(W("demo.exe")), DemoTarget());
+    const std::string catalogue = "\xFF\xFE" + Utf16Bytes(W("[Config]\r\n1=other\r\n"));
+    WriteBytes(dir.Path(W("Pivra.ini")), catalogue);
+    SetReadOnly(dir.Path(W("Pivra.ini")), true);
+    CliResult result = cli.Run(
+        {W("extract"), dir.Path(W("demo.exe")), W("-o"), W("found"), W("--add-to-catalogue"), W("--json")});
+    SetReadOnly(dir.Path(W("Pivra.ini")), false);
+    EXPECT_EQ(2, result.exitCode);
+    Json doc = ParseJson(result);
+    EXPECT_EQ(2, doc["exitCode"]) << result.out;
+    EXPECT_TRUE(doc["addedToCatalogue"].is_null());
+    EXPECT_NE(std::string::npos, result.err.find("Pivra.ini: is read-only")) << result.err;
+    EXPECT_EQ(catalogue, ReadBytes(dir.Path(W("Pivra.ini"))));
+}
+
+// Texts at the limit of what a stored EN holds, in each rule's unit: 2047
+// bytes of the ANSI read, 2047 characters of the wide one.
+TEST(CliTest, ExtractLeavesOutTextsAStoredEnCannotHold)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    std::string gbk2047 = "B", gbk2205 = "A", wide2047 = "C", wide2048 = "D";
+    for (int i = 0; i < 1023; ++i)
+        gbk2047 += "\xC4\xE3"; // 你
+    for (int i = 0; i < 1102; ++i)
+        gbk2205 += "\xC4\xE3";
+    wide2047 += std::string(2046, 'x');
+    wide2048 += std::string(2047, 'y');
+    std::string body = Wide(wide2047) + std::string(2, '\0') + Wide(wide2048) + std::string(2, '\0') +
+                       gbk2205 + std::string(1, '\0') + gbk2047 + std::string(1, '\0');
+    WriteBytes(dir.Path(W("long.exe")), MakePe(0x014C, "", {{".rdata", body}}));
+    Json extract = ParseJson(
+        cli.Run({W("extract"), dir.Path(W("long.exe")), W("-o"), dir.Path(W("long.ini")), W("--json")}));
+    EXPECT_EQ(2, extract["tooLong"]) << extract.dump();
+    ASSERT_EQ(2u, extract["texts"].size());
+    Json check =
+        ParseJson(cli.Run({W("check"), dir.Path(W("long.ini")), dir.Path(W("long.exe")), W("--json")}));
+    ASSERT_EQ(2u, check["rules"].size()) << check.dump();
+    EXPECT_EQ(2 * 2047, check["rules"][0]["enBytes"]);
+    EXPECT_EQ(extract["texts"][0]["offset"], check["rules"][0]["offsets"][0]["offset"]);
+    EXPECT_EQ(2047, check["rules"][1]["enBytes"]);
+    EXPECT_EQ(extract["texts"][1]["offset"], check["rules"][1]["offsets"][0]["offset"]);
+}
+
+TEST(CliTest, ExtractNamesTheSectionsOfAnImageThatLacksTheOneAskedFor)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    // "/4": offset 4 of the COFF string table, which follows the (empty) symbol table.
+    std::string pe = MakePe(0x014C, "", {{".rdata", Wide("Data text")}, {"/4", Wide("Debug text")}});
+    const size_t kFileHeader = 0x84, dwStrings = pe.size();
+    pe += std::string("\x10\0\0\0.debug_info\0", 16);
+    for (size_t i = 0; i < 4; ++i)
+        pe[kFileHeader + 8 + i] = static_cast<char>(dwStrings >> (8 * i));
+    WriteBytes(dir.Path(W("gen.exe")), pe);
+    CliResult lacking = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--section"), W("rsrc")});
+    EXPECT_EQ(2, lacking.exitCode);
+    EXPECT_NE(
+        std::string::npos,
+        lacking.err.find("gen.exe: has no section 'rsrc' (its sections: .rdata, .debug_info; or headers, "
+                         "overlay)"))
+        << lacking.err;
+    CliResult debug = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--section"), W(".debug_info")});
+    EXPECT_EQ(0, debug.exitCode) << debug.err;
+    EXPECT_EQ(HexOffset(0x400) + "  .debug_info UTF-16  Debug text\n", debug.out);
+}
+
+TEST(CliTest, CheckTellsWhichOccurrencesARuleLeaves)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const std::string ready = Wide("Ready") + std::string(2, '\0');
+    WriteBytes(dir.Path(W("gen.exe")), MakePe(0x014C, "", {{".rdata", ready + ready + ready}}));
+    WriteRuleSet(dir.Path(W("rules.ini")), "[001]\nEN=Ready\nCN=R\n");
+    CliResult result = cli.Run({W("check"), dir.Path(W("rules.ini")), dir.Path(W("gen.exe"))});
+    EXPECT_NE(std::string::npos,
+              result.out.find("     overwrites the first of 3 occurrences: 0x00000200 .rdata\n"
+                              "     left as they are: 0x0000020C .rdata, 0x00000218 .rdata\n"))
+        << result.out;
+}
+
+TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n");
+    const std::string demo = DemoTarget();
+    WriteBytes(dir.Path(W("ro.exe")), demo);
+    SetReadOnly(dir.Path(W("ro.exe")), true);
+    std::string cut = MakePe(0x014C, "", {{".rdata", Wide("text")}});
+    WriteBytes(dir.Path(W("cut.exe")), cut.substr(0, 0x80 + 24 + 0x40));
+    std::error_code ec;
+    for (const auto& sparse :
+         {std::make_pair(W("4g-1.exe"), 0xFFFFFFFFull), std::make_pair(W("4g.exe"), 0x100000000ull)})
+    {
+        WriteBytes(dir.Path(sparse.first), "");
+        std::filesystem::resize_file(FsPath(dir.Path(sparse.first)), sparse.second, ec);
+        ASSERT_FALSE(ec) << ec.message();
+    }
+    struct Case
+    {
+        std::vector<WString> args;
+        std::string message;
+        bool present; // false: the message must not be there
+    } cases[] = {
+        {{W("apply"), rules, dir.Path(W("ro.exe"))}, "ro.exe: is read-only", true},
+        {{W("extract"), dir.Path(W("4g-1.exe"))}, "4 GiB or larger", false},
+        {{W("extract"), dir.Path(W("4g.exe"))}, "4g.exe: is 4 GiB or larger", true},
+        {{W("extract"), dir.Path(W("cut.exe"))},
+         "cut.exe: is a PE image cut short in its optional header",
+         true},
+    };
+    for (const Case& c : cases)
+    {
+        CliResult result = cli.Run(c.args);
+        EXPECT_EQ(2, result.exitCode) << c.message;
+        EXPECT_EQ(c.present, result.err.find(c.message) != std::string::npos) << result.err;
+    }
+    SetReadOnly(dir.Path(W("ro.exe")), false);
+    EXPECT_TRUE(demo == ReadBytes(dir.Path(W("ro.exe"))));
+    for (const auto& usage : std::vector<std::vector<WString>>{
+             {W("check"), W("--json")}, {W("extract"), rules, W("--json"), W("--min"), W("0")}})
+    {
+        CliResult result = cli.Run(usage);
+        Json doc = ParseJson(result);
+        EXPECT_EQ(2, result.exitCode);
+        EXPECT_TRUE(doc.is_object() && doc["exitCode"] == 2 && doc["command"] == Utf8(usage[0]))
+            << result.out;
+    }
+#ifdef _WIN32
+    // Half a surrogate pair must not become U+FFFD and name another file.
+    WriteBytes(dir.Path(W("x\uFFFD.exe")), demo);
+    CliResult lone = cli.Run({W("apply"), rules, dir.Path(WString(W("x")) + WCHAR(0xD800) + W(".exe"))});
+    EXPECT_EQ(2, lone.exitCode);
+    EXPECT_NE(std::string::npos, lone.err.find("lone UTF-16 surrogate")) << lone.err;
+    EXPECT_TRUE(demo == ReadBytes(dir.Path(W("x\uFFFD.exe"))));
+#else
+    // Names that are no UTF-8: an overlong '.' must not lead to x.exe, nor a
+    // Latin-1 name be called missing.
+    WriteBytes(dir.Path(W("x.exe")), demo);
+    const std::string sRules = NativePath(rules.c_str()), sDir = NativePath(dir.Dir().c_str());
+    std::ofstream(sDir + "/caf\xE9.exe", std::ios::binary) << demo;
+    for (const std::string& name : {std::string("x\xC0\xAE"
+                                                "exe"),
+                                    std::string("caf\xE9.exe")})
+    {
+        CliResult result = cli.RunBytes({"apply", sRules, sDir + "/" + name});
+        EXPECT_EQ(2, result.exitCode);
+        EXPECT_NE(std::string::npos, result.err.find("is a name that is not valid UTF-8")) << result.err;
+    }
+    EXPECT_TRUE(demo == ReadBytes(dir.Path(W("x.exe"))));
+#endif
 }
 } // namespace

@@ -52,7 +52,7 @@ TEST(DryRunTest, LeavesWhatTheRunLeavesAndForeseesItsCounts)
         WriteBytes(log, "");
         std::vector<BYTE> view(image.begin(), image.end());
         DryRunResult dry;
-        DryRunPatch(rules.c_str(), view, dry, [](UINT) {});
+        DryRunPatch(rules.c_str(), view, reinterpret_cast<const BYTE*>(image.data()), dry, [](UINT) {});
 
         PatchWindow window = {nullptr, [](void*) { return 0u; }, [](void*, PatchProgress, UINT) {},
                               [](void*, LPCWSTR, LPCWSTR, UINT) {}};
