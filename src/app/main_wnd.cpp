@@ -225,14 +225,17 @@ void CMainWnd::AddRuleSet()
         return;
     if (m_ruleSets->FindStringExact(-1, wsName) >= 0)
         return;
-    m_ruleSets->InsertString(-1, wsName);
+    int index = m_ruleSets->InsertString(-1, wsName);
     m_list->DeleteAllItems();
     m_enEdit->SetText(nullptr);
     m_cnEdit->SetText(nullptr);
     m_fileEdit->SetText(nullptr);
     WCHAR wsCatalogue[kPathChars];
     GetCatalogueFile(wsCatalogue);
-    AddCatalogueEntry(wsCatalogue, static_cast<UINT>(m_ruleSets->GetCount()), wsName);
+    // A name the catalogue did not take is not shown as a rule set: it would
+    // be gone at the next start, with the rules typed into it.
+    if (AddCatalogueEntry(wsCatalogue, static_cast<UINT>(m_ruleSets->GetCount()), wsName) == 0 && index >= 0)
+        m_ruleSets->DeleteString(index);
 }
 
 void CMainWnd::StartPatch()
@@ -367,8 +370,9 @@ void CMainWnd::AddRule()
         GetCellText(*m_list, count - 1, kColumnNumber, wsLast, kKeyChars);
         FormatNode(wsNode, ParseUnsigned(wsLast) + 1);
         GetCellText(*m_list, count - 1, kColumnUnicode, wsUnicode, kKeyChars);
-        if (WideCompare(wsUnicode, W("0")) == 0)
-            WriteNodeKey(wsFile, wsNode, KEY_UNICODE, W("0"));
+        // Without its UNICODE=0 the new rule would read as a UTF-16 rule.
+        if (WideCompare(wsUnicode, W("0")) == 0 && !WriteNodeKey(wsFile, wsNode, KEY_UNICODE, W("0")))
+            return;
     }
     int r = InsertRow(*m_list, wsNode, W(""), W(""), wsUnicode, W("0"), W("1"), W("1"));
     if (r >= 0)

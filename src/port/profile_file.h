@@ -30,7 +30,10 @@ typedef std::string NativeName;
 #endif
 NativeName ToNativeName(LPCWSTR wsFile);
 
-FileStamp StampFile(const NativeName& file);
+// withIdentity: the identity is taken even where the platform would spare it
+// (Windows takes the file index only for a recent write), so that the stamp
+// compares equal with one that has it.
+FileStamp StampFile(const NativeName& file, bool withIdentity = false);
 // Reads the whole file; false when it cannot be read (missing, a directory, locked).
 bool ReadWholeFile(const NativeName& file, std::string& bytes, FileStamp& stamp);
 // Writes a temporary file beside the target, flushes it and renames it over the

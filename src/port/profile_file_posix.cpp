@@ -44,7 +44,7 @@ NativeName ToNativeName(LPCWSTR wsFile)
     return NativePath(wsFile);
 }
 
-FileStamp StampFile(const NativeName& file)
+FileStamp StampFile(const NativeName& file, bool)
 {
     struct stat st;
     if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -100,7 +100,9 @@ bool WriteAllAt(int fd, const char* p, size_t cb, off_t at)
 // Writes the file where it stands, so that a failure changes nothing: the part
 // beyond the old end goes first (on a full disk that fails, and the file is cut
 // back to its old size), then the part over the old bytes, which takes no new
-// room, then the cut to the new size.
+// room, then the cut to the new size. (On a copy-on-write file system an
+// overwrite needs room too; a disk filling up just then can leave the file
+// half written.)
 bool RewriteInPlace(const std::string& path, const std::string& bytes, FileStamp& stamp)
 {
     int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
@@ -126,7 +128,9 @@ bool RewriteInPlace(const std::string& path, const std::string& bytes, FileStamp
          ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && fsync(fd) == 0 && fstat(fd, &st) == 0;
     if (ok)
         stamp = StampOf(st);
-    return close(fd) == 0 && ok;
+    // Once flushed, the bytes are on the disk whatever the close says.
+    close(fd);
+    return ok;
 }
 
 std::string FolderOf(const std::string& path)

@@ -42,10 +42,10 @@ FileStamp StampOf(uint64_t size, const FILETIME& ftWrite, uint64_t identity)
     return stamp;
 }
 
-FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info)
+FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info, bool withIdentity = false)
 {
     uint64_t size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
-    uint64_t identity = IsRecent(info.ftLastWriteTime)
+    uint64_t identity = withIdentity || IsRecent(info.ftLastWriteTime)
                             ? static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow
                             : 0;
     return StampOf(size, info.ftLastWriteTime, identity);
@@ -123,8 +123,10 @@ bool WriteAt(HANDLE hFile, const char* p, size_t cb, uint64_t at)
 // Writes the file where it stands, so that a failure changes nothing: the part
 // beyond the old end goes first (on a full disk that fails, and the file is cut
 // back to its old size), then the part over the old bytes, which takes no new
-// room, then the cut to the new size. Shares everything, as the profile
-// functions do, so a file another program holds open is written all the same.
+// room, then the cut to the new size. (A compressed file can need room to be
+// overwritten too; a disk filling up just then can leave it half written.)
+// Shares everything, as the profile functions do, so a file another program
+// holds open is written all the same.
 bool RewriteInPlace(const std::wstring& wsTarget, const std::string& bytes, FileStamp& stamp)
 {
     HANDLE hFile = CreateFileW(wsTarget.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
@@ -152,8 +154,9 @@ bool RewriteInPlace(const std::wstring& wsTarget, const std::string& bytes, File
          SetEndOfFile(hFile) && FlushFileBuffers(hFile) && GetFileInformationByHandle(hFile, &info);
     if (ok)
         stamp = StampOf(info);
+    // Once flushed, the bytes are on the disk whatever the close says.
     DWORD dwError = GetLastError();
-    ok = CloseHandle(hFile) && ok;
+    CloseHandle(hFile);
     if (!ok)
         SetLastError(dwError);
     return ok;
@@ -194,7 +197,7 @@ NativeName ToNativeName(LPCWSTR wsFile)
     return wsFile;
 }
 
-FileStamp StampFile(const NativeName& file)
+FileStamp StampFile(const NativeName& file, bool withIdentity)
 {
     // Size and times come without opening the file; only a recent write time
     // needs the handle that the file index takes.
@@ -202,7 +205,8 @@ FileStamp StampFile(const NativeName& file)
     if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return FileStamp();
-    if (!IsRecent(data.ftLastWriteTime) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!withIdentity && !IsRecent(data.ftLastWriteTime) &&
+        !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return StampOf(static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow,
                        data.ftLastWriteTime, 0);
     HANDLE hFile =
@@ -212,7 +216,7 @@ FileStamp StampFile(const NativeName& file)
     BY_HANDLE_FILE_INFORMATION info;
     FileStamp stamp;
     if (GetFileInformationByHandle(hFile, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        stamp = StampOf(info);
+        stamp = StampOf(info, withIdentity);
     CloseHandle(hFile);
     return stamp;
 }

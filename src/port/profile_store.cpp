@@ -388,7 +388,8 @@ bool g_deferFailed = false; // a held-back file could not be written in this blo
 bool WritePending(std::list<ProfileFile>::iterator it)
 {
     it->pending = false;
-    if (StampFile(it->native) == it->stamp && ReplaceWholeFile(it->native, Serialize(*it), it->stamp))
+    if (StampFile(it->native, it->stamp.identity != 0) == it->stamp &&
+        ReplaceWholeFile(it->native, Serialize(*it), it->stamp))
         return true;
     g_cache.erase(it);
     g_deferFailed = true;
@@ -414,7 +415,7 @@ ProfileFile& CachedFile(LPCWSTR wsFile, bool forWrite)
         return g_cache.front();
     }
     NativeName native = it != g_cache.end() ? it->native : ToNativeName(wsFile);
-    FileStamp stamp = StampFile(native);
+    FileStamp stamp = StampFile(native, it != g_cache.end() && it->stamp.identity != 0);
     if (it != g_cache.end())
     {
         if (it->stamp == stamp)
@@ -656,6 +657,18 @@ void RemoveSection(ProfileFile& file, size_t sectionIndex)
     file.namesStale = true;
 }
 
+// Writing a file that exists but could not be read would replace text that
+// was never read. Inside held-back writes the refusal counts as a failed
+// write of the block, so that an action of many writes is never reported
+// done with some of them missing.
+BOOL RefuseUnread()
+{
+    if (g_deferDepth > 0)
+        g_deferFailed = true;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
 bool ValidFileArgument(LPCWSTR wsFile)
 {
     if (wsFile == nullptr || wsFile[0] == 0)
@@ -828,11 +841,7 @@ BOOL WriteString(LPCWSTR wsSection, LPCWSTR wsKey, LPCWSTR wsValue, LPCWSTR wsFi
     std::lock_guard<std::mutex> lock(g_lock);
     ProfileFile& file = OpenFile(wsFile, true);
     if (file.unreadable)
-    {
-        // Writing would replace text that was never read.
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+        return RefuseUnread();
     WString section = Trim(wsSection, IsSpace);
     const Section* pSection = FindSection(file, section);
     if (wsKey == nullptr)
@@ -900,11 +909,7 @@ BOOL WriteSection(LPCWSTR wsSection, LPCWSTR wsList, LPCWSTR wsFile)
     std::lock_guard<std::mutex> lock(g_lock);
     ProfileFile& file = OpenFile(wsFile, true);
     if (file.unreadable)
-    {
-        // Writing would replace text that was never read.
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+        return RefuseUnread();
     WString section = Trim(wsSection, IsSpace);
     const Section* pSection = FindSection(file, section);
     if (wsList == nullptr)

@@ -53,6 +53,23 @@ bool LastUnitStandsAlone(const WCHAR* ws, UINT n)
     return false;
 }
 
+// The longest start of an escaped text, at most uLimit units, that ends
+// between escapes rather than inside one.
+UINT WholeEscapesWithin(const WCHAR* ws, UINT n, UINT uLimit)
+{
+    UINT i = 0;
+    while (i < n)
+    {
+        UINT step = 1;
+        if (ws[i] == '\\' && i + 1 < n)
+            step = ws[i + 1] == 'x' ? (n - i < 4 ? n - i : 4) : 2;
+        if (i + step > uLimit)
+            break;
+        i += step;
+    }
+    return i;
+}
+
 void PutHexEscape(WCHAR* ws, WCHAR c)
 {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -80,7 +97,7 @@ bool ProtectEnds(WCHAR* ws, UINT& n)
     {
         WCHAR c = ws[0];
         UINT extra = EscapedLength(c) - 1;
-        UINT keep = n + extra <= kTextChars - 1 ? n : kTextChars - 1 - extra;
+        UINT keep = n + extra <= kTextChars - 1 ? n : WholeEscapesWithin(ws, n, kTextChars - 1 - extra);
         for (UINT i = keep; i-- > 1;)
             ws[i + extra] = ws[i];
         PutHexEscape(ws, c);

@@ -23,6 +23,10 @@ void CreateUnicodeFile(LPCWSTR wsFile)
     if (hFile == INVALID_HANDLE_VALUE)
         return;
     DWORD dwWritten = 0;
-    WriteFile(hFile, kBom, sizeof(kBom), &dwWritten, nullptr);
+    BOOL ok = WriteFile(hFile, kBom, sizeof(kBom), &dwWritten, nullptr) && dwWritten == sizeof(kBom);
     CloseHandle(hFile);
+    // An empty file would read as ANSI: better none, which the next write
+    // tries to create again.
+    if (!ok)
+        DeleteFileW(wsFile);
 }

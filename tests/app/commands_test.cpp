@@ -251,6 +251,9 @@ TEST_F(CommandsTest, DeleteThatCannotBeWrittenLeavesTheListAsTheFileIs)
     MainWindow main;
     main.SelectSet(0);
     main.ClickCell(1, 1);
+    // Changed by another program since it was read, so the delete must read
+    // it again, which the hold then prevents.
+    WriteBytes(Demo(), ReadBytes(Demo()) + Utf16Bytes(L"; edited\r\n"));
     HANDLE hHeld = CreateFileW(Demo().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
     SetFocus(main.hList);

@@ -98,6 +98,15 @@ void CheckEscape(const std::vector<WCHAR>& text)
         if (text[i] == '\\' || text[i] == '\r' || text[i] == '\n')
             ++cchEscaped;
     }
+    // A blank or quote at either end is stored as an escape: \t for a tab,
+    // \xHH for the others.
+    auto extraAtEnd = [](WCHAR c) -> size_t {
+        if (c == '\t')
+            return 1;
+        return c == ' ' || c == '\v' || c == '\f' || c == '"' || c == '\'' ? 3 : 0;
+    };
+    if (!text.empty())
+        cchEscaped += extraAtEnd(text.front()) + (text.size() > 1 ? extraAtEnd(text.back()) : 0);
     if (plain && cchEscaped <= kTextChars - 1)
     {
         Check(escaped.size() == cchEscaped);

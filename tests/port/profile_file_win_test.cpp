@@ -143,20 +143,24 @@ TEST(ProfileFileWinTest, WritesWhereKernel32Writes)
     std::string results[2];
     for (int side = 0; side < 2; ++side)
     {
-        std::wstring file = dir.Path(side == 0 ? L"k32.ini" : L"store.ini");
-        std::wstring other = dir.Path(side == 0 ? L"k32-link.ini" : L"store-link.ini");
-        WriteBytes(file, kRules);
-        ASSERT_TRUE(CreateHardLinkW(other.c_str(), file.c_str(), nullptr));
-        HANDLE hHeld = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
+        std::wstring held = dir.Path(side == 0 ? L"k32.ini" : L"store.ini");
+        std::wstring linked = dir.Path(side == 0 ? L"k32-a.ini" : L"store-a.ini");
+        std::wstring other = dir.Path(side == 0 ? L"k32-b.ini" : L"store-b.ini");
+        WriteBytes(held, kRules);
+        WriteBytes(linked, kRules);
+        ASSERT_TRUE(CreateHardLinkW(other.c_str(), linked.c_str(), nullptr));
+        HANDLE hHeld = CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
-        EXPECT_TRUE(apis[side]->WriteString(L"001", L"CN", L"\u4FDD\u5B58", file.c_str())) << side;
-        EXPECT_TRUE(apis[side]->WriteString(L"002", L"EN", L"Close", other.c_str())) << side;
+        EXPECT_TRUE(apis[side]->WriteString(L"001", L"CN", L"\u4FDD\u5B58", held.c_str())) << side;
+        EXPECT_TRUE(apis[side]->WriteString(L"002", L"EN", L"Close", held.c_str())) << side;
         CloseHandle(hHeld);
-        results[side] = ReadBytes(file);
-        EXPECT_EQ(results[side], ReadBytes(other)) << side;
+        EXPECT_TRUE(apis[side]->WriteString(L"002", L"EN", L"Close", other.c_str())) << side;
+        results[side] = ReadBytes(held) + "|" + ReadBytes(linked);
+        EXPECT_EQ(ReadBytes(linked), ReadBytes(other)) << side;
     }
     EXPECT_EQ(results[0], results[1]);
-    EXPECT_EQ(4u, ListDir(dir).size());
+    EXPECT_NE(std::string::npos, results[1].find("EN=Close\r\n|"));
+    EXPECT_EQ(6u, ListDir(dir).size());
 }

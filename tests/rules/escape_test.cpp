@@ -119,6 +119,13 @@ TEST(EscapeTextTest, ResultIsCutAtTheStoredTextLimit)
     EXPECT_EQ(1, cut.result);
     EXPECT_EQ(WString(kTextChars - 2, WCHAR('a')) + W("\\"), cut.text);
 
+    // A blank escaped at the start pushes the end out: the cut falls between
+    // escapes, never inside one.
+    const WString a(2041, WCHAR('a'));
+    EXPECT_EQ(W("\\x20") + a, Escape(W(" ") + a + W("\\x41b")).text);
+    EXPECT_EQ(W("\\x20") + a + W("a"), Escape(W(" ") + a + W("a\nbb")).text);
+    EXPECT_EQ(W("\\x20") + a + W("\\n"), Escape(W(" ") + a + W("\nbb")).text);
+
     // A full buffer with nothing to change is left alone.
     Escaped full = Escape(WString(kTextChars - 1, WCHAR('z')));
     EXPECT_EQ(0, full.result);
