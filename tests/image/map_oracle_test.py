@@ -177,8 +177,13 @@ def unescape(s):
 
 def windres_blocks(path, m):
     """(type, name, langid) -> list of (literal, menu item id or None, line keyword)."""
-    rc = subprocess.run([binutils(m, "windres"), "-i", path, "-O", "rc"], check=True,
-                        stdout=subprocess.PIPE).stdout.decode("latin-1")
+    run = subprocess.run([binutils(m, "windres"), "-i", path, "-O", "rc"], stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE)
+    if run.returncode != 0 and b"no resource section" in run.stderr:
+        return {}
+    if run.returncode != 0:
+        raise RuntimeError("windres fails on %s: %s" % (path, run.stderr.decode("latin-1").strip()))
+    rc = run.stdout.decode("latin-1")
     blocks, lang, current = {}, 0, None
     for line in rc.splitlines():
         g = re.match(r"LANGUAGE (\d+), (\d+)", line)
@@ -198,9 +203,9 @@ def windres_blocks(path, m):
         words = line.split()
         for lit in LITERAL.finditer(line):
             item = None
-            g = re.match(r'\s*MENUITEM L?".*",\s*(\d+)', line)
-            if g and words[0] == "MENUITEM":
-                item = int(g.group(1))
+            if words[0] == "MENUITEM":
+                g = re.match(r'\s*MENUITEM L?".*",\s*(\d+)', line)
+                item = int(g.group(1)) if g else 0
             current.append((unescape(lit.group(1)), item, words[0] if words else ""))
     return blocks
 
@@ -220,9 +225,11 @@ def compare_windres(path, m, errors):
             ours = collections.Counter()
             for t in texts:
                 g = re.search(r", item 0x([0-9A-F]+), text$", t["label"])
-                if t["text"] or g is None:
-                    ours[(t["text"], int(g.group(1), 16) if g else None)] += 1
+                ours[(t["text"], int(g.group(1), 16) if g else None)] += 1
             theirs = collections.Counter((text, item) for text, item, _ in theirs)
+            # A separator is an item with no text and id 0; windres names it SEPARATOR, without a literal.
+            ours.pop(("", 0), None)
+            theirs.pop(("", 0), None)
         else:
             structural = {t["text"] for t in texts if re.search(r", (class|menu)$", t["label"])}
             ours = collections.Counter(t["text"] for t in texts
