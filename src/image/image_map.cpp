@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <utility>
 
@@ -33,6 +34,7 @@ const size_t kMaxSpans = 1u << 21;
 const DWORD kCodeFlags = 0x00000020 | 0x20000000; // IMAGE_SCN_CNT_CODE, IMAGE_SCN_MEM_EXECUTE
 const DWORD kLoaderSectorBytes = 0x200;
 const DWORD kOrdinalFlag32 = 0x80000000;
+const UINT kRangeCandidates = 8;
 
 const char* const kDirectoryLabels[kDirectoryCount] = {
     "export directory",     "import directory", "resource directory", "exception data",
@@ -266,7 +268,7 @@ void CImageMap::ReadSections(const CImageBytes& bytes, DWORD dwTable, UINT cTabl
         {
             unsigned long long uAt = fh.dwSymbolTable +
                                      static_cast<unsigned long long>(fh.cSymbols) * kSymbolBytes +
-                                     std::stoull(s.sName.substr(1, 10));
+                                     std::strtoull(s.sName.c_str() + 1, nullptr, 10);
             std::string sLong;
             for (unsigned long long u = uAt;
                  u < m_dwSize && bytes.At(static_cast<DWORD>(u)) != 0 && sLong.size() < kLongNameChars; ++u)
@@ -292,8 +294,10 @@ void CImageMap::ReadSections(const CImageBytes& bytes, DWORD dwTable, UINT cTabl
         if (m_dwFileAlignment >= kLoaderSectorBytes)
             range.dwOffset &= ~(kLoaderSectorBytes - 1);
         range.dwOffset = std::min(range.dwOffset, m_dwSize);
-        DWORD cbRaw = header.dwRawSize + (header.dwRawOffset - std::min(header.dwRawOffset, range.dwOffset));
-        range.cb = std::min(cbRaw, m_dwSize - range.dwOffset);
+        unsigned long long cbRaw =
+            header.dwRawSize + static_cast<unsigned long long>(header.dwRawOffset -
+                                                               std::min(header.dwRawOffset, range.dwOffset));
+        range.cb = static_cast<DWORD>(std::min<unsigned long long>(cbRaw, m_dwSize - range.dwOffset));
         range.cbVirtual = std::max(header.dwVirtualSize, header.dwRawSize);
         m_rawRanges.push_back(range);
 
@@ -303,6 +307,11 @@ void CImageMap::ReadSections(const CImageBytes& bytes, DWORD dwTable, UINT cTabl
         m_sections.push_back(s);
     }
     m_dwHeadersEnd = dwLowest;
+    for (UINT i = 0; i < m_rawRanges.size(); ++i)
+        m_rangeOrder.push_back(i);
+    std::stable_sort(m_rangeOrder.begin(), m_rangeOrder.end(), [this](UINT a, UINT b) {
+        return m_rawRanges[a].dwVirtualAddress < m_rawRanges[b].dwVirtualAddress;
+    });
 
     if (fh.dwSymbolTable != 0 && fh.dwSymbolTable < m_dwSize)
     {
@@ -319,8 +328,14 @@ void CImageMap::ReadSections(const CImageBytes& bytes, DWORD dwTable, UINT cTabl
 
 bool CImageMap::RvaToOffset(DWORD dwRva, DWORD& dwOffset, DWORD& cbAvailable) const
 {
-    for (const RawRange& range : m_rawRanges)
-        if (dwRva >= range.dwVirtualAddress && dwRva - range.dwVirtualAddress < range.cbVirtual)
+    // The sections nearest below the RVA; sections overlap only in malformed
+    // images, and there a few candidates are enough.
+    auto it = std::upper_bound(m_rangeOrder.begin(), m_rangeOrder.end(), dwRva,
+                               [this](DWORD dw, UINT i) { return dw < m_rawRanges[i].dwVirtualAddress; });
+    for (UINT cTried = 0; it != m_rangeOrder.begin() && cTried < kRangeCandidates; ++cTried)
+    {
+        const RawRange& range = m_rawRanges[*--it];
+        if (dwRva - range.dwVirtualAddress < range.cbVirtual)
         {
             DWORD dwInto = dwRva - range.dwVirtualAddress;
             if (dwInto >= range.cb)
@@ -329,6 +344,7 @@ bool CImageMap::RvaToOffset(DWORD dwRva, DWORD& dwOffset, DWORD& cbAvailable) co
             cbAvailable = range.cb - dwInto;
             return true;
         }
+    }
     if (dwRva >= m_dwHeadersEnd)
         return false;
     dwOffset = dwRva;

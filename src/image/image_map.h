@@ -167,6 +167,7 @@ class CImageMap
     std::vector<ImageSegment> m_segments;        // of m_spans, the shortest covering span for each byte
     std::vector<ImageSegment> m_sectionSegments; // of the sections' raw data, the first covering section
     std::vector<RawRange> m_rawRanges;
+    std::vector<UINT> m_rangeOrder; // of m_rawRanges, by virtual address
     unsigned long long m_uBudget = 0;
 };
 

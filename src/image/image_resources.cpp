@@ -15,6 +15,7 @@ const DWORD kHighBit = 0x80000000;
 const UINT kLevels = 3; // type, name, language
 const UINT kMaxDepth = 16;
 const DWORD kMaxLabelUnits = 64;
+const DWORD kMaxNameUnits = 256; // of a resource name; longer ones are cut
 const WORD kMenuPopup = 0x10;
 const WORD kMenuEnd = 0x80;
 const WORD kMenuExPopup = 0x01;
@@ -393,7 +394,16 @@ void CResourceReader::MessageTable()
                 break;
             std::string sMessage = "message " + Hex(dwId, 8);
             Field(dwAt, 4, sMessage + ", length and flags");
-            m_map.AddText(dwAt + 4, cbEntry - 4u, false, (wFlags & 1) != 0, m_sPrefix + ", " + sMessage);
+            // The entry's length counts the text and the zeros behind it; the
+            // text itself ends at its first zero unit.
+            bool fWide = (wFlags & 1) != 0;
+            CImageBytes entry = m_blob.Sub(dwAt + 4, dwAt + cbEntry);
+            bool fTerminated = false;
+            DWORD cbText =
+                fWide ? entry.WideLength(dwAt + 4, fTerminated) * 2 : entry.AnsiLength(dwAt + 4, fTerminated);
+            m_map.AddText(dwAt + 4, cbText, false, fWide, m_sPrefix + ", " + sMessage);
+            if (cbText < cbEntry - 4u)
+                Field(dwAt + 4 + cbText, cbEntry - 4u - cbText, sMessage + ", padding");
             dwAt += cbEntry;
             if (dwId == 0xFFFFFFFF)
                 break;
@@ -448,7 +458,10 @@ void CTreeReader::Directory(DWORD dwRelative, UINT uLevel, ImageResource& resour
             if (dwName >= m_tree.Begin() && m_tree.Read16(dwName, cUnits) &&
                 m_tree.Holds(dwName + 2, cUnits * 2u))
             {
-                sName = WideToUtf8(m_tree, dwName + 2, cUnits, false);
+                if (!m_map.SpendWork(cUnits * 2u))
+                    return;
+                sName =
+                    WideToUtf8(m_tree, dwName + 2, cUnits < kMaxNameUnits ? cUnits : kMaxNameUnits, false);
                 m_map.AddSpan(dwName, 2 + cUnits * 2u, kByteDirectory, "resource name " + sName);
             }
         }
