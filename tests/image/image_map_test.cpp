@@ -213,15 +213,4 @@ TEST(ImageMap, MalformedImagesGiveAPartialMap)
             EXPECT_LE(span.dwEnd, image.size()) << c.szName;
     }
 }
-
-TEST(ImageMap, LanguageAndTypeNames)
-{
-    EXPECT_EQ(LanguageName(0x0409), "en-US");
-    EXPECT_EQ(LanguageName(0x0804), "zh-CN");
-    EXPECT_EQ(LanguageName(0x0000), "neutral");
-    EXPECT_EQ(LanguageName(0x0007), "de");
-    EXPECT_EQ(LanguageName(0x7C04), "lang 0x7C04");
-    EXPECT_EQ(ResourceTypeName(16), "VERSIONINFO");
-    EXPECT_EQ(ResourceTypeName(240), "type 240");
-}
 } // namespace
