@@ -1,11 +1,25 @@
 // Where an offset of a target lies: a named section, the PE headers, or
-// outside the sections; nothing for a file that is no PE image.
+// outside the sections; nothing for a file that is no PE image. A view of the
+// image map for the commands.
 #pragma once
 
-#include "patch/pe_sections.h"
+#include "image/image_map.h"
 
 #include <string>
 #include <vector>
+
+struct PeSection
+{
+    DWORD dwRawOffset;
+    DWORD dwRawSize; // cut to the end of the file
+};
+
+struct PeLayout
+{
+    WORD wMachine;
+    DWORD dwHeadersEnd; // SizeOfHeaders, or the lowest section start, cut to the file
+    UINT cSections;     // sections in the table that lie inside the file
+};
 
 struct PeImage
 {
@@ -13,6 +27,7 @@ struct PeImage
     PeLayout layout;
     std::vector<PeSection> sections;
     std::vector<std::string> names; // of the sections, long ones ("/29") from the COFF string table
+    CImageMap map;
 
     void Load(const BYTE* pView, DWORD dwSize);
     // ".rdata", "headers", "overlay" (outside every section), or "" for no PE image.

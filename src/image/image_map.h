@@ -1,0 +1,177 @@
+// What every byte of a PE image is: headers, section table, the directories the
+// loader reads (imports, exports, relocations, debug, resources) and the texts
+// inside menus, dialogs, string tables, version information and message
+// tables. Built once from the bytes of the file alone; a malformed image gives
+// the part of the map that could be read.
+#pragma once
+
+#include "image/pe_format.h"
+#include "port/win32.h"
+
+#include <string>
+#include <vector>
+
+enum ImageByteKind
+{
+    kByteOutside,       // outside the headers and every section (appended data, gaps)
+    kByteHeader,        // DOS, file and optional headers, data directories
+    kByteSectionTable,  // the section table
+    kByteCode,          // an executable section, not otherwise known
+    kByteData,          // another section, not otherwise known
+    kByteDirectory,     // directory data: descriptors, thunk arrays, resource tree, ...
+    kByteImportName,    // a DLL name or hint/name entry of the imports
+    kByteExportName,    // the DLL name or a function name of the exports
+    kByteRelocation,    // base relocation blocks
+    kByteDebugData,     // the debug directory's data, COFF symbols
+    kByteResourceData,  // a resource whose inside the map does not read (icons, ...)
+    kByteResourceField, // a fixed field of a text resource: id, length, flags, style
+    kByteResourceText,  // a text of a text resource
+};
+
+// The whole text a resource byte belongs to: cbText bytes from dwStart, and
+// either a zero unit right behind it (fTerminated) or a count before it.
+struct ImageText
+{
+    DWORD dwStart;
+    DWORD cbText;
+    bool fTerminated;
+    bool fWide; // UTF-16; false only for ANSI message-table entries
+};
+
+struct ImageSpan
+{
+    DWORD dwStart;
+    DWORD dwEnd;
+    ImageByteKind kind;
+    std::string sLabel;
+    bool fText;
+    ImageText text; // when fText
+};
+
+struct ImageByteInfo
+{
+    ImageByteKind kind;
+    const std::string* psLabel; // owned by the map: "code (.text)", "MENU 1 en-US, item 0x0108, text"
+    const ImageText* pText;     // nullptr unless the byte lies in a resource text
+};
+
+struct ImageSection
+{
+    std::string sName; // printable ASCII, '?' for other bytes; long names resolved
+    DWORD dwVirtualAddress;
+    DWORD dwVirtualSize;
+    DWORD dwRawOffset; // as in the table, cut to the file
+    DWORD dwRawSize;   // cut to the end of the file
+    DWORD dwCharacteristics;
+    bool fCode;
+};
+
+struct ImageImport
+{
+    std::string sDll;
+    std::vector<std::string> functions; // names, or "#12" for an import by ordinal
+};
+
+struct ImageResource
+{
+    std::string sType; // "MENU", "type 240", or the name of a named type
+    std::string sName; // "1", or the name
+    WORD wTypeId;      // 0 for a named type
+    WORD wLang;
+    DWORD dwRva;
+    DWORD cb;
+    DWORD dwOffset; // in the file, or kNoImageOffset when the data lies outside it
+};
+
+// A run of bytes that one span (or section) answers for.
+struct ImageSegment
+{
+    DWORD dwStart;
+    DWORD dwEnd;
+    UINT uSpan;
+};
+
+const DWORD kNoImageOffset = 0xFFFFFFFF;
+const int kImageInHeaders = -1;
+const int kImageOutsideSections = -2;
+
+class CImageMap
+{
+  public:
+    // Reads the image; returns 1 for a PE image ('MZ', e_lfanew pointing at
+    // "PE\0\0", file and optional header inside the file), else 0 with an
+    // empty map. Never reads outside [pView, pView + dwSize).
+    int Load(const BYTE* pView, DWORD dwSize);
+
+    bool IsPe() const { return m_fPe; }
+    bool Is64() const { return m_f64; }
+    WORD Machine() const { return m_wMachine; }
+    // SizeOfHeaders, or the lowest section start, at least the end of the
+    // section table, cut to the file.
+    DWORD HeadersEnd() const { return m_dwHeadersEnd; }
+    const std::vector<ImageSection>& Sections() const { return m_sections; }
+    const std::vector<ImageImport>& Imports() const { return m_imports; }
+    const std::vector<std::string>& ExportNames() const { return m_exportNames; }
+    const std::vector<ImageResource>& Resources() const { return m_resources; }
+    const std::vector<ImageSpan>& Spans() const { return m_spans; }
+
+    // What the byte at dwOffset is; the most specific thing the map knows.
+    ImageByteInfo Lookup(DWORD dwOffset) const;
+    // The first section whose raw data holds the offset, else kImageInHeaders
+    // or kImageOutsideSections.
+    int SectionIndexOf(DWORD dwOffset) const;
+    // The file offset of an RVA and the bytes from there to the end of its
+    // section's raw data (or of the headers); false when the RVA is not in the file.
+    bool RvaToOffset(DWORD dwRva, DWORD& dwOffset, DWORD& cbAvailable) const;
+
+    // Used while loading by the resource reader.
+    void AddSpan(DWORD dwStart, DWORD cb, ImageByteKind kind, const std::string& sLabel);
+    void AddText(DWORD dwStart, DWORD cbText, bool fTerminated, bool fWide, const std::string& sLabel);
+    bool Full() const;
+    bool SpendWork(DWORD cb) { return Spend(cb); }
+
+  private:
+    void ReadSections(const CImageBytes& bytes, DWORD dwTable, UINT cTable, const PeFileHeader& fh);
+    void ReadImports(const CImageBytes& bytes);
+    void ReadExports(const CImageBytes& bytes);
+    void ReadRelocations(const CImageBytes& bytes);
+    void ReadDebug(const CImageBytes& bytes);
+    void ReadResources(const CImageBytes& bytes);
+    bool Directory(UINT i, DWORD& dwOffset, DWORD& cb) const;
+    // Counts work done on bytes the image may make the map visit more than
+    // once; false when the image has asked for more than a few passes over it.
+    bool Spend(DWORD cb);
+
+    // Where the loader finds the raw data of each section (its start rounded
+    // down as the loader rounds it), for RVA lookups.
+    struct RawRange
+    {
+        DWORD dwVirtualAddress;
+        DWORD cbVirtual;
+        DWORD dwOffset;
+        DWORD cb;
+    };
+
+    bool m_fPe = false;
+    bool m_f64 = false;
+    WORD m_wMachine = 0;
+    DWORD m_dwSize = 0;
+    DWORD m_dwHeadersEnd = 0;
+    DWORD m_dwFileAlignment = 0;
+    std::vector<PeDataDirectory> m_directories;
+    std::vector<ImageSection> m_sections;
+    std::vector<ImageImport> m_imports;
+    std::vector<std::string> m_exportNames;
+    std::vector<ImageResource> m_resources;
+    std::vector<ImageSpan> m_spans;
+    std::vector<ImageSegment> m_segments;        // of m_spans, the shortest covering span for each byte
+    std::vector<ImageSegment> m_sectionSegments; // of the sections' raw data, the first covering section
+    std::vector<RawRange> m_rawRanges;
+    std::vector<UINT> m_rangeOrder; // of m_rawRanges, by virtual address
+    unsigned long long m_uBudget = 0;
+};
+
+// "en-US", "zh-CN", "neutral", ... or "lang 0x0409".
+std::string LanguageName(WORD wLang);
+// "MENU", "DIALOG", ... for the standard resource types, else "type 240".
+std::string ResourceTypeName(WORD wType);
