@@ -90,10 +90,12 @@ std::string RuleText(const DryRule& rule, bool pe64, const Target& target)
         {
             // Without REPEAT the others stay as they are: a translator should see them.
             std::vector<DWORD> others(rule.occurrenceAt.begin() + 1, rule.occurrenceAt.end());
+            // One statement each: the notes name the first offset they concern.
             s += "     overwrites the first of " + std::to_string(rule.uOccurrences) +
-                 " occurrences, leaves " + std::to_string(rule.uOccurrences - 1) + ":\n" +
-                 lines(rule.offsets, rule.uOverwrites) + "     left as they are:\n" +
-                 lines(others, rule.uOccurrences - 1);
+                 " occurrences, leaves " + std::to_string(rule.uOccurrences - 1) + ":\n";
+            s += lines(rule.offsets, rule.uOverwrites);
+            s += "     left as they are:\n";
+            s += lines(others, rule.uOccurrences - 1);
         }
         else
             s += "     overwrites " + Plural(rule.uOverwrites, "occurrence", "occurrences") +
