@@ -2,6 +2,7 @@
 // images, the real run as the oracle of apply and check, and the bad inputs.
 #include "cli/cli_files.h"
 #include "cli_runner.h"
+#include "image/image_map.h"
 #include "patch/patch_run.h"
 #include "rules/rule_set.h"
 
@@ -576,6 +577,141 @@ TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
     }
     EXPECT_TRUE(demo == ReadBytes(dir.Path(W("x.exe"))));
 #endif
+}
+
+// A rule for bytes the map calls `kind`: eight bytes that lie wholly in such
+// bytes, begin with a non-zero byte and occur nowhere before, with the last
+// byte changed in CN. Empty when the image has none.
+std::string StructureRule(const CImageMap& map, const std::string& image, ImageByteKind kind, int number)
+{
+    const DWORD cb = 8;
+    for (const ImageSpan& span : map.Spans())
+        for (DWORD dw = span.dwStart; span.kind == kind && dw + cb <= span.dwEnd; ++dw)
+        {
+            bool whole = image[dw] != 0;
+            for (DWORD k = dw; k < dw + cb && whole; ++k)
+                whole = map.Lookup(k).kind == kind;
+            std::string en = image.substr(dw, cb);
+            if (!whole || image.find(en) != dw)
+                continue;
+            std::string cn = en;
+            cn[cb - 1] = static_cast<char>(cn[cb - 1] ^ 0x20);
+            auto escaped = [](const std::string& bytes) {
+                std::string s;
+                for (char c : bytes)
+                {
+                    char hex[8];
+                    std::snprintf(hex, sizeof(hex), "\\x%02X", static_cast<unsigned>(static_cast<BYTE>(c)));
+                    s += hex;
+                }
+                return s;
+            };
+            char node[8];
+            std::snprintf(node, sizeof(node), "%03d", number);
+            return std::string("[") + node + "]\nEN=" + escaped(en) + "\nCN=" + escaped(cn) + "\nUNICODE=0\n";
+        }
+    return std::string();
+}
+
+TEST(CliTest, CheckMarksEachKindOfWriteThatBreaksTheImageAndApplyRefusesIt)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const std::string image = ReadBytes(BuildPath(PIVRA_UNSAFE_FIXTURE));
+    ASSERT_FALSE(image.empty());
+    CImageMap map;
+    ASSERT_EQ(1, map.Load(reinterpret_cast<const BYTE*>(image.data()), static_cast<DWORD>(image.size())));
+
+    // Texts in resources: what the reader takes as the text's end or as the
+    // fields beside it decides, not the length alone.
+    struct TextCase
+    {
+        const char* en;
+        const char* cn;
+        const char* reason; // nullptr: safe
+        const char* label;
+        bool inside;
+    };
+    const TextCase texts[] = {
+        {"&Save file", "保存", "zero padding", "MENU 1 en-US, item 0x010A, text", false},
+        {"&Close all", "关闭这个文件(&C)", nullptr, "MENU 1 en-US, item 0x010B, text", false},
+        {"Dialog caption", "对话框", "zero padding", "DIALOG 2 en-US, caption", false},
+        {"Label text", "标签", "zero padding", "DIALOG 2 en-US, control 0, text", false},
+        {"Version text", "版本", "zero padding", "VERSIONINFO 1 en-US", false},
+        {"String entry", "字符串", nullptr, "STRINGTABLE block 7 en-US, string 0x0061", false},
+        {"changes", "更改", nullptr, "STRINGTABLE block 7 en-US, string 0x0062", true},
+        {"\xC4\x89"
+         "E&xit now",
+         "立即退出了(&X)!", "field boundary", "MENU 1 en-US, item 0x0109, id", false},
+        {"\xC4\x88&Open file", "\xC4\x88打开这个文件(&O)", nullptr, "MENU 1 en-US, item 0x0108, id", false},
+    };
+    const std::pair<ImageByteKind, const char*> kinds[] = {
+        {kByteHeader, "PE headers"},           {kByteSectionTable, "section table"},
+        {kByteDirectory, "directory data"},    {kByteImportName, "import name"},
+        {kByteExportName, "export name"},      {kByteRelocation, "relocation"},
+        {kByteResourceField, "field boundary"}};
+    std::string ini;
+    int number = 0;
+    for (const TextCase& text : texts)
+    {
+        char node[8];
+        std::snprintf(node, sizeof(node), "%03d", ++number);
+        ini += std::string("[") + node + "]\nEN=" + text.en + "\nCN=" + text.cn + "\n";
+    }
+    for (const auto& kind : kinds)
+    {
+        std::string rule = StructureRule(map, image, kind.first, ++number);
+        ASSERT_FALSE(rule.empty()) << kind.second;
+        ini += rule;
+    }
+    const WString rules = dir.Path(W("unsafe.ini")), target = dir.Path(W("fixture.dll"));
+    WriteRuleSet(rules, ini);
+    WriteBytes(target, image);
+    CliResult result = cli.Run({W("check"), rules, target, W("--json")});
+    Json check = ParseJson(result);
+    ASSERT_TRUE(check.is_object()) << result.out << result.err;
+    size_t cUnsafe = 0;
+    for (size_t i = 0; i < static_cast<size_t>(number); ++i)
+    {
+        const Json& rule = check["rules"][i];
+        ASSERT_EQ("changes", rule["result"]) << rule.dump();
+        const char* reason = i < std::size(texts) ? texts[i].reason : kinds[i - std::size(texts)].second;
+        cUnsafe += rule["unsafeWrites"].size();
+        if (reason == nullptr)
+            EXPECT_TRUE(rule["unsafeWrites"].empty()) << rule.dump();
+        else
+        {
+            ASSERT_EQ(1u, rule["unsafeWrites"].size()) << rule.dump();
+            EXPECT_NE(std::string::npos, rule["unsafeWrites"][0]["reason"].get<std::string>().find(reason))
+                << rule.dump();
+        }
+        if (i < std::size(texts))
+        {
+            EXPECT_EQ(0u, rule["offsets"][0]["label"].get<std::string>().find(texts[i].label)) << rule.dump();
+            EXPECT_EQ(texts[i].inside, rule["offsets"][0]["insideLongerText"]) << rule.dump();
+        }
+    }
+    EXPECT_EQ(cUnsafe, check["unsafeWrites"]);
+
+    // Refused before any byte is written, the same writes listed; with
+    // --allow-unsafe, the main window's run.
+    result =
+        cli.Run({W("apply"), rules, target, W("--backup"), W("--log"), dir.Path(W("cli.log")), W("--json")});
+    EXPECT_EQ(2, result.exitCode);
+    EXPECT_EQ(image, ReadBytes(target));
+    EXPECT_TRUE(ReadBytes(target + W(".bak")).empty());
+    Json refused = ParseJson(result);
+    ASSERT_TRUE(refused.is_object()) << result.out;
+    size_t cListed = 0;
+    for (const Json& rule : refused["unsafeWrites"])
+        cListed += rule["writes"].size();
+    EXPECT_EQ(cUnsafe, cListed);
+    EXPECT_EQ(0, cli.Run({W("apply"), rules, target, W("--log"), dir.Path(W("cli.log")), W("--allow-unsafe")})
+                     .exitCode);
+    const WString oracle = dir.Path(W("oracle.dll"));
+    WriteBytes(oracle, image);
+    RunAsStartCommand(rules, oracle, dir.Path(W("start.log")));
+    EXPECT_TRUE(ReadBytes(oracle) == ReadBytes(target));
 }
 
 // Wine's own programs, copies of them: the menu item that zero padding ends,
