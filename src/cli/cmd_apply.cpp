@@ -221,6 +221,7 @@ int MakeBackups(const CliContext& cli, const ApplyOptions& options)
     }
     return kExitDone;
 }
+
 // The unsafe writes of the run on one target, found by a dry run on a copy.
 int AddUnsafe(const CliContext& cli, const WString& wsRuleFile, const WString& wsTarget, std::string& sText,
               Json& unsafe, size_t& cUnsafe)
