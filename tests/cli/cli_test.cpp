@@ -579,36 +579,30 @@ TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
 #endif
 }
 
-// A rule for bytes the map calls `kind`: eight bytes that lie wholly in such
-// bytes, begin with a non-zero byte and occur nowhere before, with the last
-// byte changed in CN. Empty when the image has none.
-std::string StructureRule(const CImageMap& map, const std::string& image, ImageByteKind kind, int number)
+// A rule for bytes the map calls `kind`: eight bytes wholly of that kind that
+// begin with a non-zero byte and occur nowhere before, the last one changed
+// in CN. Empty when the image has none.
+std::string StructureRule(const CImageMap& map, const std::string& image, ImageByteKind kind)
 {
     const DWORD cb = 8;
     for (const ImageSpan& span : map.Spans())
         for (DWORD dw = span.dwStart; span.kind == kind && dw + cb <= span.dwEnd; ++dw)
         {
-            bool whole = image[dw] != 0;
+            bool whole = image[dw] != 0 && image.find(image.substr(dw, cb)) == dw;
             for (DWORD k = dw; k < dw + cb && whole; ++k)
                 whole = map.Lookup(k).kind == kind;
-            std::string en = image.substr(dw, cb);
-            if (!whole || image.find(en) != dw)
-                continue;
-            std::string cn = en;
-            cn[cb - 1] = static_cast<char>(cn[cb - 1] ^ 0x20);
-            auto escaped = [](const std::string& bytes) {
-                std::string s;
-                for (char c : bytes)
-                {
-                    char hex[8];
-                    std::snprintf(hex, sizeof(hex), "\\x%02X", static_cast<unsigned>(static_cast<BYTE>(c)));
-                    s += hex;
-                }
-                return s;
-            };
-            char node[8];
-            std::snprintf(node, sizeof(node), "%03d", number);
-            return std::string("[") + node + "]\nEN=" + escaped(en) + "\nCN=" + escaped(cn) + "\nUNICODE=0\n";
+            std::string en, cn;
+            for (DWORD k = dw; k < dw + cb && whole; ++k)
+            {
+                char hex[8];
+                std::snprintf(hex, sizeof(hex), "\\x%02X", static_cast<BYTE>(image[k]));
+                en += hex;
+                std::snprintf(hex, sizeof(hex), "\\x%02X",
+                              static_cast<BYTE>(image[k] ^ (k + 1 == dw + cb) * 0x20));
+                cn += hex;
+            }
+            if (whole)
+                return "EN=" + en + "\nCN=" + cn + "\nUNICODE=0\n";
         }
     return std::string();
 }
@@ -618,91 +612,79 @@ TEST(CliTest, CheckMarksEachKindOfWriteThatBreaksTheImageAndApplyRefusesIt)
     TempDir dir;
     CliRunner cli(dir);
     const std::string image = ReadBytes(BuildPath(PIVRA_UNSAFE_FIXTURE));
-    ASSERT_FALSE(image.empty());
     CImageMap map;
     ASSERT_EQ(1, map.Load(reinterpret_cast<const BYTE*>(image.data()), static_cast<DWORD>(image.size())));
 
-    // Texts in resources: what the reader takes as the text's end or as the
-    // fields beside it decides, not the length alone.
-    struct TextCase
+    // In resources the reader's idea of a text's end and of the fields
+    // beside it decides, not the length alone.
+    struct UnsafeCase
     {
-        const char* en;
-        const char* cn;
+        std::string rule;
         const char* reason; // nullptr: safe
-        const char* label;
+        const char* label;  // of the first occurrence; nullptr: neither it nor inside looked at
         bool inside;
     };
-    const TextCase texts[] = {
-        {"&Save file", "保存", "zero padding", "MENU 1 en-US, item 0x010A, text", false},
-        {"&Close all", "关闭这个文件(&C)", nullptr, "MENU 1 en-US, item 0x010B, text", false},
-        {"Dialog caption", "对话框", "zero padding", "DIALOG 2 en-US, caption", false},
-        {"Label text", "标签", "zero padding", "DIALOG 2 en-US, control 0, text", false},
-        {"Version text", "版本", "zero padding", "VERSIONINFO 1 en-US", false},
-        {"String entry", "字符串", nullptr, "STRINGTABLE block 7 en-US, string 0x0061", false},
-        {"changes", "更改", nullptr, "STRINGTABLE block 7 en-US, string 0x0062", true},
-        {"\xC4\x89"
-         "E&xit now",
-         "立即退出了(&X)!", "field boundary", "MENU 1 en-US, item 0x0109, id", false},
-        {"\xC4\x88&Open file", "\xC4\x88打开这个文件(&O)", nullptr, "MENU 1 en-US, item 0x0108, id", false},
-    };
-    const std::pair<ImageByteKind, const char*> kinds[] = {
-        {kByteHeader, "PE headers"},           {kByteSectionTable, "section table"},
-        {kByteDirectory, "directory data"},    {kByteImportName, "import name"},
-        {kByteExportName, "export name"},      {kByteRelocation, "relocation"},
-        {kByteResourceField, "field boundary"}};
+    std::vector<UnsafeCase> cases = {
+        {"EN=&Save file\nCN=保存\n", "zero padding", "MENU 1 en-US, item 0x010A, text", false},
+        {"EN=&Close all\nCN=关闭这个文件(&C)\n", nullptr, "MENU 1 en-US, item 0x010B, text", false},
+        {"EN=Dialog caption\nCN=对话框\n", "zero padding", "DIALOG 2 en-US, caption", false},
+        {"EN=Label text\nCN=标签\n", "zero padding", "DIALOG 2 en-US, control 0, text", false},
+        {"EN=Version text\nCN=版本\n", "zero padding", "VERSIONINFO 1 en-US", false},
+        {"EN=String entry\nCN=字符串\n", nullptr, "STRINGTABLE block 7 en-US, string 0x0061", false},
+        {"EN=changes\nCN=更改\n", nullptr, "STRINGTABLE block 7 en-US, string 0x0062", true},
+        {"EN=\xC4\x89"
+         "E&xit now\nCN=立即退出了(&X)!\n",
+         "field boundary", "MENU 1 en-US, item 0x0109, id", false},
+        {"EN=\xC4\x88&Open file\nCN=\xC4\x88打开这个文件(&O)\n", nullptr, "MENU 1 en-US, item 0x0108, id",
+         false}};
+    for (const auto& kind : {std::make_pair(kByteHeader, "PE headers"),
+                             {kByteSectionTable, "section table"},
+                             {kByteDirectory, "directory data"},
+                             {kByteImportName, "import name"},
+                             {kByteExportName, "export name"},
+                             {kByteRelocation, "relocation"},
+                             {kByteResourceField, "field boundary"}})
+    {
+        cases.push_back({StructureRule(map, image, kind.first), kind.second, nullptr, false});
+        ASSERT_FALSE(cases.back().rule.empty()) << kind.second;
+    }
     std::string ini;
-    int number = 0;
-    for (const TextCase& text : texts)
-    {
-        char node[8];
-        std::snprintf(node, sizeof(node), "%03d", ++number);
-        ini += std::string("[") + node + "]\nEN=" + text.en + "\nCN=" + text.cn + "\n";
-    }
-    for (const auto& kind : kinds)
-    {
-        std::string rule = StructureRule(map, image, kind.first, ++number);
-        ASSERT_FALSE(rule.empty()) << kind.second;
-        ini += rule;
-    }
+    for (size_t i = 0; i < cases.size(); ++i)
+        ini += "[" + std::to_string(1001 + i).substr(1) + "]\n" + cases[i].rule;
     const WString rules = dir.Path(W("unsafe.ini")), target = dir.Path(W("fixture.dll"));
     WriteRuleSet(rules, ini);
     WriteBytes(target, image);
-    CliResult result = cli.Run({W("check"), rules, target, W("--json")});
-    Json check = ParseJson(result);
-    ASSERT_TRUE(check.is_object()) << result.out << result.err;
+    Json check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
+    ASSERT_TRUE(check.is_object());
     size_t cUnsafe = 0;
-    for (size_t i = 0; i < static_cast<size_t>(number); ++i)
+    for (size_t i = 0; i < cases.size(); ++i)
     {
         const Json& rule = check["rules"][i];
         ASSERT_EQ("changes", rule["result"]) << rule.dump();
-        const char* reason = i < std::size(texts) ? texts[i].reason : kinds[i - std::size(texts)].second;
         cUnsafe += rule["unsafeWrites"].size();
-        if (reason == nullptr)
-            EXPECT_TRUE(rule["unsafeWrites"].empty()) << rule.dump();
-        else
+        ASSERT_EQ(cases[i].reason == nullptr ? 0u : 1u, rule["unsafeWrites"].size()) << rule.dump();
+        if (cases[i].reason != nullptr)
         {
-            ASSERT_EQ(1u, rule["unsafeWrites"].size()) << rule.dump();
-            EXPECT_NE(std::string::npos, rule["unsafeWrites"][0]["reason"].get<std::string>().find(reason))
-                << rule.dump();
+            EXPECT_NE(std::string::npos,
+                      rule["unsafeWrites"][0]["reason"].get<std::string>().find(cases[i].reason));
         }
-        if (i < std::size(texts))
+        if (cases[i].label != nullptr)
         {
-            EXPECT_EQ(0u, rule["offsets"][0]["label"].get<std::string>().find(texts[i].label)) << rule.dump();
-            EXPECT_EQ(texts[i].inside, rule["offsets"][0]["insideLongerText"]) << rule.dump();
+            EXPECT_EQ(0u, rule["offsets"][0]["label"].get<std::string>().find(cases[i].label)) << rule.dump();
+            EXPECT_EQ(cases[i].inside, rule["offsets"][0]["insideLongerText"]) << rule.dump();
         }
     }
     EXPECT_EQ(cUnsafe, check["unsafeWrites"]);
 
     // Refused before any byte is written, the same writes listed; with
     // --allow-unsafe, the main window's run.
-    result =
+    CliResult result =
         cli.Run({W("apply"), rules, target, W("--backup"), W("--log"), dir.Path(W("cli.log")), W("--json")});
     EXPECT_EQ(2, result.exitCode);
     EXPECT_EQ(image, ReadBytes(target));
     EXPECT_TRUE(ReadBytes(target + W(".bak")).empty());
-    Json refused = ParseJson(result);
-    ASSERT_TRUE(refused.is_object()) << result.out;
     size_t cListed = 0;
+    const Json refused = ParseJson(result);
     for (const Json& rule : refused["unsafeWrites"])
         cListed += rule["writes"].size();
     EXPECT_EQ(cUnsafe, cListed);
