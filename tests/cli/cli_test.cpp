@@ -233,6 +233,8 @@ TEST(CliTest, CheckForeseesTheRunAndWritesNothing)
     EXPECT_EQ("other-bitness", check["rules"][7]["result"]);
     EXPECT_EQ(".rsrc", check["rules"][8]["offsets"][0]["section"]);
     EXPECT_EQ("headers", check["rules"][9]["offsets"][0]["section"]);
+    EXPECT_NE(std::string::npos,
+              check["rules"][9]["unsafeWrites"][0]["reason"].get<std::string>().find("PE headers"));
     CliResult text = cli.Run({W("check"), rules, dir.Path(W("pe64.exe"))});
     EXPECT_NE(std::string::npos, text.out.find(" PE headers: overwriting them damages the image"))
         << text.out;
@@ -715,8 +717,9 @@ TEST(CliTest, CheckAndApplyOnWinesProgramsSayWhatEachWriteTouches)
     Json check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
     ASSERT_TRUE(check.is_object());
     const Json& wrap = check["rules"][0];
-    EXPECT_EQ(10, wrap["unsafeWrites"].size()); // REPEAT writes every copy, and each breaks its menu
+    ASSERT_EQ(10u, wrap["unsafeWrites"].size()); // REPEAT writes every copy, and each breaks its menu
     EXPECT_NE(std::string::npos, wrap["unsafeWrites"][9]["reason"].get<std::string>().find("zero padding"));
+    ASSERT_EQ(1u, check["rules"][1]["unsafeWrites"].size());
     EXPECT_EQ("MENU 513 bg, item 0x0108, id", check["rules"][1]["unsafeWrites"][0]["label"]);
     const Json& title = check["rules"][2];
     EXPECT_EQ(34, title["occurrences"]);
@@ -734,6 +737,7 @@ TEST(CliTest, CheckAndApplyOnWinesProgramsSayWhatEachWriteTouches)
     WriteBytes(target, winemine);
     check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
     EXPECT_EQ(true, check["pe"]["is64"]);
+    ASSERT_FALSE(check["rules"][3]["unsafeWrites"].empty());
     EXPECT_EQ(0u, check["rules"][3]["unsafeWrites"][0]["label"].get<std::string>().find("MENU "))
         << check.dump();
     EXPECT_EQ(2, cli.Run({W("apply"), rules, target, W("--log"), dir.Path(W("cli.log"))}).exitCode);
