@@ -1,3 +1,4 @@
+#include "cli/check_report.h"
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
@@ -220,6 +221,87 @@ int MakeBackups(const CliContext& cli, const ApplyOptions& options)
     }
     return kExitDone;
 }
+
+// The unsafe writes of the run on one target, found by a dry run on a copy.
+int AddUnsafe(const CliContext& cli, const WString& wsRuleFile, const WString& wsTarget, std::string& sText,
+              Json& unsafe, size_t& cUnsafe)
+{
+    CTargetView original;
+    std::string sReason;
+    if (!original.Open(wsTarget, sReason))
+        return ReportBadInput(cli, wsTarget, sReason);
+    try
+    {
+        std::vector<BYTE> view(original.Data(), original.Data() + original.Size());
+        PeImage image;
+        image.Load(view.data(), static_cast<DWORD>(view.size()));
+        if (!image.pe)
+            return kExitDone;
+        DryRunResult result;
+        {
+            CProgress progress("check " + ShownPath(wsTarget));
+            DryRunPatch(
+                wsRuleFile.c_str(), view, original.Data(), result,
+                [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); },
+                &image.map);
+        }
+        bool fFirst = true;
+        for (const DryRule& rule : result.rules)
+        {
+            if (rule.unsafe.empty())
+                continue;
+            if (fFirst)
+                sText += ShownPath(wsTarget) + ": the run would break the image\n";
+            fFirst = false;
+            sText += RuleHeadText(rule) + UnsafeText(rule, image);
+            unsafe.push_back({{"target", ShownPath(wsTarget)},
+                              {"number", rule.number},
+                              {"en", ToUtf8(rule.wsEn)},
+                              {"cn", ToUtf8(rule.wsCn)},
+                              {"writes", UnsafeJson(rule, image)}});
+            cUnsafe += rule.unsafe.size();
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        return ReportBadInput(cli, wsTarget, OutOfMemoryReason(original.Size()));
+    }
+    return kExitDone;
+}
+
+// A run that would break an image is refused before any backup is made or
+// any byte of any target changes.
+int RefuseUnsafe(const CliContext& cli, const ApplyOptions& options, const WString& wsRuleFile)
+{
+    std::string sText;
+    Json unsafe = Json::array();
+    size_t cUnsafe = 0;
+    WString wsFirst;
+    for (const WString& wsTarget : options.targets)
+    {
+        size_t cBefore = cUnsafe;
+        int exitCode = AddUnsafe(cli, wsRuleFile, wsTarget, sText, unsafe, cUnsafe);
+        if (exitCode != kExitDone)
+            return exitCode;
+        if (wsFirst.empty() && cUnsafe > cBefore)
+            wsFirst = wsTarget;
+    }
+    if (cUnsafe == 0)
+        return kExitDone;
+    const std::string sReason = std::to_string(cUnsafe) + (cUnsafe == 1 ? " write" : " writes") +
+                                " of the run would break the image; nothing was written (--allow-unsafe "
+                                "writes them as the main window does)";
+    TellBadInput(cli, wsFirst, sReason);
+    if (cli.json)
+        PrintJson({{"command", "apply"},
+                   {"ruleSet", ShownPath(wsRuleFile)},
+                   {"exitCode", kExitBadInput},
+                   {"error", BadInputJson(wsFirst, sReason)},
+                   {"unsafeWrites", unsafe}});
+    else
+        WriteOut(sText);
+    return kExitBadInput;
+}
 } // namespace
 
 int RunApply(const CliContext& cli, const ApplyOptions& options)
@@ -240,6 +322,8 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
     }
     wsLog = AbsolutePath(wsLog);
     int exitCode = CheckInputs(cli, options, wsRuleFile, wsLog);
+    if (exitCode == kExitDone && !options.allowUnsafe)
+        exitCode = RefuseUnsafe(cli, options, wsRuleFile);
     if (exitCode == kExitDone && options.backup)
         exitCode = MakeBackups(cli, options);
     if (exitCode != kExitDone)

@@ -1,3 +1,4 @@
+#include "cli/check_report.h"
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
@@ -42,32 +43,6 @@ std::string RuleList(const std::vector<UINT>& rules)
     return s;
 }
 
-Json OffsetsJson(const std::vector<DWORD>& offsets, const PeImage& image)
-{
-    Json list = Json::array();
-    for (DWORD dw : offsets)
-        list.push_back({{"offset", dw}, {"section", image.pe ? Json(image.RegionOf(dw)) : Json()}});
-    return list;
-}
-
-// "0x00012340 .rdata, 0x00012400 .rdata, ..." and the notes of the regions called out.
-std::string OffsetsText(const std::vector<DWORD>& offsets, UINT uTotal, const PeImage& image,
-                        std::string& sNotes)
-{
-    std::string s;
-    for (DWORD dw : offsets)
-    {
-        std::string sRegion = image.RegionOf(dw);
-        s += (s.empty() ? "" : ", ") + HexOffset(dw) + (sRegion.empty() ? "" : " " + sRegion);
-        std::string sNote = RegionNote(sRegion);
-        if (!sNote.empty() && sNotes.find(sNote) == std::string::npos)
-            sNotes += "     (!) " + HexOffset(dw) + " " + sNote + "\n";
-    }
-    if (uTotal > offsets.size())
-        s += ", ...";
-    return s;
-}
-
 std::string FailureText(const DryRule& rule, bool pe64)
 {
     switch (rule.outcome)
@@ -89,48 +64,69 @@ std::string FailureText(const DryRule& rule, bool pe64)
     return "";
 }
 
-std::string RuleText(const DryRule& rule, bool pe64, const PeImage& image)
+// The untouched target, for what lies on either side of an occurrence.
+struct Target
 {
-    WCHAR wsNode[kKeyChars];
-    FormatNode(wsNode, rule.number);
-    std::string s = ToUtf8(WString(wsNode)) + (rule.unicode ? " UTF-16" : " ANSI") +
-                    (rule.repeat ? " REPEAT" : "") + (rule.x86 ? " X86" : "") + (rule.x64 ? " X64" : "") +
-                    "  EN=" + ShownText(rule.wsEn) + "\n";
+    const PeImage& image;
+    const BYTE* pBytes;
+    DWORD cbBytes;
+};
+
+UINT Leaves(const DryRule& rule)
+{
+    return rule.uOccurrences > rule.uOverwrites ? rule.uOccurrences - rule.uOverwrites : 0;
+}
+
+std::string RuleText(const DryRule& rule, bool pe64, const Target& target)
+{
+    std::string s = RuleHeadText(rule);
     std::string sNotes;
-    if (rule.outcome == kDryChanges && !rule.repeat && rule.uOccurrences > 1)
-    {
-        // Without REPEAT the others stay as they are: a translator should see them.
-        std::vector<DWORD> others(rule.occurrenceAt.begin() + 1, rule.occurrenceAt.end());
-        s += "     overwrites the first of " + std::to_string(rule.uOccurrences) +
-             " occurrences: " + OffsetsText(rule.offsets, rule.uOverwrites, image, sNotes) + "\n" +
-             "     left as they are: " + OffsetsText(others, rule.uOccurrences - 1, image, sNotes) + "\n";
-        if (!rule.createdAt.empty())
-            s += "     made by " + RuleList(rule.changedBy) +
-                 ", not in the untouched target: " + OffsetsText(rule.createdAt, 0, image, sNotes) + "\n";
-        return s + sNotes;
-    }
+    auto lines = [&](const std::vector<DWORD>& offsets, UINT uTotal) {
+        return OffsetLinesText(offsets, uTotal, rule, target.image, target.pBytes, target.cbBytes, sNotes);
+    };
     if (rule.outcome == kDryChanges)
     {
-        s += "     overwrites " + Plural(rule.uOverwrites, "occurrence", "occurrences") + ": " +
-             OffsetsText(rule.offsets, rule.uOverwrites, image, sNotes) + "\n";
+        if (!rule.repeat && rule.uOccurrences > 1)
+        {
+            // Without REPEAT the others stay as they are: a translator should see them.
+            std::vector<DWORD> others(rule.occurrenceAt.begin() + 1, rule.occurrenceAt.end());
+            // One statement each: the notes name the first offset they concern.
+            s += "     overwrites the first of " + std::to_string(rule.uOccurrences) +
+                 " occurrences, leaves " + std::to_string(rule.uOccurrences - 1) + ":\n";
+            s += lines(rule.offsets, rule.uOverwrites);
+            s += "     left as they are:\n";
+            s += lines(others, rule.uOccurrences - 1);
+        }
+        else
+            s += "     overwrites " + Plural(rule.uOverwrites, "occurrence", "occurrences") +
+                 (Leaves(rule) > 0 ? ", leaves " + std::to_string(Leaves(rule)) : std::string()) + ":\n" +
+                 lines(rule.offsets, rule.uOverwrites);
         if (!rule.createdAt.empty())
-            s += "     made by " + RuleList(rule.changedBy) +
-                 ", not in the untouched target: " + OffsetsText(rule.createdAt, 0, image, sNotes) + "\n";
-        return s + sNotes;
+            s += "     made by " + RuleList(rule.changedBy) + ", not in the untouched target:\n" +
+                 lines(rule.createdAt, 0);
+        return s + UnsafeText(rule, target.image) + sNotes;
     }
     s += "     " + FailureText(rule, pe64) + "\n";
     if (rule.outcome == kDryNotFound && !rule.originalAt.empty())
-        s += "     the untouched target holds it at " + OffsetsText(rule.originalAt, 0, image, sNotes) +
-             (rule.changedBy.empty() ? "" : "; " + RuleList(rule.changedBy) + " overwrote it first") + "\n";
+        s += "     the untouched target holds it" +
+             (rule.changedBy.empty() ? std::string()
+                                     : " (" + RuleList(rule.changedBy) + " overwrote it first)") +
+             ":\n" + lines(rule.originalAt, 0);
     if ((rule.outcome == kDryCnLonger || rule.outcome == kDryZeroOneSide) && rule.uOccurrences > 0)
-        s += "     EN occurs " + Plural(rule.uOccurrences, "time", "times") + ": " +
-             OffsetsText(rule.offsets, rule.uOccurrences, image, sNotes) + "\n";
+        s += "     EN occurs " + Plural(rule.uOccurrences, "time", "times") + ":\n" +
+             lines(rule.offsets, rule.uOccurrences);
     return s + sNotes;
 }
 
-Json RuleJson(const DryRule& rule, const PeImage& image)
+Json RuleJson(const DryRule& rule, const Target& target)
 {
     bool applies = rule.outcome != kDryOtherBitness;
+    auto offsets = [&](const std::vector<DWORD>& list) {
+        return OffsetsJson(list, rule, target.image, target.pBytes, target.cbBytes);
+    };
+    std::vector<DWORD> left;
+    if (rule.outcome == kDryChanges && !rule.repeat && rule.occurrenceAt.size() > 1)
+        left.assign(rule.occurrenceAt.begin() + 1, rule.occurrenceAt.end());
     return {{"number", rule.number},
             {"en", ToUtf8(rule.wsEn)},
             {"cn", ToUtf8(rule.wsCn)},
@@ -144,10 +140,13 @@ Json RuleJson(const DryRule& rule, const PeImage& image)
             {"cnBytes", applies ? Json(rule.cbCn) : Json()},
             {"overwrites", rule.uOverwrites},
             {"occurrences", rule.uOccurrences},
-            {"offsets", OffsetsJson(rule.offsets, image)},
-            {"createdOffsets", OffsetsJson(rule.createdAt, image)},
-            {"originalOffsets", OffsetsJson(rule.originalAt, image)},
-            {"changedBy", rule.changedBy}};
+            {"leaves", rule.outcome == kDryChanges ? Leaves(rule) : rule.uOccurrences},
+            {"offsets", offsets(rule.offsets)},
+            {"leftOffsets", offsets(left)},
+            {"createdOffsets", offsets(rule.createdAt)},
+            {"originalOffsets", offsets(rule.originalAt)},
+            {"changedBy", rule.changedBy},
+            {"unsafeWrites", UnsafeJson(rule, target.image)}};
 }
 
 std::string ReportText(UINT uTried, UINT uModified)
@@ -166,16 +165,22 @@ int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString&
     DryRunResult result;
     {
         CProgress progress("check");
-        DryRunPatch(wsRuleFile.c_str(), view, original.Data(), result,
-                    [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); });
+        DryRunPatch(
+            wsRuleFile.c_str(), view, original.Data(), result,
+            [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); },
+            &image.map);
     }
+    const Target target = {image, original.Data(), static_cast<DWORD>(original.Size())};
+    size_t cUnsafe = 0;
+    for (const DryRule& rule : result.rules)
+        cUnsafe += rule.unsafe.size();
     int exitCode = result.uTried > result.uModified ? kExitRulesFailed : kExitDone;
     std::string sReport = ReportText(result.uTried, result.uModified);
     if (cli.json)
     {
         Json rules = Json::array();
         for (const DryRule& rule : result.rules)
-            rules.push_back(RuleJson(rule, image));
+            rules.push_back(RuleJson(rule, target));
         PrintJson({{"command", "check"},
                    {"ruleSet", ShownPath(wsRuleFile)},
                    {"target", ShownPath(wsTarget)},
@@ -186,6 +191,7 @@ int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString&
                    {"tried", result.uTried},
                    {"modified", result.uModified},
                    {"report", sReport},
+                   {"unsafeWrites", cUnsafe},
                    {"rules", rules},
                    {"exitCode", exitCode}});
         return exitCode;
@@ -195,7 +201,10 @@ int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString&
         (image.pe ? "PE image for " + image.MachineName() : std::string("no PE image")) +
         (result.pe64 ? ", 64-bit: rules with X64 apply\n" : ", not 64-bit: rules with X86 apply\n");
     for (const DryRule& rule : result.rules)
-        s += RuleText(rule, result.pe64, image);
+        s += RuleText(rule, result.pe64, target);
+    if (cUnsafe > 0)
+        s += Plural(static_cast<UINT>(cUnsafe), "write", "writes") +
+             " would break the image (X): apply refuses the run unless --allow-unsafe\n";
     s += "the run would report: " + sReport + "\n";
     WriteOut(s);
     return exitCode;

@@ -14,7 +14,8 @@ struct ApplyOptions
     std::vector<WString> targets;
     bool backup;
     bool force;
-    WString wsLog; // empty: the tool's failure log beside the executable
+    WString wsLog;    // empty: the tool's failure log beside the executable
+    bool allowUnsafe; // write also what would break an image, as the main window's run does
 };
 int RunApply(const CliContext& cli, const ApplyOptions& options);
 

@@ -29,6 +29,7 @@ struct DryState
     std::vector<BYTE>& view;
     const BYTE* pOriginal; // the untouched target, as long as the view
     std::vector<Span> written;
+    const CImageMap* pMap; // of the untouched target; null: writes are not judged
 };
 
 DWORD Size(const std::vector<BYTE>& bytes)
@@ -107,6 +108,10 @@ void Replace(DryState& run, DryRule& rule, const Unit* en, UINT lenEn, const Uni
             AddWriters(run, dwAt, cbEn, rule.changedBy);
         }
         run.written.push_back({dwAt, cbEn, rule.number});
+        UnsafeWrite unsafe;
+        if (run.pMap != nullptr && JudgeWrite(*run.pMap, run.view.data(), Size(run.view), dwAt,
+                                              reinterpret_cast<const BYTE*>(en), cbEn, unsafe))
+            rule.unsafe.push_back(unsafe);
         if (!rule.repeat || unchanging)
             break;
         dwFrom = dwAt > cbEn - 1 ? dwAt - (cbEn - 1) : 0;
@@ -185,13 +190,13 @@ bool DryRule1(DryState& run, UINT uNumber, PatchRule& texts, bool pe64, DryRunRe
 } // namespace
 
 void DryRunPatch(LPCWSTR wsRuleFile, std::vector<BYTE>& view, const BYTE* pOriginal, DryRunResult& result,
-                 const FnDryProgress& fnProgress)
+                 const FnDryProgress& fnProgress, const CImageMap* pMap)
 {
     result = DryRunResult();
     result.pe64 = IsPe64(view.data(), Size(view)) != 0;
     char szRuleFile[kAnsiPathBytes];
     bool exact = GetExactAnsiPath(wsRuleFile, szRuleFile, kAnsiPathBytes);
-    DryState run = {wsRuleFile, exact ? szRuleFile : nullptr, view, pOriginal, {}};
+    DryState run = {wsRuleFile, exact ? szRuleFile : nullptr, view, pOriginal, {}, pMap};
     std::unique_ptr<PatchRule> pTexts(new PatchRule);
     profile_store::SnapshotScope snapshot; // one version of the set, as the run reads it
     for (UINT n = 1; DryRule1(run, n, *pTexts, result.pe64, result); ++n)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cli/cli_text.h"
+#include "cli/write_safety.h"
 
 #include <functional>
 #include <vector>
@@ -33,6 +34,7 @@ struct DryRule
     std::vector<DWORD> originalAt;   // not found: where the untouched target holds EN
     std::vector<UINT> changedBy;     // earlier rules whose writes removed or made those occurrences
     std::vector<DWORD> createdAt;    // overwritten occurrences the untouched target does not hold
+    std::vector<UnsafeWrite> unsafe; // every write that would break the image, in the run's order
 };
 
 struct DryRunResult
@@ -46,6 +48,7 @@ typedef std::function<void(UINT uRule)> FnDryProgress;
 
 // Applies the rule set to view (a copy of the target's bytes, changed in place
 // as the run would change the file) and tells what happened to each listed
-// rule; pOriginal holds the untouched bytes, as many as the view.
+// rule; pOriginal holds the untouched bytes, as many as the view. With the
+// map of the untouched image, each write is judged by it.
 void DryRunPatch(LPCWSTR wsRuleFile, std::vector<BYTE>& view, const BYTE* pOriginal, DryRunResult& result,
-                 const FnDryProgress& fnProgress);
+                 const FnDryProgress& fnProgress, const CImageMap* pMap = nullptr);

@@ -21,7 +21,8 @@ struct Arguments
 {
     std::string sRuleSet, sTarget, sLog, sOutput, sSection;
     std::vector<std::string> targets;
-    bool json = false, backup = false, force = false, allSections = false, addToCatalogue = false;
+    bool json = false, backup = false, force = false, allowUnsafe = false, allSections = false,
+         addToCatalogue = false;
     unsigned uMinChars = 4;
 };
 
@@ -118,6 +119,8 @@ int Run(int argc, char** argv)
     pApply->add_flag("--backup", args.backup, "Copy each target to TARGET.bak before it changes");
     pApply->add_flag("--force", args.force, "Replace an existing backup");
     pApply->add_option("--log", args.sLog, "Failure log (default: pivra.log beside the executable)");
+    pApply->add_flag("--allow-unsafe", args.allowUnsafe,
+                     "Write also what would break an image, as the main window's start does");
     AddJson(pApply, args);
 
     CLI::App* pCheck = app.add_subcommand("check", "Show what applying a rule set would do, writing nothing");
@@ -162,7 +165,8 @@ int Run(int argc, char** argv)
         return RunList(CliContext{"list", args.json}, FromUtf8(args.sRuleSet));
     if (pApply->parsed())
     {
-        ApplyOptions options = {FromUtf8(args.sRuleSet), {}, args.backup, args.force, FromUtf8(args.sLog)};
+        ApplyOptions options = {FromUtf8(args.sRuleSet), {}, args.backup, args.force, FromUtf8(args.sLog),
+                                args.allowUnsafe};
         for (const std::string& sTarget : args.targets)
             options.targets.push_back(FromUtf8(sTarget));
         return RunApply(CliContext{"apply", args.json}, options);

@@ -2,6 +2,7 @@
 // images, the real run as the oracle of apply and check, and the bad inputs.
 #include "cli/cli_files.h"
 #include "cli_runner.h"
+#include "image/image_map.h"
 #include "patch/patch_run.h"
 #include "rules/rule_set.h"
 
@@ -197,7 +198,9 @@ TEST(CliTest, CheckForeseesTheRunAndWritesNothing)
         ASSERT_TRUE(check.is_object()) << result.out << result.err;
         EXPECT_EQ(target.second, ReadBytes(dir.Path(target.first)));
         EXPECT_EQ(1, result.exitCode);
-        Json apply = ParseJson(cli.Run({W("apply"), rules, dir.Path(target.first), W("--json")}));
+        // The header write of rule 010 on pe64.exe would break it: run it anyway, as the start command does.
+        Json apply =
+            ParseJson(cli.Run({W("apply"), rules, dir.Path(target.first), W("--json"), W("--allow-unsafe")}));
         EXPECT_EQ(check["tried"], apply["targets"][0]["tried"]);
         EXPECT_EQ(check["modified"], apply["targets"][0]["modified"]);
         EXPECT_EQ(check["report"], apply["targets"][0]["report"]);
@@ -230,6 +233,8 @@ TEST(CliTest, CheckForeseesTheRunAndWritesNothing)
     EXPECT_EQ("other-bitness", check["rules"][7]["result"]);
     EXPECT_EQ(".rsrc", check["rules"][8]["offsets"][0]["section"]);
     EXPECT_EQ("headers", check["rules"][9]["offsets"][0]["section"]);
+    EXPECT_NE(std::string::npos,
+              check["rules"][9]["unsafeWrites"][0]["reason"].get<std::string>().find("PE headers"));
     CliResult text = cli.Run({W("check"), rules, dir.Path(W("pe64.exe"))});
     EXPECT_NE(std::string::npos, text.out.find(" PE headers: overwriting them damages the image"))
         << text.out;
@@ -494,9 +499,11 @@ TEST(CliTest, CheckTellsWhichOccurrencesARuleLeaves)
     WriteBytes(dir.Path(W("gen.exe")), MakePe(0x014C, "", {{".rdata", ready + ready + ready}}));
     WriteRuleSet(dir.Path(W("rules.ini")), "[001]\nEN=Ready\nCN=R\n");
     CliResult result = cli.Run({W("check"), dir.Path(W("rules.ini")), dir.Path(W("gen.exe"))});
-    EXPECT_NE(std::string::npos,
-              result.out.find("     overwrites the first of 3 occurrences: 0x00000200 .rdata\n"
-                              "     left as they are: 0x0000020C .rdata, 0x00000218 .rdata\n"))
+    EXPECT_NE(std::string::npos, result.out.find("     overwrites the first of 3 occurrences, leaves 2:\n"
+                                                 "       0x00000200  .rdata  data (.rdata)\n"
+                                                 "     left as they are:\n"
+                                                 "       0x0000020C  .rdata  data (.rdata)\n"
+                                                 "       0x00000218  .rdata  data (.rdata)\n"))
         << result.out;
 }
 
@@ -572,5 +579,168 @@ TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
     }
     EXPECT_TRUE(demo == ReadBytes(dir.Path(W("x.exe"))));
 #endif
+}
+
+// A rule for bytes the map calls `kind`: eight bytes wholly of that kind that
+// begin with a non-zero byte and occur nowhere before, the last one changed
+// in CN. Empty when the image has none.
+std::string StructureRule(const CImageMap& map, const std::string& image, ImageByteKind kind)
+{
+    const DWORD cb = 8;
+    for (const ImageSpan& span : map.Spans())
+        for (DWORD dw = span.dwStart; span.kind == kind && dw + cb <= span.dwEnd; ++dw)
+        {
+            bool whole = image[dw] != 0 && image.find(image.substr(dw, cb)) == dw;
+            for (DWORD k = dw; k < dw + cb && whole; ++k)
+                whole = map.Lookup(k).kind == kind;
+            std::string en, cn;
+            for (DWORD k = dw; k < dw + cb && whole; ++k)
+            {
+                char hex[8];
+                std::snprintf(hex, sizeof(hex), "\\x%02X", static_cast<BYTE>(image[k]));
+                en += hex;
+                std::snprintf(hex, sizeof(hex), "\\x%02X",
+                              static_cast<BYTE>(image[k] ^ (k + 1 == dw + cb) * 0x20));
+                cn += hex;
+            }
+            if (whole)
+                return "EN=" + en + "\nCN=" + cn + "\nUNICODE=0\n";
+        }
+    return std::string();
+}
+
+TEST(CliTest, CheckMarksEachKindOfWriteThatBreaksTheImageAndApplyRefusesIt)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const std::string image = ReadBytes(BuildPath(PIVRA_UNSAFE_FIXTURE));
+    CImageMap map;
+    ASSERT_EQ(1, map.Load(reinterpret_cast<const BYTE*>(image.data()), static_cast<DWORD>(image.size())));
+
+    // In resources the reader's idea of a text's end and of the fields
+    // beside it decides, not the length alone.
+    struct UnsafeCase
+    {
+        std::string rule;
+        const char* reason; // nullptr: safe
+        const char* label;  // of the first occurrence; nullptr: neither it nor inside looked at
+        bool inside;
+    };
+    std::vector<UnsafeCase> cases = {
+        {"EN=&Save file\nCN=保存\n", "zero padding", "MENU 1 en-US, item 0x010A, text", false},
+        {"EN=&Close all\nCN=关闭这个文件(&C)\n", nullptr, "MENU 1 en-US, item 0x010B, text", false},
+        {"EN=Dialog caption\nCN=对话框\n", "zero padding", "DIALOG 2 en-US, caption", false},
+        {"EN=Label text\nCN=标签\n", "zero padding", "DIALOG 2 en-US, control 0, text", false},
+        {"EN=Version text\nCN=版本\n", "zero padding", "VERSIONINFO 1 en-US", false},
+        {"EN=String entry\nCN=字符串\n", nullptr, "STRINGTABLE block 7 en-US, string 0x0061", false},
+        {"EN=changes\nCN=更改\n", nullptr, "STRINGTABLE block 7 en-US, string 0x0062", true},
+        {"EN=\xC4\x89"
+         "E&xit now\nCN=立即退出了(&X)!\n",
+         "field boundary", "MENU 1 en-US, item 0x0109, id", false},
+        {"EN=\xC4\x88&Open file\nCN=\xC4\x88打开这个文件(&O)\n", nullptr, "MENU 1 en-US, item 0x0108, id",
+         false}};
+    for (const auto& kind : {std::make_pair(kByteHeader, "PE headers"),
+                             {kByteSectionTable, "section table"},
+                             {kByteDirectory, "directory data"},
+                             {kByteImportName, "import name"},
+                             {kByteExportName, "export name"},
+                             {kByteRelocation, "relocation"},
+                             {kByteResourceField, "field boundary"}})
+    {
+        cases.push_back({StructureRule(map, image, kind.first), kind.second, nullptr, false});
+        ASSERT_FALSE(cases.back().rule.empty()) << kind.second;
+    }
+    std::string ini;
+    for (size_t i = 0; i < cases.size(); ++i)
+        ini += "[" + std::to_string(1001 + i).substr(1) + "]\n" + cases[i].rule;
+    const WString rules = dir.Path(W("unsafe.ini")), target = dir.Path(W("fixture.dll"));
+    WriteRuleSet(rules, ini);
+    WriteBytes(target, image);
+    Json check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
+    ASSERT_TRUE(check.is_object());
+    size_t cUnsafe = 0;
+    for (size_t i = 0; i < cases.size(); ++i)
+    {
+        const Json& rule = check["rules"][i];
+        ASSERT_EQ("changes", rule["result"]) << rule.dump();
+        cUnsafe += rule["unsafeWrites"].size();
+        ASSERT_EQ(cases[i].reason == nullptr ? 0u : 1u, rule["unsafeWrites"].size()) << rule.dump();
+        if (cases[i].reason != nullptr)
+        {
+            EXPECT_NE(std::string::npos,
+                      rule["unsafeWrites"][0]["reason"].get<std::string>().find(cases[i].reason));
+        }
+        if (cases[i].label != nullptr)
+        {
+            EXPECT_EQ(0u, rule["offsets"][0]["label"].get<std::string>().find(cases[i].label)) << rule.dump();
+            EXPECT_EQ(cases[i].inside, rule["offsets"][0]["insideLongerText"]) << rule.dump();
+        }
+    }
+    EXPECT_EQ(cUnsafe, check["unsafeWrites"]);
+
+    // Refused before any byte is written, the same writes listed; with
+    // --allow-unsafe, the main window's run.
+    CliResult result =
+        cli.Run({W("apply"), rules, target, W("--backup"), W("--log"), dir.Path(W("cli.log")), W("--json")});
+    EXPECT_EQ(2, result.exitCode);
+    EXPECT_EQ(image, ReadBytes(target));
+    EXPECT_TRUE(ReadBytes(target + W(".bak")).empty());
+    size_t cListed = 0;
+    const Json refused = ParseJson(result);
+    for (const Json& rule : refused["unsafeWrites"])
+        cListed += rule["writes"].size();
+    EXPECT_EQ(cUnsafe, cListed);
+    EXPECT_EQ(0, cli.Run({W("apply"), rules, target, W("--log"), dir.Path(W("cli.log")), W("--allow-unsafe")})
+                     .exitCode);
+    const WString oracle = dir.Path(W("oracle.dll"));
+    WriteBytes(oracle, image);
+    RunAsStartCommand(rules, oracle, dir.Path(W("start.log")));
+    EXPECT_TRUE(ReadBytes(oracle) == ReadBytes(target));
+}
+
+// Wine's own programs, copies of them: the menu item that zero padding ends,
+// a glued command id, and a text with 33 other copies, most of them inside
+// other languages' menus; and a 64-bit one.
+TEST(CliTest, CheckAndApplyOnWinesProgramsSayWhatEachWriteTouches)
+{
+    const std::string notepad = ReadBytes(BuildPath("/usr/lib/i386-linux-gnu/wine/i386-windows/notepad.exe"));
+    const std::string winemine =
+        ReadBytes(BuildPath("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/winemine.exe"));
+    if (notepad.empty() || winemine.empty())
+        GTEST_SKIP() << "Wine's notepad.exe or 64-bit winemine.exe is not installed";
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini")), target = dir.Path(W("notepad.exe"));
+    WriteRuleSet(rules, "[001]\nEN=&Wrap long lines\nCN=自动换行(&W)\nREPEAT=1\n[002]\nEN=\xC4\x88"
+                        "E&xit\nCN=退出(&X)\n[003]\nEN=Notepad\nCN=记事本\n[004]\nEN=&Game\nCN=游戏\n");
+    WriteBytes(target, notepad);
+    Json check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
+    ASSERT_TRUE(check.is_object());
+    const Json& wrap = check["rules"][0];
+    ASSERT_EQ(10u, wrap["unsafeWrites"].size()); // REPEAT writes every copy, and each breaks its menu
+    EXPECT_NE(std::string::npos, wrap["unsafeWrites"][9]["reason"].get<std::string>().find("zero padding"));
+    ASSERT_EQ(1u, check["rules"][1]["unsafeWrites"].size());
+    EXPECT_EQ("MENU 513 bg, item 0x0108, id", check["rules"][1]["unsafeWrites"][0]["label"]);
+    const Json& title = check["rules"][2];
+    EXPECT_EQ(34, title["occurrences"]);
+    EXPECT_EQ(33, title["leaves"]);
+    EXPECT_TRUE(title["unsafeWrites"].empty());
+    EXPECT_EQ(true, title["offsets"][0]["insideLongerText"]);
+    EXPECT_EQ("MENU 513 bg, item 0x0134, text", title["leftOffsets"][3]["label"]);
+    EXPECT_NE(std::string::npos, cli.Run({W("check"), rules, target})
+                                     .out.find("overwrites the first of 34 occurrences, leaves 33:\n"));
+    CliResult apply = cli.Run({W("apply"), rules, target, W("--log"), dir.Path(W("cli.log"))});
+    EXPECT_EQ(2, apply.exitCode);
+    EXPECT_NE(std::string::npos, apply.out.find("would break the image")) << apply.out;
+    EXPECT_TRUE(notepad == ReadBytes(target));
+
+    WriteBytes(target, winemine);
+    check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
+    EXPECT_EQ(true, check["pe"]["is64"]);
+    ASSERT_FALSE(check["rules"][3]["unsafeWrites"].empty());
+    EXPECT_EQ(0u, check["rules"][3]["unsafeWrites"][0]["label"].get<std::string>().find("MENU "))
+        << check.dump();
+    EXPECT_EQ(2, cli.Run({W("apply"), rules, target, W("--log"), dir.Path(W("cli.log"))}).exitCode);
+    EXPECT_TRUE(winemine == ReadBytes(target));
 }
 } // namespace
