@@ -3,7 +3,8 @@
 // reads (the wide one for UTF-16, the ANSI one for ANSI) and decoded, must give
 // exactly the bytes of its text; the list must end after the last rule.
 //
-// Input: the first byte picks the shortest text (1 to 8 characters); all bytes
+// Input: the first byte picks the shortest text (1 to 8 characters) and
+// whether resource texts go into the set (with their comment lines); all bytes
 // are the view, a PE image or not (a file that is none is scanned whole).
 #include "cli/extract_texts.h"
 #include "port/native_path.h"
@@ -77,9 +78,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CProgress progress("fuzz_extract");
     std::vector<Candidate> texts;
     UINT uTooLong = 0;
-    FindTexts(pView, static_cast<DWORD>(size), image, {std::string(), true, 1u + data[0] % 8u}, progress,
-              texts, uTooLong);
+    FindTexts(pView, static_cast<DWORD>(size), image, {std::string(), true, 1u + data[0] % 8u, std::string()},
+              progress, texts, uTooLong);
     delete[] pView;
+    for (const Candidate& c : texts)
+        Check(c.dwOffset <= size && c.bytes.size() <= size - c.dwOffset &&
+              std::memcmp(c.bytes.data(), data + c.dwOffset, c.bytes.size()) == 0);
+    texts = RuleSetTexts(texts, (data[0] & 0x80) != 0);
     if (texts.empty())
         return 0;
 
