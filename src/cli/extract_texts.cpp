@@ -242,7 +242,8 @@ std::vector<std::pair<DWORD, DWORD>> SkippedBytes(const PeImage& image, bool hea
 // Scans [dwLo, dwHi) but for the skipped bytes.
 void ScanAround(Scan& scan, DWORD dwLo, DWORD dwHi, const std::vector<std::pair<DWORD, DWORD>>& skipped)
 {
-    auto it = std::upper_bound(skipped.begin(), skipped.end(), std::make_pair(dwLo, 0xFFFFFFFFu));
+    auto it = std::upper_bound(skipped.begin(), skipped.end(),
+                               std::make_pair(dwLo, static_cast<DWORD>(0xFFFFFFFF)));
     if (it != skipped.begin() && std::prev(it)->second > dwLo)
         --it;
     DWORD dwAt = dwLo;
