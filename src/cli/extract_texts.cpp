@@ -288,22 +288,34 @@ DWORD OffsetOf(const Candidate& c)
     return c.dwOffset;
 }
 
-struct LangRange
+// The language of a resource text: its label begins with the label of the
+// resource it was read from ("MENU 1 en-US"), and then ", ". Two resources
+// may share their data, so the label, not the offset, says whose text it is.
+bool IsInLanguage(const std::map<std::string, WORD>& resources, const std::string& sLabel,
+                  const std::string& sLang)
 {
-    DWORD dwStart;
-    DWORD dwEnd;
-    WORD wLang;
-};
+    for (size_t at = sLabel.find(", "); at != std::string::npos; at = sLabel.find(", ", at + 1))
+    {
+        auto it = resources.find(sLabel.substr(0, at));
+        if (it != resources.end())
+            return EqualsNoCase(FromUtf8(LanguageName(it->second)), FromUtf8(sLang));
+    }
+    return false;
+}
 
 // The resource texts of the map, in the asked section and language.
 void AddResourceTexts(Scan& scan, const PeImage& image, const ExtractScope& scope)
 {
-    std::vector<LangRange> langs;
+    // String tables are labelled by block ("STRINGTABLE block 7 en-US").
+    const WORD kStringTableType = 6;
+    std::map<std::string, WORD> resources;
     for (const ImageResource& r : image.map.Resources())
-        if (r.dwOffset != kNoImageOffset)
-            langs.push_back({r.dwOffset, r.dwOffset + r.cb, r.wLang});
-    std::sort(langs.begin(), langs.end(),
-              [](const LangRange& a, const LangRange& b) { return a.dwStart < b.dwStart; });
+    {
+        const std::string sLang = " " + LanguageName(r.wLang);
+        resources[r.sType + " " + r.sName + sLang] = r.wLang;
+        if (r.wTypeId == kStringTableType)
+            resources[r.sType + " block " + r.sName + sLang] = r.wLang;
+    }
     for (const ImageSpan& span : image.map.Spans())
     {
         if (!span.fText || span.kind != kByteResourceText || span.text.cbText == 0 ||
@@ -312,14 +324,8 @@ void AddResourceTexts(Scan& scan, const PeImage& image, const ExtractScope& scop
         const ImageText& text = span.text;
         if (!scope.sSection.empty() && image.RegionOf(text.dwStart) != scope.sSection)
             continue;
-        if (!scope.sLang.empty())
-        {
-            auto it = std::upper_bound(langs.begin(), langs.end(), text.dwStart,
-                                       [](DWORD dw, const LangRange& r) { return dw < r.dwStart; });
-            if (it == langs.begin() || std::prev(it)->dwEnd <= text.dwStart ||
-                !EqualsNoCase(FromUtf8(LanguageName(std::prev(it)->wLang)), FromUtf8(scope.sLang)))
-                continue;
-        }
+        if (!scope.sLang.empty() && !IsInLanguage(resources, span.sLabel, scope.sLang))
+            continue;
         UINT uChars = text.fWide ? text.cbText / 2 : text.cbText;
         Candidate c = {text.dwStart,
                        text.fWide,

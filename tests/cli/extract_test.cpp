@@ -79,6 +79,8 @@ TEST(ExtractTest, ResourceTextsComeWholeAndLabelled)
     Json german = Json::parse(cli.Run({W("extract"), target, W("--lang"), W("DE-de"), W("--json")}).out);
     std::map<std::string, std::string> de = ResourceTexts(german["texts"]);
     EXPECT_EQ("&Beenden", de["MENU 1 de-DE, item 0x0108, text"]);
+    EXPECT_EQ("Hallo aus der Tabelle", de["STRINGTABLE block 7 de-DE, string 0x0061"]);
+    EXPECT_EQ(4u, de.size()) << german.dump(1);
     for (const auto& item : de)
         EXPECT_NE(std::string::npos, item.first.find(" de-DE, ")) << item.first;
     EXPECT_EQ(all["regions"]["data"], german["regions"]["data"]);
