@@ -3,7 +3,8 @@
 // reads (the wide one for UTF-16, the ANSI one for ANSI) and decoded, must give
 // exactly the bytes of its text; the list must end after the last rule.
 //
-// Input: the first byte picks the shortest text (1 to 8 characters); the
+// Input: the first byte picks the shortest text (1 to 8 characters) and, by
+// its bit 0x40, resource texts of en-US only; the
 // lowest bits of the first and last bytes, when they differ, put resource
 // texts into the set (with their comment lines); all bytes are the view, a PE
 // image or not (a file that is none is scanned whole).
@@ -79,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CProgress progress("fuzz_extract");
     std::vector<Candidate> texts;
     UINT uTooLong = 0;
-    FindTexts(pView, static_cast<DWORD>(size), image, {std::string(), true, 1u + data[0] % 8u, std::string()},
+    const std::string sLang = (data[0] & 0x40) != 0 ? "en-US" : "";
+    FindTexts(pView, static_cast<DWORD>(size), image, {std::string(), true, 1u + data[0] % 8u, sLang},
               progress, texts, uTooLong);
     delete[] pView;
     for (const Candidate& c : texts)
