@@ -9,6 +9,7 @@
 #include "util/wide_text.h"
 
 #include <algorithm>
+#include <set>
 
 namespace
 {
@@ -16,6 +17,9 @@ Json CandidateJson(const Candidate& c, const PeImage& image)
 {
     return {{"offset", c.dwOffset},
             {"section", image.RegionOf(c.dwOffset)},
+            {"region", RegionName(c.region)},
+            {"label", c.sLabel.empty() ? Json() : Json(c.sLabel)},
+            {"resource", c.resource},
             {"unicode", c.unicode},
             {"chars", c.uChars},
             {"en", ToUtf8(c.wsEn)},
@@ -61,6 +65,39 @@ bool HasRegion(const PeImage& image, const std::string& sName)
 {
     return sName == "headers" || sName == "overlay" ||
            std::find(image.names.begin(), image.names.end(), sName) != image.names.end();
+}
+
+// "en-US, zh-CN": the languages of the image's resources, each once.
+std::string LanguageList(const PeImage& image, bool& found, const std::string& sLang)
+{
+    std::set<std::string> langs;
+    for (const ImageResource& r : image.map.Resources())
+        langs.insert(LanguageName(r.wLang));
+    std::string s;
+    found = false;
+    for (const std::string& sName : langs)
+    {
+        s += (s.empty() ? "" : ", ") + sName;
+        found = found || EqualsNoCase(FromUtf8(sName), FromUtf8(sLang));
+    }
+    return s.empty() ? std::string("it has no resources") : "its resource languages: " + s;
+}
+
+// "texts found: 12 (code 0, data 9, resources 3, imports/exports 0, debug 0, other 0)"
+std::string RegionCounts(const std::vector<Candidate>& texts, Json& counts)
+{
+    UINT c[kRegionCount] = {};
+    for (const Candidate& t : texts)
+        ++c[t.region];
+    std::string s = "texts found: " + std::to_string(texts.size()) + " (";
+    counts = Json::object();
+    for (int i = 0; i < kRegionCount; ++i)
+    {
+        const char* szName = RegionName(static_cast<ExtractRegion>(i));
+        s += std::string(i == 0 ? "" : ", ") + szName + " " + std::to_string(c[i]);
+        counts[szName] = c[i];
+    }
+    return s + ")\n";
 }
 
 // The rule-set file -o names, and the name the catalogue would list it by.
@@ -111,6 +148,12 @@ int ExtractMapped(const CliContext& cli, const ExtractOptions& options, const CT
     if (!sSection.empty() && !HasRegion(image, sSection))
         return ReportBadInput(cli, options.wsTarget,
                               "has no section '" + sSection + "' (" + SectionList(image) + ")");
+    const std::string sLang = ToUtf8(options.wsLang);
+    bool langFound = false;
+    std::string sLanguages = LanguageList(image, langFound, sLang);
+    if (!sLang.empty() && !langFound)
+        return ReportBadInput(cli, options.wsTarget,
+                              "has no resources in language '" + sLang + "' (" + sLanguages + ")");
     WString wsFile, wsName;
     WCHAR wsCatalogue[kPathChars];
     GetCatalogueFile(wsCatalogue);
@@ -127,18 +170,30 @@ int ExtractMapped(const CliContext& cli, const ExtractOptions& options, const CT
     CProgress progress("extract");
     std::vector<Candidate> texts;
     UINT uTooLong = 0;
-    FindTexts(view.Data(), view.Size(), image, {sSection, options.allSections, options.uMinChars}, progress,
-              texts, uTooLong);
+    FindTexts(view.Data(), view.Size(), image, {sSection, options.allSections, options.uMinChars, sLang},
+              progress, texts, uTooLong);
     progress.Finish();
     std::string sText;
     bool added = false;
+    std::vector<Candidate> rules = RuleSetTexts(texts, options.resources);
+    UINT cResourceRules = 0, cResourceTexts = 0;
+    for (const Candidate& c : rules)
+        cResourceRules += c.resource ? 1 : 0;
+    for (const Candidate& c : texts)
+        cResourceTexts += c.resource ? 1 : 0;
     if (!options.wsOutput.empty())
     {
-        if (!WriteWholeFile(wsFile, RuleSetFileText(AbsolutePath(options.wsTarget), texts), options.force,
+        if (!WriteWholeFile(wsFile, RuleSetFileText(AbsolutePath(options.wsTarget), rules), options.force,
                             sReason))
             return ReportBadInput(cli, wsFile, sReason);
-        sText += "wrote " + std::to_string(texts.size()) + " rules to " +
+        sText += "wrote " + std::to_string(rules.size()) + " rules to " +
                  ShownPath(IsRuleSetPath(options.wsOutput) ? options.wsOutput : wsFile) + "\n";
+        if (cResourceRules > 0)
+            sText += std::to_string(cResourceRules) +
+                     " of them over resource texts: " + kResourceRuleWarning + "\n";
+        else if (cResourceTexts > 0)
+            sText += std::to_string(cResourceTexts) + " resource texts left out (--resources writes them; " +
+                     kResourceRuleWarning + ")\n";
         if (options.addToCatalogue)
         {
             CatalogueNames listed;
@@ -174,11 +229,17 @@ int ExtractMapped(const CliContext& cli, const ExtractOptions& options, const CT
             if (c.uOccurrences > 1)
                 sText += "  (" + std::to_string(c.uOccurrences) + " times)";
             if (c.dwFirstMatch != c.dwOffset && c.dwFirstMatch != kNotSearched)
-                sText +=
-                    "  (the run finds it first at " + HexOffset(c.dwFirstMatch) + ", inside a longer text)";
+            {
+                sText += "  (the run finds it first at " + HexOffset(c.dwFirstMatch) +
+                         (c.firstIsCopy ? ", another copy)" : ", inside a longer text)");
+            }
+            if (c.resource)
+                sText += "  [" + c.sLabel + "]";
             sText += "\n";
         }
     }
+    Json counts;
+    sText += RegionCounts(texts, counts);
     if (uTooLong > 0)
         sText += std::to_string(uTooLong) + " texts longer than a rule holds were left out\n";
     if (cli.json)
@@ -191,7 +252,11 @@ int ExtractMapped(const CliContext& cli, const ExtractOptions& options, const CT
                    {"pe", {{"image", true}, {"machine", image.MachineName()}}},
                    {"minChars", options.uMinChars},
                    {"section", sSection.empty() ? Json() : Json(sSection)},
+                   {"lang", sLang.empty() ? Json() : Json(sLang)},
                    {"texts", list},
+                   {"regions", counts},
+                   {"rules", options.wsOutput.empty() ? Json() : Json(rules.size())},
+                   {"resourceRules", options.wsOutput.empty() ? Json() : Json(cResourceRules)},
                    {"tooLong", uTooLong},
                    {"output", options.wsOutput.empty() ? Json() : Json(ShownPath(wsFile))},
                    {"addedToCatalogue", added ? Json(ToUtf8(wsName)) : Json()},

@@ -30,5 +30,7 @@ struct ExtractOptions
     bool allSections;
     bool addToCatalogue;
     bool force;
+    bool resources; // resource texts go into the rule set too
+    WString wsLang; // empty: resource texts of every language
 };
 int RunExtract(const CliContext& cli, const ExtractOptions& options);

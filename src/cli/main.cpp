@@ -19,10 +19,10 @@ namespace
 {
 struct Arguments
 {
-    std::string sRuleSet, sTarget, sLog, sOutput, sSection;
+    std::string sRuleSet, sTarget, sLog, sOutput, sSection, sLang;
     std::vector<std::string> targets;
     bool json = false, backup = false, force = false, allowUnsafe = false, allSections = false,
-         addToCatalogue = false;
+         addToCatalogue = false, resources = false;
     unsigned uMinChars = 4;
 };
 
@@ -137,6 +137,9 @@ int Run(int argc, char** argv)
     pExtract->add_option("--section", args.sSection,
                          "Only texts in this section (\".rdata\", \"headers\", ...)");
     pExtract->add_flag("--all-sections", args.allSections, "Search the PE headers too");
+    pExtract->add_flag("--resources", args.resources,
+                       "Write resource texts into the rule set too (safe only with a CN of EN's length)");
+    pExtract->add_option("--lang", args.sLang, "Only resource texts of this language (\"en-US\", ...)");
     pExtract->add_flag("--add-to-catalogue", args.addToCatalogue, "Add the new rule set to the catalogue");
     pExtract->add_flag("--force", args.force, "Replace an existing rule-set file");
     AddJson(pExtract, args);
@@ -177,7 +180,8 @@ int Run(int argc, char** argv)
     {
         ExtractOptions options = {
             FromUtf8(args.sTarget), FromUtf8(args.sOutput), args.uMinChars, FromUtf8(args.sSection),
-            args.allSections,       args.addToCatalogue,    args.force};
+            args.allSections,       args.addToCatalogue,    args.force,     args.resources,
+            FromUtf8(args.sLang)};
         if (options.addToCatalogue && options.wsOutput.empty())
         {
             WriteErr("pivra-cli extract: --add-to-catalogue needs -o\n");

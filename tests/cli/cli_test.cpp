@@ -289,7 +289,10 @@ TEST(CliTest, ExtractWritesARuleSetThatFindsEachText)
     std::string all = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--all-sections")}).out;
     EXPECT_NE(std::string::npos, all.find("headers UTF-16  Header text")) << all;
     std::string rsrc = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--section"), W(".rsrc")}).out;
-    EXPECT_EQ(HexOffset(0x400) + "  .rsrc   UTF-16  Resource text\n", rsrc);
+    EXPECT_EQ(HexOffset(0x400) +
+                  "  .rsrc   UTF-16  Resource text\ntexts found: 1 (code 0, data 1, resources 0, "
+                  "imports/exports 0, debug 0, other 0)\n",
+              rsrc);
     const std::string before = ReadBytes(dir.Path(W("found.ini")));
     CliResult again = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("-o"), dir.Path(W("found.ini"))});
     EXPECT_EQ(2, again.exitCode);
@@ -488,7 +491,14 @@ TEST(CliTest, ExtractNamesTheSectionsOfAnImageThatLacksTheOneAskedFor)
         << lacking.err;
     CliResult debug = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--section"), W(".debug_info")});
     EXPECT_EQ(0, debug.exitCode) << debug.err;
-    EXPECT_EQ(HexOffset(0x400) + "  .debug_info UTF-16  Debug text\n", debug.out);
+    EXPECT_EQ(HexOffset(0x400) +
+                  "  .debug_info UTF-16  Debug text\ntexts found: 1 (code 0, data 0, resources 0, "
+                  "imports/exports 0, debug 1, other 0)\n",
+              debug.out);
+    // Debug sections only when named.
+    std::string all = cli.Run({W("extract"), dir.Path(W("gen.exe"))}).out;
+    EXPECT_EQ(std::string::npos, all.find("Debug text")) << all;
+    EXPECT_NE(std::string::npos, all.find("Data text")) << all;
 }
 
 TEST(CliTest, CheckTellsWhichOccurrencesARuleLeaves)

@@ -3,8 +3,11 @@
 // reads (the wide one for UTF-16, the ANSI one for ANSI) and decoded, must give
 // exactly the bytes of its text; the list must end after the last rule.
 //
-// Input: the first byte picks the shortest text (1 to 8 characters); all bytes
-// are the view, a PE image or not (a file that is none is scanned whole).
+// Input: the first byte picks the shortest text (1 to 8 characters); the
+// lowest bits of the first and last bytes, when they differ, put resource
+// texts into the set (with their comment lines); bit 1 of the last byte keeps
+// the resource texts of en-US only; all bytes are the view, a PE image or not
+// (a file that is none is scanned whole).
 #include "cli/extract_texts.h"
 #include "port/native_path.h"
 #include "rules/escape.h"
@@ -77,9 +80,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CProgress progress("fuzz_extract");
     std::vector<Candidate> texts;
     UINT uTooLong = 0;
-    FindTexts(pView, static_cast<DWORD>(size), image, {std::string(), true, 1u + data[0] % 8u}, progress,
-              texts, uTooLong);
+    const std::string sLang = (data[size - 1] & 2) != 0 ? "en-US" : "";
+    FindTexts(pView, static_cast<DWORD>(size), image, {std::string(), true, 1u + data[0] % 8u, sLang},
+              progress, texts, uTooLong);
     delete[] pView;
+    for (const Candidate& c : texts)
+        Check(c.dwOffset <= size && c.bytes.size() <= size - c.dwOffset &&
+              std::memcmp(c.bytes.data(), data + c.dwOffset, c.bytes.size()) == 0);
+    texts = RuleSetTexts(texts, ((data[0] ^ data[size - 1]) & 1) != 0);
     if (texts.empty())
         return 0;
 
