@@ -4,6 +4,7 @@
 #include "rules/rule_set.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -512,7 +513,18 @@ std::string RuleSetFileText(const WString& wsTarget, const std::vector<Candidate
             WString wsLabel = FromUtf8(c.sLabel);
             std::replace_if(
                 wsLabel.begin(), wsLabel.end(), [](WCHAR u) { return u < 0x20; }, static_cast<WCHAR>('?'));
-            ws += W("; ") + wsLabel + W(": CN exactly as long as EN\r\n");
+            ws += W("; ") + wsLabel + W(": CN exactly as long as EN");
+            // Without REPEAT the run changes the copy it finds first, which may
+            // be another language's: say where, so nobody takes it for this one.
+            if (c.dwFirstMatch != c.dwOffset && c.dwFirstMatch != kNotSearched)
+            {
+                char szWhere[96];
+                std::snprintf(szWhere, sizeof(szWhere),
+                              "; without REPEAT=1 the run changes the copy at 0x%08X instead",
+                              static_cast<unsigned>(c.dwFirstMatch));
+                ws += FromUtf8(szWhere);
+            }
+            ws += W("\r\n");
         }
     }
     std::string bytes = "\xFF\xFE";

@@ -439,8 +439,10 @@ void CImageMap::ReadImports(const CImageBytes& bytes)
         DWORD cThunks = 0;
         for (DWORD dw = dwThunks; (dw - dwThunks) + cbThunk <= cbThunks && !Full(); dw += cbThunk)
         {
+            // Many descriptors may share one long table: every thunk read is
+            // charged, so the work stays within a few passes over the file.
             unsigned long long uThunk = 0;
-            if (!bytes.Read(dw, &uThunk, cbThunk))
+            if (!Spend(cbThunk) || !bytes.Read(dw, &uThunk, cbThunk))
                 break;
             ++cThunks;
             if (uThunk == 0)

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size > kMaxImage)
         return 0;
     // A copy of exactly the input's size, so a read past its end is caught.
-    BYTE* pView = new BYTE[size + 1];
+    BYTE* pView = new BYTE[size];
     std::memcpy(pView, data, size);
     CImageMap map;
     int pe = map.Load(pView, static_cast<DWORD>(size));

@@ -213,4 +213,49 @@ TEST(ImageMap, MalformedImagesGiveAPartialMap)
             EXPECT_LE(span.dwEnd, image.size()) << c.szName;
     }
 }
+// Import descriptors that all share one long table of thunks: the map reads
+// it within its budget of a few passes over the file, not once a descriptor.
+TEST(ImageMap, ImportsSharingOneTableCostAFewPassesOverTheFile)
+{
+    const DWORD cbSection = 0x10000, dwHalf = cbSection / 2;
+    std::vector<BYTE> image(0x200 + cbSection, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    Put32(image, 0x3C, 0x40);
+    Put32(image, 0x40, 0x4550);
+    Put16(image, 0x44, 0x14C); // i386
+    Put16(image, 0x46, 1);
+    Put16(image, 0x54, 0xE0);
+    Put16(image, 0x56, 0x102);
+    Put16(image, kOptional, 0x10B);
+    Put32(image, kOptional + 32, 0x1000);             // section alignment
+    Put32(image, kOptional + 36, 0x200);              // file alignment
+    Put32(image, kOptional + 56, 0x1000 + cbSection); // size of image
+    Put32(image, kOptional + 60, 0x200);              // size of headers
+    Put32(image, kOptional + 92, 16);
+    Put32(image, kOptional + 96 + 8, 0x1000); // the import directory
+    Put32(image, kOptional + 96 + 12, cbSection);
+    std::memcpy(&image[kSectionTable], ".idata", 6);
+    Put32(image, kSectionTable + 8, cbSection);
+    Put32(image, kSectionTable + 12, 0x1000);
+    Put32(image, kSectionTable + 16, cbSection);
+    Put32(image, kSectionTable + 20, 0x200);
+    Put32(image, kSectionTable + 36, 0xC0000040);
+    for (DWORD dw = 0; dw + 40 <= dwHalf; dw += 20)
+    {
+        Put32(image, 0x200 + dw, 0x1000 + dwHalf); // lookup table
+        Put32(image, 0x200 + dw + 12, 0x1000);     // DLL name
+    }
+    for (DWORD dw = dwHalf; dw < cbSection; dw += 4)
+        Put32(image, 0x200 + dw, 0x80000001); // import by ordinal 1
+    CImageMap map;
+    ASSERT_EQ(1, map.Load(image.data(), static_cast<DWORD>(image.size())));
+    size_t cFunctions = 0;
+    for (const ImageImport& import : map.Imports())
+        cFunctions += import.functions.size();
+    // One full table is dwHalf / 4 thunks; a few passes over the file allow
+    // some tens of tables, the thousand descriptors would ask for a thousand.
+    EXPECT_GT(cFunctions, dwHalf / 4);
+    EXPECT_LT(cFunctions, 100u * dwHalf / 4);
+}
 } // namespace
