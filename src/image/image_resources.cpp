@@ -1,5 +1,7 @@
 #include "image/image_resources.h"
 
+#include "util/wide_text.h"
+
 #include <cstdio>
 #include <set>
 
@@ -569,26 +571,7 @@ std::string WideToUtf8(const CImageBytes& bytes, DWORD dwAt, DWORD cUnits, bool 
             dwChar = 0xFFFD;
         if (fPrintable && (dwChar < 0x20 || dwChar == 0x7F))
             dwChar = '?';
-        if (dwChar < 0x80)
-            s += static_cast<char>(dwChar);
-        else if (dwChar < 0x800)
-        {
-            s += static_cast<char>(0xC0 | dwChar >> 6);
-            s += static_cast<char>(0x80 | (dwChar & 0x3F));
-        }
-        else if (dwChar < 0x10000)
-        {
-            s += static_cast<char>(0xE0 | dwChar >> 12);
-            s += static_cast<char>(0x80 | (dwChar >> 6 & 0x3F));
-            s += static_cast<char>(0x80 | (dwChar & 0x3F));
-        }
-        else
-        {
-            s += static_cast<char>(0xF0 | dwChar >> 18);
-            s += static_cast<char>(0x80 | (dwChar >> 12 & 0x3F));
-            s += static_cast<char>(0x80 | (dwChar >> 6 & 0x3F));
-            s += static_cast<char>(0x80 | (dwChar & 0x3F));
-        }
+        AppendUtf8(s, dwChar);
     }
     return s;
 }

@@ -4,6 +4,8 @@
 
 #include "port/win32.h"
 
+#include <string>
+
 UINT WideLength(LPCWSTR ws);
 // Copies at most cchDst-1 units and terminates; returns the units copied.
 UINT WideCopy(LPWSTR wsDst, UINT cchDst, LPCWSTR wsSrc);
@@ -14,3 +16,5 @@ int WideCompare(LPCWSTR wsA, LPCWSTR wsB);
 UINT FormatUnsigned(LPWSTR wsDst, UINT cchDst, UINT uValue, UINT uMinDigits);
 // The leading decimal digits as an unsigned number, as a list cell is read.
 UINT ParseUnsigned(LPCWSTR ws);
+// Appends the UTF-8 form of one code point (below 0x110000).
+void AppendUtf8(std::string& s, DWORD dwChar);
