@@ -178,6 +178,11 @@ CTargetView::CTargetView() : m_hFile(INVALID_HANDLE_VALUE), m_hMapping(nullptr),
 
 CTargetView::~CTargetView()
 {
+    Close();
+}
+
+void CTargetView::Close()
+{
     // The view before the mapping before the file, as they were made.
     if (m_pView != nullptr)
         UnmapViewOfFile(m_pView);
@@ -185,6 +190,10 @@ CTargetView::~CTargetView()
         CloseHandle(m_hMapping);
     if (m_hFile != INVALID_HANDLE_VALUE)
         CloseHandle(m_hFile);
+    m_pView = nullptr;
+    m_hMapping = nullptr;
+    m_hFile = INVALID_HANDLE_VALUE;
+    m_dwSize = 0;
 }
 
 bool CTargetView::Open(const WString& wsPath, std::string& sReason)

@@ -37,6 +37,8 @@ class CTargetView
     CTargetView& operator=(const CTargetView&) = delete;
 
     bool Open(const WString& wsPath, std::string& sReason);
+    // Lets go of the file, so it can be replaced.
+    void Close();
     const BYTE* Data() const { return m_pView; }
     DWORD Size() const { return m_dwSize; }
 

@@ -34,3 +34,18 @@ struct ExtractOptions
     WString wsLang; // empty: resource texts of every language
 };
 int RunExtract(const CliContext& cli, const ExtractOptions& options);
+
+struct PoOptions
+{
+    WString wsTarget;
+    WString wsPo;      // apply, check: the translated PO file
+    WString wsOutput;  // extract: the template to write; empty: standard output
+    WString wsLang;    // the source language; empty: the PO file's, else the one with the most texts
+    WString wsAs;      // apply: add the translations as this language; empty: replace the source texts
+    WString wsRuleSet; // the rule set whose texts the PO file covers too
+    bool backup;
+    bool force;
+};
+int RunPoExtract(const CliContext& cli, const PoOptions& options);
+int RunPoApply(const CliContext& cli, const PoOptions& options);
+int RunPoCheck(const CliContext& cli, const PoOptions& options);

@@ -19,7 +19,7 @@ namespace
 {
 struct Arguments
 {
-    std::string sRuleSet, sTarget, sLog, sOutput, sSection, sLang;
+    std::string sRuleSet, sTarget, sLog, sOutput, sSection, sLang, sPo, sAs;
     std::vector<std::string> targets;
     bool json = false, backup = false, force = false, allowUnsafe = false, allSections = false,
          addToCatalogue = false, resources = false;
@@ -35,7 +35,7 @@ void AddJson(CLI::App* pCommand, Arguments& args)
 // command named and whether --json is among the arguments.
 CliContext AskedContext(int argc, char** argv)
 {
-    static const char* const kCommands[] = {"list", "apply", "check", "extract"};
+    static const char* const kCommands[] = {"list", "apply", "check", "extract", "po"};
     CliContext cli = {nullptr, false};
     for (int i = 1; i < argc; ++i)
     {
@@ -144,6 +144,34 @@ int Run(int argc, char** argv)
     pExtract->add_flag("--force", args.force, "Replace an existing rule-set file");
     AddJson(pExtract, args);
 
+    CLI::App* pPo = app.add_subcommand("po", "Translate every text of a program through a gettext PO file");
+    pPo->require_subcommand(1);
+    CLI::App* pPoExtract = pPo->add_subcommand(
+        "extract", "Write a PO template of the target's resource texts (and a rule set's)");
+    pPoExtract->add_option("TARGET", args.sTarget, "PE image (EXE or DLL)")->required();
+    pPoExtract->add_option("-o,--output", args.sOutput, "The template to write (default: standard output)");
+    pPoExtract->add_flag("--force", args.force, "Replace an existing template");
+    CLI::App* pPoApply = pPo->add_subcommand(
+        "apply", "Rebuild the target's resources with the translations, and write rule texts as CN");
+    pPoApply->add_option("TARGET", args.sTarget, "PE image to translate in place")->required();
+    pPoApply->add_option("PO", args.sPo, "The translated PO file")->required();
+    pPoApply->add_option(
+        "--as", args.sAs,
+        "Add the translations as a copy in this language (\"zh-CN\"), keeping the originals");
+    pPoApply->add_flag("--backup", args.backup, "Copy the target to TARGET.bak before it changes");
+    pPoApply->add_flag("--force", args.force, "Replace an existing backup");
+    CLI::App* pPoCheck = pPo->add_subcommand(
+        "check", "List what a PO file leaves open or gets wrong for a target, writing nothing");
+    pPoCheck->add_option("TARGET", args.sTarget, "PE image")->required();
+    pPoCheck->add_option("PO", args.sPo, "The translated PO file")->required();
+    for (CLI::App* pCommand : {pPoExtract, pPoApply, pPoCheck})
+    {
+        pCommand->add_option("--lang", args.sLang,
+                             "Source language of the resource texts (default: the PO file's, else the one "
+                             "with the most texts)");
+        pCommand->add_option("--rules", args.sRuleSet, "Cover the texts of this rule set too (RULE entries)");
+    }
+
     // CLI11 reports bad usage by exception; the product's core has none.
     try
     {
@@ -157,7 +185,8 @@ int Run(int argc, char** argv)
 
     CliContext cli = AskedContext(argc, argv);
     cli.json = args.json;
-    std::vector<const std::string*> names = {&args.sRuleSet, &args.sTarget, &args.sLog, &args.sOutput};
+    std::vector<const std::string*> names = {&args.sRuleSet, &args.sTarget, &args.sLog, &args.sOutput,
+                                             &args.sPo};
     for (const std::string& sTarget : args.targets)
         names.push_back(&sTarget);
     int exitCode = kExitDone;
@@ -188,6 +217,22 @@ int Run(int argc, char** argv)
             return ReportUsageError(cli, "--add-to-catalogue needs -o");
         }
         return RunExtract(CliContext{"extract", args.json}, options);
+    }
+    if (pPo->parsed())
+    {
+        PoOptions options = {FromUtf8(args.sTarget),
+                             FromUtf8(args.sPo),
+                             FromUtf8(args.sOutput),
+                             FromUtf8(args.sLang),
+                             FromUtf8(args.sAs),
+                             FromUtf8(args.sRuleSet),
+                             args.backup,
+                             args.force};
+        if (pPoExtract->parsed())
+            return RunPoExtract(CliContext{"po extract", false}, options);
+        if (pPoApply->parsed())
+            return RunPoApply(CliContext{"po apply", false}, options);
+        return RunPoCheck(CliContext{"po check", false}, options);
     }
     return kExitBadInput;
 }

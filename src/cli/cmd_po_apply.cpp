@@ -1,0 +1,172 @@
+#include "cli/cli_output.h"
+#include "cli/po_target.h"
+#include "image/image_rebuild.h"
+#include "rules/rule_set.h"
+
+namespace
+{
+struct RuleWrite
+{
+    UINT uRule;
+    WString wsCn;
+};
+
+// The entries of the source language each get their translated texts; with
+// wAs the translated copies are added (or replace an earlier copy) in that
+// language and the originals stay.
+bool TranslateEntries(PoTarget& target, const std::map<std::string, std::string>& translations, bool add,
+                      WORD wAs, size_t& cChanged, std::string& sReason)
+{
+    std::vector<ResourceEntry> added;
+    for (ResourceEntry& entry : target.entries)
+    {
+        if (entry.wLang != target.wLang || !HasResourceTexts(entry))
+            continue;
+        std::vector<ResourceText> texts;
+        if (!ListResourceTexts(entry, texts, sReason))
+            continue; // named by the extract; nothing of it is translated
+        std::map<std::string, std::string> mine;
+        for (const ResourceText& text : texts)
+        {
+            auto it = translations.find(text.sContext);
+            if (it != translations.end())
+                mine[text.sContext] = it->second;
+        }
+        if (mine.empty())
+            continue;
+        std::vector<BYTE> data;
+        if (!TranslateResource(entry, mine, data, sReason))
+            return false;
+        ++cChanged;
+        if (!add)
+        {
+            entry.data.swap(data);
+            continue;
+        }
+        ResourceEntry copy = entry;
+        copy.wLang = wAs;
+        copy.data.swap(data);
+        added.push_back(copy);
+    }
+    for (ResourceEntry& copy : added)
+    {
+        bool replaced = false;
+        for (ResourceEntry& entry : target.entries)
+            if (entry.wLang == copy.wLang && entry.type.fNamed == copy.type.fNamed &&
+                entry.type.wId == copy.type.wId && entry.type.name == copy.type.name &&
+                entry.name.fNamed == copy.name.fNamed && entry.name.wId == copy.name.wId &&
+                entry.name.name == copy.name.name)
+            {
+                entry = copy;
+                replaced = true;
+            }
+        if (!replaced)
+            target.entries.push_back(copy);
+    }
+    return true;
+}
+} // namespace
+
+int RunPoApply(const CliContext& cli, const PoOptions& options)
+{
+    PoTranslations po;
+    int exitCode = kExitDone;
+    if (!LoadPoFile(cli, options.wsPo, po, exitCode))
+        return exitCode;
+    std::string sReason;
+    if (!CheckTarget(options.wsTarget, kPatchTarget, sReason))
+        return ReportBadInput(cli, options.wsTarget, sReason);
+    WORD wAs = 0;
+    if (!options.wsAs.empty() && !ParseLanguage(ToUtf8(options.wsAs), wAs))
+        return ReportBadInput(cli, options.wsTarget,
+                              "cannot take language '" + ToUtf8(options.wsAs) +
+                                  "': not a language name (\"zh-CN\", \"0x0804\")");
+    PoTarget target;
+    const std::string sLang = !options.wsLang.empty() ? ToUtf8(options.wsLang) : po.sSourceLanguage;
+    if (!LoadPoTarget(cli, options, sLang, target, exitCode))
+        return exitCode;
+    if (!options.wsAs.empty() && wAs == target.wLang)
+        return ReportBadInput(
+            cli, options.wsTarget,
+            "cannot take the translations as a copy in its source language; leave out --as");
+
+    // Each translation is used only where the image still holds its source
+    // text, so a PO file made for another build cannot put a text elsewhere.
+    std::map<std::string, const PoSource*> byContext;
+    for (const PoSource& source : target.sources)
+        byContext[source.sContext] = &source;
+    std::map<std::string, std::string> translations;
+    std::vector<RuleWrite> ruleWrites;
+    std::vector<std::string> refused;
+    for (const PoEntry& entry : po.entries)
+    {
+        if (!IsTranslated(entry))
+            continue;
+        auto it = byContext.find(entry.sContext);
+        if (it == byContext.end() || it->second->sText != entry.sId)
+        {
+            refused.push_back(entry.sContext + ": the target no longer holds this text");
+            continue;
+        }
+        const PoSource& source = *it->second;
+        if (!source.rule)
+        {
+            translations[source.sContext] = entry.strs[0];
+            continue;
+        }
+        RuleWrite write = {source.uRule, WString()};
+        if (!RuleTranslation(source, entry.strs[0], write.wsCn, sReason))
+        {
+            refused.push_back(ShownSource(source) + ": the translation " + sReason);
+            continue;
+        }
+        ruleWrites.push_back(write);
+    }
+
+    size_t cChanged = 0;
+    if (!TranslateEntries(target, translations, !options.wsAs.empty(), wAs, cChanged, sReason))
+        return ReportBadInput(cli, options.wsTarget, "cannot be translated: " + sReason);
+    RebuildResult rebuilt;
+    if (cChanged > 0 && !RebuildResources(target.view.Data(), target.view.Size(), target.entries, rebuilt))
+        return ReportBadInput(cli, options.wsTarget, "cannot be rebuilt: " + rebuilt.sReason);
+
+    // Everything is checked; now the backup, the image, then the rule set.
+    const WString wsBackup = options.wsTarget + W(".bak");
+    if (cChanged > 0 && options.backup &&
+        !WriteWholeFile(wsBackup, target.view.Data(), target.view.Size(), options.force, sReason))
+        return ReportBadInput(cli, wsBackup, sReason);
+    std::vector<BYTE> image;
+    image.swap(rebuilt.image);
+    target.view.Close();
+    if (cChanged > 0 && !WriteWholeFile(options.wsTarget, image.data(), image.size(), true, sReason))
+        return ReportBadInput(cli, options.wsTarget, sReason);
+    for (const std::string& sWarning : rebuilt.warnings)
+        WriteErr("pivra-cli po apply: " + ShownPath(options.wsTarget) + ": " + sWarning + "\n");
+
+    size_t cRules = 0;
+    if (!ruleWrites.empty())
+    {
+        WString wsRuleFile;
+        ResolveRuleSet(options.wsRuleSet, wsRuleFile, sReason);
+        WCHAR wsKey[] = W("CN");
+        for (const RuleWrite& write : ruleWrites)
+        {
+            if (WriteRuleKey(wsRuleFile.c_str(), write.uRule, wsKey, write.wsCn.c_str()))
+                ++cRules;
+            else
+                refused.push_back("rule " + std::to_string(write.uRule) +
+                                  ": the rule set could not be written");
+        }
+    }
+    for (const std::string& sRefused : refused)
+        WriteErr("pivra-cli po apply: not applied: " + sRefused + "\n");
+    std::string sText = ShownPath(options.wsTarget) + ": " + std::to_string(translations.size()) +
+                        " resource texts in " + std::to_string(cChanged) + " resources " +
+                        (options.wsAs.empty() ? "replaced (" + LanguageName(target.wLang) + ")"
+                                              : "added as " + LanguageName(wAs)) +
+                        ", " + std::to_string(cRules) + " rule texts written as CN";
+    if (cChanged > 0)
+        sText += ", image now " + std::to_string(image.size()) + " bytes";
+    WriteOut(sText + "\n");
+    return refused.empty() ? kExitDone : kExitRulesFailed;
+}

@@ -1,0 +1,243 @@
+#include "cli/po_sources.h"
+
+#include "cli/dry_run.h"
+#include "cli/pe_image.h"
+#include "rules/escape.h"
+#include "rules/rule_set.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+namespace
+{
+std::string LowerAscii(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// The ANSI code page's text of bytes, when the bytes are exactly that text.
+bool AnsiToWide(const std::string& bytes, WString& ws)
+{
+    ws.clear();
+    if (bytes.empty())
+        return true;
+    int cch = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (cch <= 0)
+        return false;
+    ws.resize(cch);
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &ws[0], cch);
+    std::string back;
+    BOOL fUsedDefault = FALSE;
+    int cb = WideCharToMultiByte(CP_ACP, 0, ws.data(), cch, nullptr, 0, nullptr, &fUsedDefault);
+    if (cb <= 0 || fUsedDefault)
+        return false;
+    back.resize(cb);
+    WideCharToMultiByte(CP_ACP, 0, ws.data(), cch, &back[0], cb, nullptr, nullptr);
+    return back == bytes;
+}
+
+bool WideToAnsi(const WString& ws, std::string& bytes)
+{
+    bytes.clear();
+    if (ws.empty())
+        return true;
+    BOOL fUsedDefault = FALSE;
+    int cb = WideCharToMultiByte(CP_ACP, 0, ws.data(), static_cast<int>(ws.size()), nullptr, 0, nullptr,
+                                 &fUsedDefault);
+    if (cb <= 0 || fUsedDefault)
+        return false;
+    bytes.resize(cb);
+    WideCharToMultiByte(CP_ACP, 0, ws.data(), static_cast<int>(ws.size()), &bytes[0], cb, nullptr, nullptr);
+    return true;
+}
+
+// The text a rule's stored EN stands for, as the run decodes it.
+bool DecodeEn(const DryRule& rule, WString& wsText, std::string& sWhy)
+{
+    WString wsBuffer = rule.wsEn;
+    if (rule.unicode)
+    {
+        wsBuffer.push_back(0);
+        UINT cch = UnescapeTextW(&wsBuffer[0]);
+        wsText.assign(wsBuffer.data(), cch);
+    }
+    else
+    {
+        std::string bytes;
+        if (!WideToAnsi(wsBuffer, bytes))
+        {
+            sWhy = "its EN holds characters the ANSI code page lacks";
+            return false;
+        }
+        bytes.push_back(0);
+        UINT cb = UnescapeTextA(&bytes[0]);
+        bytes.resize(cb);
+        if (!AnsiToWide(bytes, wsText))
+        {
+            sWhy = "its EN holds bytes that are no text in the ANSI code page";
+            return false;
+        }
+    }
+    if (std::find(wsText.begin(), wsText.end(), WCHAR(0)) != wsText.end())
+    {
+        sWhy = "its EN holds a zero unit, which a PO file cannot carry";
+        return false;
+    }
+    if (wsText.empty())
+    {
+        sWhy = "its EN is empty";
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+bool ParseLanguage(const std::string& sName, WORD& wLang)
+{
+    if (sName.size() > 2 && sName[0] == '0' && (sName[1] == 'x' || sName[1] == 'X'))
+    {
+        char* pEnd = nullptr;
+        unsigned long u = std::strtoul(sName.c_str() + 2, &pEnd, 16);
+        if (*pEnd != 0 || u > 0xFFFF)
+            return false;
+        wLang = static_cast<WORD>(u);
+        return true;
+    }
+    const std::string sWanted = LowerAscii(sName);
+    for (DWORD dw = 0; dw <= 0xFFFF; ++dw)
+        if (LowerAscii(LanguageName(static_cast<WORD>(dw))) == sWanted)
+        {
+            wLang = static_cast<WORD>(dw);
+            return true;
+        }
+    return false;
+}
+
+std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEntry>& entries)
+{
+    std::map<WORD, size_t> counts;
+    for (const ResourceEntry& entry : entries)
+    {
+        if (!HasResourceTexts(entry))
+            continue;
+        std::vector<ResourceText> texts;
+        std::string sReason;
+        ListResourceTexts(entry, texts, sReason);
+        counts[entry.wLang] += texts.size();
+    }
+    std::vector<std::pair<WORD, size_t>> langs(counts.begin(), counts.end());
+    std::stable_sort(langs.begin(), langs.end(),
+                     [](const std::pair<WORD, size_t>& a, const std::pair<WORD, size_t>& b) {
+                         return a.second > b.second;
+                     });
+    return langs;
+}
+
+void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std::vector<PoSource>& sources,
+                     std::vector<std::string>& problems)
+{
+    std::map<std::string, bool> seen;
+    for (const ResourceEntry& entry : entries)
+    {
+        if (entry.wLang != wLang || !HasResourceTexts(entry))
+            continue;
+        std::vector<ResourceText> texts;
+        std::string sReason;
+        if (!ListResourceTexts(entry, texts, sReason))
+        {
+            problems.push_back(sReason);
+            continue;
+        }
+        for (const ResourceText& text : texts)
+        {
+            // A context twice (two resources named alike) would make the PO
+            // file's keys ambiguous: the first keeps it.
+            if (!seen.emplace(text.sContext, true).second)
+            {
+                problems.push_back("a second text with context \"" + text.sContext + "\" is left out");
+                continue;
+            }
+            sources.push_back({text.sContext, text.sText, text.sGroup, text.sPlace, false, 0, true, 0});
+        }
+    }
+}
+
+void RuleSources(const WString& wsRuleFile, const BYTE* pView, DWORD dwSize, std::vector<PoSource>& sources,
+                 std::vector<std::string>& problems)
+{
+    std::vector<BYTE> copy(pView, pView + dwSize);
+    PeImage image;
+    image.Load(pView, dwSize);
+    DryRunResult result;
+    DryRunPatch(
+        wsRuleFile.c_str(), copy, pView, result, [](UINT) {}, image.pe ? &image.map : nullptr);
+    for (const DryRule& rule : result.rules)
+    {
+        if (rule.outcome == kDryOtherBitness)
+            continue;
+        WCHAR wsNode[8];
+        FormatNode(wsNode, rule.number);
+        const std::string sNode = ToUtf8(WString(wsNode));
+        WString wsText;
+        std::string sWhy;
+        if (!DecodeEn(rule, wsText, sWhy))
+        {
+            problems.push_back("rule " + sNode + " is left out: " + sWhy);
+            continue;
+        }
+        PoSource source = {"RULE " + sNode, ToUtf8(wsText), std::string(), std::string(), true,
+                           rule.number,     rule.unicode,   rule.cbEn};
+        const std::vector<DWORD>& at = !rule.occurrenceAt.empty() ? rule.occurrenceAt : rule.originalAt;
+        std::string sBudget = rule.unicode ? "UTF-16, " + std::to_string(rule.cbEn) + " bytes (" +
+                                                 std::to_string(rule.cbEn / 2) + " units)"
+                                           : "ANSI code page, " + std::to_string(rule.cbEn) + " bytes";
+        if (at.empty())
+            source.sPlace = "not found in the target; budget " + sBudget;
+        else
+        {
+            ImageByteInfo info = image.map.Lookup(at[0]);
+            source.sPlace =
+                "at " + HexOffset(at[0]) +
+                (image.pe && info.psLabel != nullptr ? " (" + *info.psLabel + ")" : std::string()) +
+                (at.size() > 1 ? " and " + std::to_string(at.size() - 1) + " more" : std::string()) +
+                "; budget " + sBudget;
+        }
+        sources.push_back(source);
+    }
+}
+
+bool RuleTranslation(const PoSource& source, const std::string& sTranslation, WString& wsCn,
+                     std::string& sReason)
+{
+    WString wsText = FromUtf8(sTranslation);
+    DWORD cb = 0;
+    if (source.unicode)
+        cb = static_cast<DWORD>(wsText.size() * 2);
+    else
+    {
+        std::string bytes;
+        if (!WideToAnsi(wsText, bytes))
+        {
+            sReason = "holds characters the ANSI code page lacks";
+            return false;
+        }
+        cb = static_cast<DWORD>(bytes.size());
+    }
+    if (cb > source.cbBudget)
+    {
+        sReason =
+            "takes " + std::to_string(cb) + " bytes, over its budget of " + std::to_string(source.cbBudget);
+        return false;
+    }
+    wsCn = EscapeExact(wsText);
+    if (wsCn.size() >= kTextChars)
+    {
+        sReason = "is longer than a stored CN can hold";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,48 @@
+// The texts one PO file covers for a target: the resource texts of one
+// language, read from the image's resource tree, and the texts of a rule set's
+// rules as the patch run finds them in the target.
+#pragma once
+
+#include "cli/cli_text.h"
+#include "image/resource_texts.h"
+
+#include <string>
+#include <vector>
+
+struct PoSource
+{
+    std::string sContext; // "MENU 1 / 0x0108", "RULE 012"
+    std::string sText;    // the source text, UTF-8
+    std::string sGroup;   // texts picked among by accelerator; empty for rules
+    std::string sPlace;   // for the translator: where it lies
+    bool rule;
+    // Rules only: the rule's number, its encoding and how many bytes of it
+    // the translation may take (EN's decoded length: CN is padded to it).
+    UINT uRule;
+    bool unicode;
+    DWORD cbBudget;
+};
+
+// "en-US", "en", "zh-CN" or "0x0409" as a language id; false for other names.
+bool ParseLanguage(const std::string& sName, WORD& wLang);
+
+// The languages of the resources that hold texts, with their text counts;
+// the one with the most texts first (the lower id on a tie).
+std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEntry>& entries);
+
+// Each text of the resources of language wLang, in the tree's order; a
+// resource whose data cannot be read is named in problems and left out.
+void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std::vector<PoSource>& sources,
+                     std::vector<std::string>& problems);
+
+// Each rule of the rule set that applies to the image's bitness, with its
+// first occurrence in the target named by the map. Rules whose EN a PO file
+// cannot hold (a zero unit, bytes that are no text in the code page) are named
+// in problems and left out.
+void RuleSources(const WString& wsRuleFile, const BYTE* pView, DWORD dwSize, std::vector<PoSource>& sources,
+                 std::vector<std::string>& problems);
+
+// Whether a translation fits a rule: its stored CN form (escape notation),
+// or false with the reason (over the budget, not in the ANSI code page).
+bool RuleTranslation(const PoSource& source, const std::string& sTranslation, WString& wsCn,
+                     std::string& sReason);
