@@ -1,0 +1,174 @@
+// po extract, apply and check on an image windres builds (menu, dialog and
+// string table in English and German, the demo's texts in its data), with
+// GNU gettext's msgfmt judging every PO file the tool writes.
+#include "cli/po_file.h"
+#include "cli_runner.h"
+#include "rules/rule_set.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace
+{
+void WriteUtf16(const WString& path, const std::string& utf8)
+{
+    WString crlf;
+    for (WCHAR c : FromUtf8(utf8))
+        crlf += c == '\n' ? WString(W("\r\n")) : WString(1, c);
+    WriteBytes(path, "\xFF\xFE" + Utf16Bytes(crlf));
+}
+
+std::vector<PoEntry> ReadPoText(const std::string& sText)
+{
+    std::vector<PoEntry> entries;
+    std::string sError;
+    EXPECT_TRUE(ReadPo(sText, entries, sError)) << sError;
+    return entries;
+}
+
+// context -> msgid of a template.
+std::map<std::string, std::string> Sources(const std::string& sPot)
+{
+    std::map<std::string, std::string> texts;
+    for (const PoEntry& entry : ReadPoText(sPot))
+        if (entry.fHasContext)
+            texts[entry.sContext] = entry.sId;
+    return texts;
+}
+
+void ExpectGettextAccepts(const WString& path)
+{
+#ifdef _WIN32
+    (void)path;
+#else
+    std::string sCommand = "msgfmt --check -o /dev/null '" + ToUtf8(path) + "'";
+    EXPECT_EQ(std::system(sCommand.c_str()), 0) << sCommand;
+#endif
+}
+
+// The template with msgstr filled from translations (context -> text).
+std::string Translated(const std::string& sPot, const std::map<std::string, std::string>& translations,
+                       const std::vector<std::string>& fuzzy = {})
+{
+    std::vector<PoEntry> entries = ReadPoText(sPot);
+    for (PoEntry& entry : entries)
+    {
+        auto it = translations.find(entry.sContext);
+        if (entry.fHasContext && it != translations.end())
+            entry.strs = {it->second};
+        for (const std::string& sContext : fuzzy)
+            if (entry.sContext == sContext)
+                entry.flags.push_back("fuzzy");
+    }
+    return WritePo(entries);
+}
+
+const std::map<std::string, std::string> kTranslations = {
+    {"MENU 1 / popup 0", "文件(&F)"},
+    {"MENU 1 / 0x0108", "退出(&X)"},
+    {"DIALOG 102 / caption", "关于这个示例程序的一些说明"},
+    {"DIALOG 102 / control 1", "确定"},
+    {"STRINGTABLE / 0x0061", "你好"},
+    {"STRINGTABLE / 0x0062", "这里还什么都没有，不过以后会有的"},
+    {"RULE 003", "就绪"},
+    {"RULE 004", "这一行是ANSI文本"},
+    {"RULE 005", "退出这个程序"}, // 6 units where EN "Quit" has 4
+};
+} // namespace
+
+TEST(PoTest, TranslationsComeBackFromTheRebuiltImage)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const std::string original = ReadBytes(BuildPath(PIVRA_RES_TARGET));
+    const WString target = dir.Path(W("app.exe")), copy = dir.Path(W("copy.exe"));
+    const WString rules = dir.Path(W("rules.ini")), pot = dir.Path(W("app.pot")), po = dir.Path(W("app.po"));
+    WriteBytes(target, original);
+    WriteBytes(copy, original);
+    std::ifstream in(PIVRA_DEMO_RULES, std::ios::binary);
+    std::stringstream demo;
+    demo << in.rdbuf();
+    WriteUtf16(rules, demo.str());
+
+    CliResult extracted = cli.Run({W("po"), W("extract"), target, W("-o"), pot, W("--rules"), rules});
+    ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+    ExpectGettextAccepts(pot);
+    const std::string sPot = ReadBytes(pot);
+    std::map<std::string, std::string> sources = Sources(sPot);
+    EXPECT_EQ(sources["MENU 1 / popup 0"], "&File");
+    EXPECT_EQ(sources["MENU 1 / 0x0100"], "&New\tCtrl+N");
+    EXPECT_EQ(sources["DIALOG 102 / control 0"], "Sample program");
+    EXPECT_EQ(sources["STRINGTABLE / 0x0062"], "Nothing here yet");
+    EXPECT_EQ(sources["RULE 004"], "This line is ANSI text");
+    EXPECT_NE(sPot.find("#, max-length:4\nmsgctxt \"RULE 005\""), std::string::npos) << sPot;
+    EXPECT_NE(sPot.find("X-Source-Language: en-US"), std::string::npos);
+
+    WriteBytes(po, Translated(sPot, kTranslations));
+    ExpectGettextAccepts(po);
+    CliResult applied = cli.Run({W("po"), W("apply"), target, po, W("--backup"), W("--rules"), rules});
+    EXPECT_EQ(applied.exitCode, 1) << applied.err; // RULE 005 is over its budget
+    EXPECT_NE(applied.err.find("RULE 005 \"Quit\": the translation takes 12 bytes, over its budget of 8"),
+              std::string::npos)
+        << applied.err;
+    EXPECT_EQ(ReadBytes(target + W(".bak")), original);
+
+    // The rebuilt image's texts are the translations, whole, in place of the
+    // English ones; German stays; the rules that fit have their CN.
+    std::map<std::string, std::string> rebuilt = Sources(cli.Run({W("po"), W("extract"), target}).out);
+    for (const auto& translation : kTranslations)
+        if (translation.first.compare(0, 5, "RULE ") != 0)
+            EXPECT_EQ(rebuilt[translation.first], translation.second) << translation.first;
+    EXPECT_EQ(rebuilt["MENU 1 / 0x0100"], "&New\tCtrl+N");
+    EXPECT_EQ(Sources(cli.Run({W("po"), W("extract"), target, W("--lang"), W("de")}).out)["MENU 1 / popup 0"],
+              "&Datei");
+    PatchRule rule;
+    ASSERT_TRUE(ReadRule(rules.c_str(), 4, rule));
+    EXPECT_EQ(ToUtf8(WString(rule.wsCn)), "这一行是ANSI文本");
+    ASSERT_TRUE(ReadRule(rules.c_str(), 5, rule));
+    EXPECT_EQ(ToUtf8(WString(rule.wsCn)), "退出");
+
+    // Added as zh-CN: the copy holds both languages.
+    CliResult added = cli.Run({W("po"), W("apply"), copy, po, W("--as"), W("zh-CN")});
+    EXPECT_EQ(added.exitCode, 1) << added.err; // the rule entries name no rule set here
+    std::map<std::string, std::string> chinese =
+        Sources(cli.Run({W("po"), W("extract"), copy, W("--lang"), W("zh-CN")}).out);
+    std::map<std::string, std::string> english =
+        Sources(cli.Run({W("po"), W("extract"), copy, W("--lang"), W("en-US")}).out);
+    EXPECT_EQ(chinese["DIALOG 102 / caption"], "关于这个示例程序的一些说明");
+    EXPECT_EQ(chinese["MENU 1 / 0x0100"], "&New\tCtrl+N");
+    EXPECT_EQ(english["DIALOG 102 / caption"], "About the sample");
+}
+
+TEST(PoTest, CheckNamesWhatATranslationGetsWrong)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const std::string original = ReadBytes(BuildPath(PIVRA_RES_TARGET));
+    const WString target = dir.Path(W("app.exe")), po = dir.Path(W("app.po"));
+    WriteBytes(target, original);
+    const std::string sPot = cli.Run({W("po"), W("extract"), target}).out;
+    std::string sPo = Translated(sPot,
+                                 {{"MENU 1 / 0x0100", "新建(&X)\tStrg+N"},
+                                  {"MENU 1 / 0x0108", "退出(&X)"},
+                                  {"STRINGTABLE / 0x0061", "你好"},
+                                  {"STRINGTABLE / 0x0062", "还没有"}},
+                                 {"STRINGTABLE / 0x0062"});
+    sPo += "\nmsgctxt \"STRINGTABLE / 0x0063\"\nmsgid \"Gone\"\nmsgstr \"没了\"\n";
+    WriteBytes(po, sPo);
+    const std::string before = ReadBytes(target);
+
+    CliResult checked = cli.Run({W("po"), W("check"), target, po});
+    EXPECT_EQ(checked.exitCode, 1);
+    for (const char* szLine : {"MENU 1 / popup 0: &X on MENU 1 / 0x0100 \"新建(&X)\tStrg+N\" MENU 1 / 0x0108 "
+                               "\"退出(&X)\"",
+                               "fuzzy (1):\n  STRINGTABLE / 0x0062 \"Nothing here yet\"",
+                               "no longer in the target (1):\n  STRINGTABLE / 0x0063 \"Gone\"",
+                               "format specifiers (1):\n  MENU 1 / 0x0100 \"&New\\tCtrl+N\": ",
+                               "untranslated (5):\n  MENU 1 / popup 0 \"&File\""})
+        EXPECT_NE(checked.out.find(szLine), std::string::npos) << szLine << "\n" << checked.out;
+    EXPECT_EQ(ReadBytes(target), before);
+}
