@@ -98,10 +98,16 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
     std::map<std::string, std::string> translations;
     std::vector<RuleWrite> ruleWrites;
     std::vector<std::string> refused;
+    size_t cRulesLeft = 0;
     for (const PoEntry& entry : po.entries)
     {
         if (!IsTranslated(entry))
             continue;
+        if (options.wsRuleSet.empty() && IsRuleContext(entry.sContext))
+        {
+            ++cRulesLeft;
+            continue;
+        }
         auto it = byContext.find(entry.sContext);
         if (it == byContext.end() || it->second->sText != entry.sId)
         {
@@ -158,6 +164,9 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
                                   ": the rule set could not be written");
         }
     }
+    if (cRulesLeft > 0)
+        WriteErr("pivra-cli po apply: " + std::to_string(cRulesLeft) +
+                 " translated rule texts left alone: --rules names the rule set they go to\n");
     for (const std::string& sRefused : refused)
         WriteErr("pivra-cli po apply: not applied: " + sRefused + "\n");
     std::string sText = ShownPath(options.wsTarget) + ": " + std::to_string(translations.size()) +

@@ -78,7 +78,8 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
     size_t cEntries = 0, cTranslated = 0;
     for (const PoEntry& entry : po.entries)
     {
-        if (entry.fObsolete || !entry.fHasContext)
+        if (entry.fObsolete || !entry.fHasContext ||
+            (options.wsRuleSet.empty() && IsRuleContext(entry.sContext)))
             continue;
         ++cEntries;
         auto it = byContext.find(entry.sContext);

@@ -116,6 +116,11 @@ bool IsFuzzy(const PoEntry& entry)
     return entry.HasFlag("fuzzy");
 }
 
+bool IsRuleContext(const std::string& sContext)
+{
+    return sContext.compare(0, 5, "RULE ") == 0;
+}
+
 bool IsTranslated(const PoEntry& entry)
 {
     return !entry.fObsolete && entry.fHasContext && !IsFuzzy(entry) && !entry.strs.empty() &&

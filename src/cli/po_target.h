@@ -38,6 +38,8 @@ bool LoadPoFile(const CliContext& cli, const WString& wsPo, PoTranslations& po, 
 // obsolete, not fuzzy, with a context and a non-empty msgstr.
 bool IsTranslated(const PoEntry& entry);
 bool IsFuzzy(const PoEntry& entry);
+// "RULE 012": a rule's text, which only a command given the rule set covers.
+bool IsRuleContext(const std::string& sContext);
 
 // "MENU 1 / 0x0108 \"&File\"": a text named for a message line.
 std::string ShownSource(const PoSource& source);
