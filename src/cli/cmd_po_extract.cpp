@@ -15,6 +15,11 @@ std::string HeaderText(const WString& wsTarget, WORD wLang)
            "POT-Creation-Date: " +
            szDate +
            "\n"
+           // What msginit and the translators' tools fill in for a new translation.
+           "PO-Revision-Date: YEAR-MO-DA HO:MI+ZONE\n"
+           "Last-Translator: FULL NAME <EMAIL@ADDRESS>\n"
+           "Language-Team: LANGUAGE <LL@li.org>\n"
+           "Language: \n"
            "MIME-Version: 1.0\n"
            "Content-Type: text/plain; charset=UTF-8\n"
            "Content-Transfer-Encoding: 8bit\n"

@@ -11,6 +11,8 @@
 
 namespace
 {
+const WORD kLangEnglish = 0x09;
+
 std::string LowerAscii(std::string s)
 {
     for (char& c : s)
@@ -130,10 +132,13 @@ std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEnt
         counts[entry.wLang] += texts.size();
     }
     std::vector<std::pair<WORD, size_t>> langs(counts.begin(), counts.end());
-    std::stable_sort(langs.begin(), langs.end(),
-                     [](const std::pair<WORD, size_t>& a, const std::pair<WORD, size_t>& b) {
-                         return a.second > b.second;
-                     });
+    // Programs that ship many languages ship each whole; English, in which
+    // most are written, is then the source.
+    std::stable_sort(
+        langs.begin(), langs.end(), [](const std::pair<WORD, size_t>& a, const std::pair<WORD, size_t>& b) {
+            bool englishA = (a.first & 0x3FF) == kLangEnglish, englishB = (b.first & 0x3FF) == kLangEnglish;
+            return a.second != b.second ? a.second > b.second : englishA && !englishB;
+        });
     return langs;
 }
 

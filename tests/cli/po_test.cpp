@@ -1,6 +1,7 @@
 // po extract, apply and check on an image windres builds (menu, dialog and
 // string table in English and German, the demo's texts in its data), with
 // GNU gettext's msgfmt judging every PO file the tool writes.
+#include "cli/cli_text.h"
 #include "cli/po_file.h"
 #include "cli_runner.h"
 #include "rules/rule_set.h"
@@ -45,7 +46,7 @@ void ExpectGettextAccepts(const WString& path)
 #ifdef _WIN32
     (void)path;
 #else
-    std::string sCommand = "msgfmt --check -o /dev/null '" + ToUtf8(path) + "'";
+    std::string sCommand = "msgfmt --check -o /dev/null '" + ShownPath(path) + "'";
     EXPECT_EQ(std::system(sCommand.c_str()), 0) << sCommand;
 #endif
 }
@@ -120,11 +121,16 @@ TEST(PoTest, TranslationsComeBackFromTheRebuiltImage)
     // English ones; German stays; the rules that fit have their CN.
     std::map<std::string, std::string> rebuilt = Sources(cli.Run({W("po"), W("extract"), target}).out);
     for (const auto& translation : kTranslations)
+    {
         if (translation.first.compare(0, 5, "RULE ") != 0)
+        {
             EXPECT_EQ(rebuilt[translation.first], translation.second) << translation.first;
+        }
+    }
     EXPECT_EQ(rebuilt["MENU 1 / 0x0100"], "&New\tCtrl+N");
-    EXPECT_EQ(Sources(cli.Run({W("po"), W("extract"), target, W("--lang"), W("de")}).out)["MENU 1 / popup 0"],
-              "&Datei");
+    EXPECT_EQ(
+        Sources(cli.Run({W("po"), W("extract"), target, W("--lang"), W("de-DE")}).out)["MENU 1 / popup 0"],
+        "&Datei");
     PatchRule rule;
     ASSERT_TRUE(ReadRule(rules.c_str(), 4, rule));
     EXPECT_EQ(ToUtf8(WString(rule.wsCn)), "这一行是ANSI文本");
