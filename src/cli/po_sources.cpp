@@ -12,6 +12,7 @@
 namespace
 {
 const WORD kLangEnglish = 0x09;
+const WORD kLangEnglishUs = 0x0409;
 
 std::string LowerAscii(std::string s)
 {
@@ -133,12 +134,15 @@ std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEnt
     }
     std::vector<std::pair<WORD, size_t>> langs(counts.begin(), counts.end());
     // Programs that ship many languages ship each whole; English, in which
-    // most are written, is then the source.
-    std::stable_sort(
-        langs.begin(), langs.end(), [](const std::pair<WORD, size_t>& a, const std::pair<WORD, size_t>& b) {
-            bool englishA = (a.first & 0x3FF) == kLangEnglish, englishB = (b.first & 0x3FF) == kLangEnglish;
-            return a.second != b.second ? a.second > b.second : englishA && !englishB;
-        });
+    // most are written, is then the source, and en-US first: the copy an
+    // English system shows where a program has several.
+    auto rank = [](WORD wLang) {
+        return wLang == kLangEnglishUs ? 0 : (wLang & 0x3FF) == kLangEnglish ? 1 : 2;
+    };
+    std::stable_sort(langs.begin(), langs.end(),
+                     [&rank](const std::pair<WORD, size_t>& a, const std::pair<WORD, size_t>& b) {
+                         return a.second != b.second ? a.second > b.second : rank(a.first) < rank(b.first);
+                     });
     return langs;
 }
 

@@ -27,7 +27,8 @@ struct PoSource
 bool ParseLanguage(const std::string& sName, WORD& wLang);
 
 // The languages of the resources that hold texts, with their text counts;
-// the one with the most texts first (English, then the lower id, on a tie).
+// the one with the most texts first (en-US, other English, then the lower id,
+// on a tie).
 std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEntry>& entries);
 
 // Each text of the resources of language wLang, in the tree's order; a
