@@ -18,9 +18,13 @@ bool TranslateEntries(PoTarget& target, const std::map<std::string, std::string>
                       WORD wAs, size_t& cChanged, std::string& sReason)
 {
     std::vector<ResourceEntry> added;
-    for (ResourceEntry& entry : target.entries)
+    std::vector<bool> source(target.entries.size());
+    for (size_t i = 0; i < target.entries.size(); ++i)
+        source[i] = IsSourceEntry(target.entries, target.entries[i], target.wLang);
+    for (size_t i = 0; i < target.entries.size(); ++i)
     {
-        if (entry.wLang != target.wLang || !HasResourceTexts(entry))
+        ResourceEntry& entry = target.entries[i];
+        if (!source[i])
             continue;
         std::vector<ResourceText> texts;
         if (!ListResourceTexts(entry, texts, sReason))
@@ -52,10 +56,7 @@ bool TranslateEntries(PoTarget& target, const std::map<std::string, std::string>
     {
         bool replaced = false;
         for (ResourceEntry& entry : target.entries)
-            if (entry.wLang == copy.wLang && entry.type.fNamed == copy.type.fNamed &&
-                entry.type.wId == copy.type.wId && entry.type.name == copy.type.name &&
-                entry.name.fNamed == copy.name.fNamed && entry.name.wId == copy.name.wId &&
-                entry.name.name == copy.name.name)
+            if (entry.wLang == copy.wLang && SameResource(entry, copy))
             {
                 entry = copy;
                 replaced = true;

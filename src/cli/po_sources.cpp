@@ -146,13 +146,33 @@ std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEnt
     return langs;
 }
 
+bool SameResource(const ResourceEntry& a, const ResourceEntry& b)
+{
+    return a.type.fNamed == b.type.fNamed && a.type.wId == b.type.wId && a.type.name == b.type.name &&
+           a.name.fNamed == b.name.fNamed && a.name.wId == b.name.wId && a.name.name == b.name.name;
+}
+
+bool IsSourceEntry(const std::vector<ResourceEntry>& entries, const ResourceEntry& entry, WORD wLang)
+{
+    if (!HasResourceTexts(entry))
+        return false;
+    if (entry.wLang == wLang)
+        return true;
+    if ((entry.wLang & 0x3FF) != 0)
+        return false;
+    for (const ResourceEntry& other : entries)
+        if (other.wLang == wLang && SameResource(other, entry))
+            return false;
+    return true;
+}
+
 void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std::vector<PoSource>& sources,
                      std::vector<std::string>& problems)
 {
     std::map<std::string, bool> seen;
     for (const ResourceEntry& entry : entries)
     {
-        if (entry.wLang != wLang || !HasResourceTexts(entry))
+        if (!IsSourceEntry(entries, entry, wLang))
             continue;
         std::vector<ResourceText> texts;
         std::string sReason;

@@ -31,7 +31,14 @@ bool ParseLanguage(const std::string& sName, WORD& wLang);
 // on a tie).
 std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEntry>& entries);
 
-// Each text of the resources of language wLang, in the tree's order; a
+// Whether two entries are one resource (type and name) in any languages.
+bool SameResource(const ResourceEntry& a, const ResourceEntry& b);
+// Whether the texts of an entry are source texts in language wLang: it is in
+// that language, or language-neutral (as version information often is) with
+// no copy in it, so every system shows it.
+bool IsSourceEntry(const std::vector<ResourceEntry>& entries, const ResourceEntry& entry, WORD wLang);
+
+// Each text of the source resources of language wLang, in the tree's order; a
 // resource whose data cannot be read is named in problems and left out.
 void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std::vector<PoSource>& sources,
                      std::vector<std::string>& problems);
