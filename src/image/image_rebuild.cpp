@@ -200,7 +200,11 @@ int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<Resource
 
     DWORD dwRawEnd = RawEnd(layout);
     bool fOverlay = dwFileEnd > dwRawEnd;
-    DWORD dwMaxVaEnd = 0;
+    // The headers take the first pages of the image, whatever the sections say.
+    unsigned long long uHeadersEnd = AlignUp(layout.dwSizeOfHeaders, layout.dwSectionAlignment);
+    if (uHeadersEnd > kMaxFile)
+        return Refuse(result, "SizeOfHeaders passes 4 GB");
+    DWORD dwMaxVaEnd = static_cast<DWORD>(uHeadersEnd);
     int iLastVa = -1;
     for (size_t i = 0; i < layout.sections.size(); ++i)
     {
