@@ -600,6 +600,12 @@ bool CTextWalk::VersionNode(DWORD dwAt, DWORD dwLimit, UINT uDepth, bool fInStri
     return true;
 }
 
+std::string Describe(const ResourceEntry& entry)
+{
+    return (entry.type.fNamed ? NameOf(entry.type) : ResourceTypeName(entry.type.wId)) + " " +
+           NameOf(entry.name);
+}
+
 int Walk(const ResourceEntry& entry, CTextWalk& walk)
 {
     bool fRead = true;
@@ -636,7 +642,7 @@ int ListResourceTexts(const ResourceEntry& entry, std::vector<ResourceText>& tex
     CTextWalk walk(entry, nullptr, &found);
     if (!Walk(entry, walk))
     {
-        sReason = ResourceTypeName(entry.type.wId) + " " + NameOf(entry.name) + ": " + walk.m_sReason;
+        sReason = Describe(entry) + ": " + walk.m_sReason;
         return 0;
     }
     texts.insert(texts.end(), found.begin(), found.end());
@@ -646,16 +652,17 @@ int ListResourceTexts(const ResourceEntry& entry, std::vector<ResourceText>& tex
 int TranslateResource(const ResourceEntry& entry, const std::map<std::string, std::string>& translations,
                       std::vector<BYTE>& data, std::string& sReason)
 {
-    data.clear();
     if (!HasResourceTexts(entry))
     {
         data = entry.data;
         return 1;
     }
+    // Written aside first: data may be the entry's own.
     CTextWalk walk(entry, &translations, nullptr);
     if (!Walk(entry, walk))
     {
-        sReason = walk.m_sReason;
+        sReason = Describe(entry) + ": " + walk.m_sReason;
+        data.clear();
         return 0;
     }
     data.swap(walk.m_out);

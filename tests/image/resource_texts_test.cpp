@@ -395,6 +395,9 @@ TEST(ResourceTexts, EdgeForms)
         EXPECT_EQ(c.data, data);
         EXPECT_EQ(c.iResult, TranslateResource(entry, {{c.szContext, c.sTranslation}}, data, sReason));
         EXPECT_EQ(c.translated, data);
+        // Into the entry's own data, as a caller rewriting its list in place does.
+        EXPECT_EQ(c.iResult, TranslateResource(entry, {{c.szContext, c.sTranslation}}, entry.data, sReason));
+        EXPECT_EQ(c.translated, entry.data);
     }
 }
 } // namespace
