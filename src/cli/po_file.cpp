@@ -25,7 +25,7 @@ PoKey KeyOf(const PoEntry& entry)
 
 bool IsBlank(char ch)
 {
-    return ch == ' ' || ch == '\t' || ch == '\f' || ch == '\v';
+    return ch == ' ' || ch == '\t' || ch == '\f' || ch == '\v' || ch == '\r';
 }
 
 // Strict UTF-8 (no overlong forms, surrogates or NUL), because every text is
@@ -94,10 +94,25 @@ int HexDigit(char ch)
     return -1;
 }
 
+char LowerAscii(char ch)
+{
+    return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch + ('a' - 'A')) : ch;
+}
+
+bool SameAsciiNoCase(const std::string& a, const char* sz)
+{
+    size_t i = 0;
+    for (; i < a.size() && sz[i] != '\0'; i++)
+    {
+        if (LowerAscii(a[i]) != LowerAscii(sz[i]))
+            return false;
+    }
+    return i == a.size() && sz[i] == '\0';
+}
+
 // The charset a header's Content-Type names, or "" when it names none.
 std::string HeaderCharset(const std::string& sHeader)
 {
-    const std::string sKey = "charset=";
     size_t iLine = 0;
     while (iLine < sHeader.size())
     {
@@ -106,37 +121,21 @@ std::string HeaderCharset(const std::string& sHeader)
             iEnd = sHeader.size();
         std::string sLine = sHeader.substr(iLine, iEnd - iLine);
         iLine = iEnd + 1;
-        const std::string sField = "content-type:";
-        if (sLine.size() < sField.size())
+        std::string sLower = sLine;
+        for (char& ch : sLower)
+            ch = LowerAscii(ch);
+        if (sLower.compare(0, 13, "content-type:") != 0)
             continue;
-        bool fMatch = true;
-        for (size_t i = 0; i < sField.size() && fMatch; i++)
-            fMatch = (sLine[i] | 0x20) == sField[i] || sLine[i] == sField[i];
-        if (!fMatch)
-            continue;
-        size_t iCharset = sLine.find(sKey);
+        size_t iCharset = sLower.find("charset=");
         if (iCharset == std::string::npos)
             return std::string();
-        size_t iValue = iCharset + sKey.size();
+        size_t iValue = iCharset + 8;
         size_t iValueEnd = iValue;
         while (iValueEnd < sLine.size() && !IsBlank(sLine[iValueEnd]) && sLine[iValueEnd] != ';')
             iValueEnd++;
         return sLine.substr(iValue, iValueEnd - iValue);
     }
     return std::string();
-}
-
-bool SameAsciiNoCase(const std::string& a, const char* sz)
-{
-    size_t i = 0;
-    for (; i < a.size() && sz[i] != '\0'; i++)
-    {
-        char chA = (a[i] >= 'A' && a[i] <= 'Z') ? static_cast<char>(a[i] + 32) : a[i];
-        char chB = (sz[i] >= 'A' && sz[i] <= 'Z') ? static_cast<char>(sz[i] + 32) : sz[i];
-        if (chA != chB)
-            return false;
-    }
-    return i == a.size() && sz[i] == '\0';
 }
 
 // A POT file still says "CHARSET"; ASCII is a subset of UTF-8.
@@ -642,13 +641,11 @@ void AppendField(std::string& s, const char* szPrefix, const std::string& sKeywo
     }
 }
 
-// gettext would join the next line to a comment line that ends in a
-// backslash; a space keeps them apart.
+// A backslash before a line break joins the next line to a comment. One more
+// backslash and an empty line to join keep a comment's own last backslash.
 void EndCommentLine(std::string& s)
 {
-    if (s.back() == '\\')
-        s += ' ';
-    s += '\n';
+    s += s.back() == '\\' ? "\\\n\n" : "\n";
 }
 
 // A comment is one line; a line break inside one starts another comment.
@@ -777,6 +774,8 @@ int ReadPo(const std::string& sText, std::vector<PoEntry>& entries, std::string&
             if (!fJoin)
                 break;
         }
+        while (!sLine.empty() && sLine.back() == '\r')
+            sLine.pop_back();
         reader.m_iLine = iFirst;
         if (!reader.ReadLine(sLine.data(), sLine.size()))
         {

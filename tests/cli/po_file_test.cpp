@@ -60,7 +60,7 @@ std::string RandomWord(std::mt19937& random, const char* szAlphabet)
         else
             s += szAlphabet[random() % std::char_traits<char>::length(szAlphabet)];
     }
-    // A trailing backslash would join the next line; the writer adds a space.
+    // msgcat writes a comment's last backslash so that it joins the next line.
     return s.back() == '\\' ? s + "x" : s;
 }
 
@@ -293,6 +293,9 @@ TEST(PoFile, BrokenTextFailsAtItsLine)
         {"msgid \"\"\nmsgstr \"\"\n\"Content-Type: text/plain; charset=ISO-8859-1\\n\"\n",
          "line 2: the header says charset=ISO-8859-1; only UTF-8 is read (msgconv --to-code=UTF-8 converts "
          "the file)"},
+        {"# c\nmsgid \"\"\nmsgstr \"CONTENT-TYPE: text/plain; Charset=windows-1252\\n\"\n",
+         "line 3: the header says charset=windows-1252; only UTF-8 is read (msgconv --to-code=UTF-8 converts "
+         "the file)"},
         {"msgid \"caf\xE9\"\nmsgstr \"\"\n", "line 1: the line is not valid UTF-8"},
         {"msgid \"a\"\nmsgstr \"\\303\"\n", "line 2: an escape makes the msgstr invalid UTF-8"},
         {"msgid \"a\"\nmsgstr \"\\0\"\n", "line 2: a string cannot hold a NUL character"},
@@ -329,7 +332,7 @@ TEST(PoFile, WriterLeavesOutWhatOneFileCannotHold)
     EXPECT_EQ(read[0], Entry("Open", {"Öffnen"}));
     PoEntry saved = Entry("Save", {"Speichern"});
     saved.translatorComments = {"two", "lines"};
-    saved.extractedComments = {"ends in \\ "};
+    saved.extractedComments = {"ends in \\"};
     saved.flags = {"fuzzy"};
     EXPECT_EQ(read[1], saved) << Describe(read[1]);
 }
