@@ -193,6 +193,7 @@ void CPoReader::Reset()
     m_phase = kPhaseNone;
     m_psField = nullptr;
     m_iEntryLine = 0;
+    m_iIdLine = 0;
     m_iStrLine = 0;
     m_fPlural = false;
 }
@@ -372,7 +373,7 @@ bool CPoReader::StartField(const std::string& sKeyword, int iIndex, bool fObsole
     bool fStartsEntry = sKeyword == "msgctxt" || sKeyword == "msgid";
     if (fStartsEntry && m_phase == kPhaseStr && !EndEntry())
         return false;
-    if (fStartsEntry && (m_phase == kPhaseNone))
+    if (fStartsEntry && m_phase == kPhaseNone)
     {
         m_entry.fObsolete = fObsolete;
         m_iEntryLine = m_iLine;
