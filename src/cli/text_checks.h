@@ -1,0 +1,29 @@
+// Checks of a translated text against its source text, for po check: what a
+// translation may not change without breaking the program that shows it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The character after the first lone '&' ("&&" is a literal &), ASCII letters
+// upper-cased, as UTF-8; "" when the text has none.
+std::string AcceleratorKey(const std::string& sUtf8);
+
+// The printf conversions ("%s", "%-10s", "%*d", "%I64d", "%1$s") and the
+// FormatMessage inserts and codes ("%1", "%1!s!", "%0", "%n", "%t", "%r") of
+// a text, in order, each as written. "%%" is text, and so is a '%' followed by
+// a space ("100% sure"), which UI texts hold far more often than the space
+// flag. "%n" is FormatMessage's line break, never printf's count, which no UI
+// text passes. Digits after '%' are a printf width when a conversion follows
+// ("%5d"), else a FormatMessage insert ("%1 files").
+std::vector<std::string> FormatSpecifiers(const std::string& sUtf8);
+
+// "" when the translation keeps what the source needs, else a short English
+// reason. printf conversions take their arguments in order, so the translation
+// needs the same conversions in the same order (or numbered "%2$d %1$s" to
+// the same arguments); flags, width and precision may differ, '*' may not.
+// FormatMessage inserts are numbered: any order, repeats allowed, but the same
+// numbers with the same formats. "%0" must be kept or left out as in the
+// source; line breaks and tabs (%n %t %r) are the translator's. In a source
+// with a tab ("&Open...\tCtrl+O") the shortcut after the tab is kept as is.
+std::string FormatMismatch(const std::string& sSource, const std::string& sTranslation);
