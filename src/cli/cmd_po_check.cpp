@@ -41,8 +41,8 @@ void CheckAccelerators(const std::vector<PoSource>& sources,
             for (const PoSource* pSource : key.second)
             {
                 auto it = translations.find(pSource->sContext);
-                s += " " + pSource->sContext + " \"" +
-                     (it != translations.end() ? it->second : pSource->sText) + "\"";
+                s += " " + pSource->sContext + " " +
+                     ShownQuoted(it != translations.end() ? it->second : pSource->sText);
             }
             findings.accelerators.push_back(s);
         }
@@ -85,10 +85,10 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
         auto it = byContext.find(entry.sContext);
         if (it == byContext.end() || it->second->sText != entry.sId)
         {
-            findings.gone.push_back(entry.sContext + " \"" + entry.sId + "\"" +
+            findings.gone.push_back(entry.sContext + " " + ShownQuoted(entry.sId) +
                                     (it == byContext.end()
                                          ? std::string()
-                                         : " (the target now has \"" + it->second->sText + "\")"));
+                                         : " (the target now has " + ShownQuoted(it->second->sText) + ")"));
             continue;
         }
         const PoSource& source = *it->second;

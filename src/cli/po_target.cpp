@@ -127,18 +127,23 @@ bool IsTranslated(const PoEntry& entry)
            !entry.strs[0].empty();
 }
 
-std::string ShownSource(const PoSource& source)
+std::string ShownQuoted(const std::string& sText)
 {
-    std::string sText = source.sText;
-    if (sText.size() > 60)
+    std::string sCut = sText;
+    if (sCut.size() > 60)
     {
         size_t cut = 57;
-        while (cut > 0 && (static_cast<unsigned char>(sText[cut]) & 0xC0) == 0x80)
+        while (cut > 0 && (static_cast<unsigned char>(sCut[cut]) & 0xC0) == 0x80)
             --cut;
-        sText = sText.substr(0, cut) + "...";
+        sCut = sCut.substr(0, cut) + "...";
     }
-    std::string sShown;
-    for (char c : sText)
+    std::string sShown = "\"";
+    for (char c : sCut)
         sShown += c == '\n' ? std::string("\\n") : c == '\t' ? std::string("\\t") : std::string(1, c);
-    return source.sContext + " \"" + sShown + "\"";
+    return sShown + "\"";
+}
+
+std::string ShownSource(const PoSource& source)
+{
+    return source.sContext + " " + ShownQuoted(source.sText);
 }

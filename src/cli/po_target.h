@@ -41,5 +41,7 @@ bool IsFuzzy(const PoEntry& entry);
 // "RULE 012": a rule's text, which only a command given the rule set covers.
 bool IsRuleContext(const std::string& sContext);
 
-// "MENU 1 / 0x0108 \"&File\"": a text named for a message line.
+// A text for a message line, quoted, with line breaks and tabs as escapes and
+// a long one cut; and "MENU 1 / 0x0108 \"&File\"", a source text so named.
+std::string ShownQuoted(const std::string& sText);
 std::string ShownSource(const PoSource& source);

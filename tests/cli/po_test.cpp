@@ -170,12 +170,13 @@ TEST(PoTest, CheckNamesWhatATranslationGetsWrong)
 
     CliResult checked = cli.Run({W("po"), W("check"), target, po});
     EXPECT_EQ(checked.exitCode, 1);
-    for (const char* szLine : {"MENU 1 / popup 0: &X on MENU 1 / 0x0100 \"新建(&X)\tStrg+N\" MENU 1 / 0x0108 "
-                               "\"退出(&X)\"",
-                               "fuzzy (1):\n  STRINGTABLE / 0x0062 \"Nothing here yet\"",
-                               "no longer in the target (1):\n  STRINGTABLE / 0x0063 \"Gone\"",
-                               "format specifiers (1):\n  MENU 1 / 0x0100 \"&New\\tCtrl+N\": ",
-                               "untranslated (4):\n  MENU 1 / popup 0 \"&File\""})
+    for (const char* szLine :
+         {"MENU 1 / popup 0: &X on MENU 1 / 0x0100 \"新建(&X)\\tStrg+N\" MENU 1 / 0x0108 "
+          "\"退出(&X)\"",
+          "fuzzy (1):\n  STRINGTABLE / 0x0062 \"Nothing here yet\"",
+          "no longer in the target (1):\n  STRINGTABLE / 0x0063 \"Gone\"",
+          "format specifiers (1):\n  MENU 1 / 0x0100 \"&New\\tCtrl+N\": ",
+          "untranslated (4):\n  MENU 1 / popup 0 \"&File\""})
         EXPECT_NE(checked.out.find(szLine), std::string::npos) << szLine << "\n" << checked.out;
     EXPECT_EQ(ReadBytes(target), before);
 }
