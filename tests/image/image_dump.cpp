@@ -2,9 +2,12 @@
 // readers (tests/image/map_oracle_test.py): sections, imports, exports, the
 // resource tree and every resource text with its label.
 //
-//   pivra-image-dump IMAGE            the map
-//   pivra-image-dump IMAGE OFFSET...  what each byte is
+//   pivra-image-dump IMAGE                  the map
+//   pivra-image-dump IMAGE OFFSET...        what each byte is
+//   pivra-image-dump --rebuild OUT IMAGE    the image with its resource section
+//                                           written again from its own entries
 #include "image/image_map.h"
+#include "image/image_rebuild.h"
 #include "image/image_resources.h"
 
 #include <nlohmann/json.hpp>
@@ -30,19 +33,52 @@ std::string TextOf(const std::vector<BYTE>& bytes, const ImageText& text)
         return WideToUtf8(view, text.dwStart, text.cbText / 2, false);
     return std::string(bytes.begin() + text.dwStart, bytes.begin() + text.dwStart + text.cbText);
 }
+
+// Exit status 0 with OUT written, 1 when the image was refused (the reason on
+// stderr), 2 when a file could not be read or written.
+int Rebuild(const std::vector<BYTE>& bytes, const char* szOut)
+{
+    std::vector<ResourceEntry> entries;
+    std::string sReason;
+    RebuildResult result;
+    DWORD dwSize = static_cast<DWORD>(bytes.size());
+    if (!ReadResourceEntries(bytes.data(), dwSize, entries, sReason) ||
+        !RebuildResources(bytes.data(), dwSize, entries, result))
+    {
+        std::fprintf(stderr, "refused: %s\n", sReason.empty() ? result.sReason.c_str() : sReason.c_str());
+        return 1;
+    }
+    for (const std::string& sWarning : result.warnings)
+        std::fprintf(stderr, "warning: %s\n", sWarning.c_str());
+    std::ofstream out(szOut, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(result.image.data()),
+              static_cast<std::streamsize>(result.image.size()));
+    out.close();
+    return out.good() ? 0 : 2;
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2)
+    const char* szOut = nullptr;
+    if (argc >= 4 && std::string(argv[1]) == "--rebuild")
     {
-        std::fprintf(stderr, "usage: pivra-image-dump IMAGE [OFFSET...]\n");
+        szOut = argv[2];
+        argv += 2;
+        argc -= 2;
+    }
+    if (argc < 2 || (szOut != nullptr && argc != 2))
+    {
+        std::fprintf(stderr, "usage: pivra-image-dump IMAGE [OFFSET...]\n"
+                             "       pivra-image-dump --rebuild OUT IMAGE\n");
         return 2;
     }
     std::ifstream file(argv[1], std::ios::binary);
     std::vector<BYTE> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (!file.good() && !file.eof())
         return 2;
+    if (szOut != nullptr)
+        return Rebuild(bytes, szOut);
     CImageMap map;
     int pe = map.Load(bytes.data(), static_cast<DWORD>(bytes.size()));
     using Json = nlohmann::ordered_json;

@@ -1,0 +1,339 @@
+// The resource tree read into entries, written back in the loader's order, and
+// rebuilt into images made here byte by byte: .text, .rsrc and, when asked, a
+// .reloc behind it, appended data and a signature.
+#include "image/image_map.h"
+#include "image/image_rebuild.h"
+#include "image/pe_format.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace
+{
+const DWORD kOptional = 0x58;
+const DWORD kSectionTable = 0x138;
+const DWORD kRsrcRva = 0x2000;
+const DWORD kRsrc = 0x400;
+const DWORD kChecksumField = kOptional + 64;
+const DWORD kSizeOfImageField = kOptional + 56;
+const DWORD kDirectory = kOptional + 96;
+
+void Put16(std::vector<BYTE>& b, DWORD dwAt, DWORD v)
+{
+    b[dwAt] = static_cast<BYTE>(v);
+    b[dwAt + 1] = static_cast<BYTE>(v >> 8);
+}
+void Put32(std::vector<BYTE>& b, DWORD dwAt, DWORD v)
+{
+    Put16(b, dwAt, v & 0xFFFF);
+    Put16(b, dwAt + 2, v >> 16);
+}
+DWORD Get32(const std::vector<BYTE>& b, DWORD dwAt)
+{
+    return b[dwAt] | b[dwAt + 1] << 8 | b[dwAt + 2] << 16 | static_cast<DWORD>(b[dwAt + 3]) << 24;
+}
+DWORD Align(DWORD dw, DWORD dwAlignment)
+{
+    return (dw + dwAlignment - 1) & ~(dwAlignment - 1);
+}
+
+void PutSection(std::vector<BYTE>& b, UINT i, const char* szName, DWORD dwRva, DWORD cbVirtual, DWORD dwRaw,
+                DWORD cbRaw, DWORD dwFlags)
+{
+    DWORD dwAt = kSectionTable + i * 40;
+    std::memcpy(&b[dwAt], szName, std::strlen(szName));
+    Put32(b, dwAt + 8, cbVirtual);
+    Put32(b, dwAt + 12, dwRva);
+    Put32(b, dwAt + 16, cbRaw);
+    Put32(b, dwAt + 20, dwRaw);
+    Put32(b, dwAt + 36, dwFlags);
+}
+
+// A 32-bit image: .text at 0x1000, the tree as .rsrc at 0x2000, and .reloc
+// behind it when fRelocAfter.
+std::vector<BYTE> MakeImage(const std::vector<BYTE>& tree, bool fRelocAfter)
+{
+    DWORD cbRsrcRaw = Align(static_cast<DWORD>(tree.size()), 0x200);
+    DWORD dwRelocRva = kRsrcRva + Align(static_cast<DWORD>(tree.size()), 0x1000);
+    DWORD cbImage = kRsrc + cbRsrcRaw + (fRelocAfter ? 0x200 : 0);
+    std::vector<BYTE> b(cbImage, 0);
+    Put16(b, 0, 0x5A4D);
+    Put32(b, 0x3C, 0x40);
+    Put32(b, 0x40, 0x4550);
+    Put16(b, 0x44, 0x014C);
+    Put16(b, 0x46, fRelocAfter ? 3 : 2);
+    Put16(b, 0x54, 0xE0);
+    Put16(b, kOptional, 0x10B);
+    Put32(b, kOptional + 16, 0x1000); // entry point
+    Put32(b, kOptional + 32, 0x1000); // section alignment
+    Put32(b, kOptional + 36, 0x200);  // file alignment
+    Put32(b, kSizeOfImageField, dwRelocRva + (fRelocAfter ? 0x1000 : 0));
+    Put32(b, kOptional + 60, 0x200); // size of headers
+    Put32(b, kChecksumField, 1);
+    Put32(b, kOptional + 92, 16);
+    Put32(b, kDirectory + 2 * 8, kRsrcRva);
+    Put32(b, kDirectory + 2 * 8 + 4, static_cast<DWORD>(tree.size()));
+    PutSection(b, 0, ".text", 0x1000, 0x200, 0x200, 0x200, 0x60000020);
+    std::memset(&b[0x200], 0xCC, 0x200);
+    PutSection(b, 1, ".rsrc", kRsrcRva, static_cast<DWORD>(tree.size()), kRsrc, cbRsrcRaw, 0x40000040);
+    std::memcpy(&b[kRsrc], tree.data(), tree.size());
+    if (fRelocAfter)
+    {
+        DWORD dwReloc = kRsrc + cbRsrcRaw;
+        PutSection(b, 2, ".reloc", dwRelocRva, 12, dwReloc, 0x200, 0x42000040);
+        Put32(b, kDirectory + 5 * 8, dwRelocRva);
+        Put32(b, kDirectory + 5 * 8 + 4, 12);
+        Put32(b, dwReloc, 0x1000);
+        Put32(b, dwReloc + 4, 12);
+        Put16(b, dwReloc + 8, 0x3000);
+    }
+    return b;
+}
+
+ResourceId Id(WORD w)
+{
+    return {false, w, std::u16string()};
+}
+ResourceId Name(const char16_t* ws)
+{
+    return {true, 0, ws};
+}
+ResourceEntry Entry(ResourceId type, ResourceId name, WORD wLang, const std::string& sData)
+{
+    return {type, name, wLang, 1252, std::vector<BYTE>(sData.begin(), sData.end())};
+}
+
+bool SameEntries(const std::vector<ResourceEntry>& a, const std::vector<ResourceEntry>& b)
+{
+    auto SameId = [](const ResourceId& x, const ResourceId& y) {
+        return x.fNamed == y.fNamed && (x.fNamed ? x.name == y.name : x.wId == y.wId);
+    };
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (!SameId(a[i].type, b[i].type) || !SameId(a[i].name, b[i].name) || a[i].wLang != b[i].wLang ||
+            a[i].dwCodePage != b[i].dwCodePage || a[i].data != b[i].data)
+            return false;
+    return true;
+}
+
+std::vector<ResourceEntry> Read(const std::vector<BYTE>& image)
+{
+    std::vector<ResourceEntry> entries;
+    std::string sReason;
+    EXPECT_EQ(1, ReadResourceEntries(image.data(), static_cast<DWORD>(image.size()), entries, sReason))
+        << sReason;
+    return entries;
+}
+
+// The entries in the loader's order, one per key: named types and names first
+// by their upper-cased units ("abc" before "ZED", which an ordinal compare
+// would put first), then ids ascending; the first of two equal keys.
+const std::vector<ResourceEntry> kSorted = {
+    Entry(Name(u"abc"), Name(u"b"), 0, "named type, named name"),
+    Entry(Name(u"abc"), Id(7), 0x409, "named type, id name"),
+    Entry(Name(u"ZED"), Id(1), 0, "z"),
+    Entry(Id(4), Name(u"\u00e9t\u00e9"), 0, "accented name"),
+    Entry(Id(4), Name(u"\u00c9T\u00c9X"), 0, "longer name after"),
+    Entry(Id(4), Id(1), 0x409, std::string(17, 'm')),
+    Entry(Id(4), Id(1), 0x804, "zh"),
+    Entry(Id(16), Id(1), 0x409, ""),
+};
+
+std::vector<ResourceEntry> Scrambled()
+{
+    std::vector<ResourceEntry> entries = {kSorted[6], kSorted[3], kSorted[2], kSorted[7],
+                                          kSorted[0], kSorted[5], kSorted[4], kSorted[1]};
+    entries.push_back(Entry(Id(4), Id(1), 0x804, "a duplicate: the first wins"));
+    return entries;
+}
+
+// The offset within .rsrc of the first data entry, or of the language
+// directory above it, by the first entry of each level.
+DWORD FirstEntryBelow(const std::vector<BYTE>& b, UINT cLevels)
+{
+    DWORD dwAt = 0;
+    for (UINT i = 0; i < cLevels; ++i)
+        dwAt = Get32(b, kRsrc + dwAt + 20) & 0x7FFFFFFF;
+    return dwAt;
+}
+
+std::vector<BYTE> Section(const std::vector<ResourceEntry>& entries, DWORD dwRva = kRsrcRva)
+{
+    std::vector<BYTE> section;
+    WriteResourceSection(entries, dwRva, section);
+    return section;
+}
+} // namespace
+
+// A tree laid out here by hand (MENU 1 in two languages) is read as such; the
+// writer puts any order into the loader's, aligns data to 8, and what it
+// writes reads back as the same entries.
+TEST(ResourceTree, ReadsHandBuiltTreeAndWritesLoaderOrder)
+{
+    std::vector<BYTE> tree(0x100, 0);
+    Put16(tree, 14, 1);
+    Put32(tree, 16, 4);
+    Put32(tree, 20, 0x80000018);
+    Put16(tree, 0x18 + 14, 1);
+    Put32(tree, 0x18 + 16, 1);
+    Put32(tree, 0x18 + 20, 0x80000030);
+    Put16(tree, 0x30 + 14, 2);
+    Put32(tree, 0x30 + 16, 0x409);
+    Put32(tree, 0x30 + 20, 0x50);
+    Put32(tree, 0x30 + 24, 0x804);
+    Put32(tree, 0x30 + 28, 0x60);
+    Put32(tree, 0x50, kRsrcRva + 0x80);
+    Put32(tree, 0x54, 3);
+    Put32(tree, 0x58, 1252);
+    Put32(tree, 0x60, 0x1000 + 0x10); // in .text
+    Put32(tree, 0x64, 2);
+    std::memcpy(&tree[0x80], "abc", 3);
+    std::vector<BYTE> image = MakeImage(tree, false);
+    std::vector<ResourceEntry> read = Read(image);
+    ASSERT_TRUE(
+        SameEntries(read, {Entry(Id(4), Id(1), 0x409, "abc"), {Id(4), Id(1), 0x804, 0, {0xCC, 0xCC}}}));
+
+    std::vector<BYTE> section = Section(Scrambled());
+    std::vector<BYTE> rebuilt = MakeImage(section, false);
+    EXPECT_TRUE(SameEntries(Read(rebuilt), kSorted));
+    EXPECT_EQ(section, Section(Read(rebuilt))) << "the output depends only on the entries";
+    // An independent reader finds the data where the writer says, aligned to 8.
+    CImageMap map;
+    ASSERT_EQ(1, map.Load(rebuilt.data(), static_cast<DWORD>(rebuilt.size())));
+    ASSERT_EQ(kSorted.size(), map.Resources().size());
+    for (size_t i = 0; i < kSorted.size(); ++i)
+    {
+        const ImageResource& r = map.Resources()[i];
+        EXPECT_EQ(0u, (r.dwRva - kRsrcRva) % 8) << r.sType << " " << r.sName;
+        EXPECT_EQ(kSorted[i].data.size(), r.cb);
+        EXPECT_EQ(kSorted[i].wLang, r.wLang);
+    }
+    EXPECT_EQ("abc", map.Resources()[0].sType);
+    EXPECT_EQ("ZED", map.Resources()[2].sType);
+}
+
+// Rebuilt in place (.rsrc last) and into a new section (.reloc behind it):
+// longer data reads back, the headers say where it went, and every byte of
+// the old image outside the rewritten parts is unchanged.
+TEST(ResourceTree, RebuildsInPlaceOrIntoNewSection)
+{
+    std::vector<ResourceEntry> entries = kSorted;
+    entries[5].data.assign(0x900, 'x'); // the tree no longer fits the old raw size
+    for (bool fRelocAfter : {false, true})
+    {
+        SCOPED_TRACE(fRelocAfter ? "new section" : "in place");
+        std::vector<BYTE> image = MakeImage(Section(kSorted), fRelocAfter);
+        RebuildResult result;
+        ASSERT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result))
+            << result.sReason;
+        const std::vector<BYTE>& out = result.image;
+        EXPECT_TRUE(SameEntries(Read(out), entries));
+        WORD cSections = static_cast<WORD>(out[0x46] | out[0x47] << 8);
+        DWORD dwHeader = kSectionTable + (fRelocAfter ? 3 : 1) * 40;
+        EXPECT_EQ(fRelocAfter ? 4 : 2, cSections);
+        EXPECT_EQ(0, std::memcmp(&out[dwHeader], fRelocAfter ? ".rsrc2\0" : ".rsrc\0\0", 8));
+        DWORD cbVirtual = Get32(out, dwHeader + 8), dwRva = Get32(out, dwHeader + 12);
+        DWORD cbRaw = Get32(out, dwHeader + 16), dwRaw = Get32(out, dwHeader + 20);
+        EXPECT_EQ(fRelocAfter ? 0x4000u : kRsrcRva, dwRva);
+        EXPECT_EQ(Get32(out, kDirectory + 16), dwRva);
+        EXPECT_EQ(Get32(out, kDirectory + 20), cbVirtual);
+        EXPECT_EQ(0u, cbRaw % 0x200);
+        EXPECT_GE(cbRaw, cbVirtual);
+        EXPECT_EQ(out.size(), dwRaw + cbRaw);
+        EXPECT_EQ(Align(dwRva + cbVirtual, 0x1000), Get32(out, kSizeOfImageField));
+        EXPECT_NE(1u, Get32(out, kChecksumField));
+        if (fRelocAfter)
+        {
+            EXPECT_EQ(0x40000040u, Get32(out, dwHeader + 36));
+        }
+        // Outside the headers rewritten and the section written, the old bytes stay.
+        DWORD dwKeptEnd = fRelocAfter ? static_cast<DWORD>(image.size()) : kRsrc;
+        EXPECT_EQ(0, std::memcmp(&out[0x200], &image[0x200], dwKeptEnd - 0x200));
+        EXPECT_EQ(0, std::memcmp(&out[0], &image[0], 0x46));
+        EXPECT_EQ(0, std::memcmp(&out[kSectionTable], &image[kSectionTable], (fRelocAfter ? 3 : 1) * 40));
+    }
+}
+
+// Each image is refused with a reason and no output.
+TEST(ResourceTree, RefusesWhatItCannotRebuildWhole)
+{
+    struct Case
+    {
+        const char* szName;
+        std::function<void(std::vector<BYTE>&)> fnBreak;
+        const char* szReason;
+    };
+    const Case kCases[] = {
+        {"not a PE image", [](std::vector<BYTE>& b) { Put32(b, 0x40, 0x4551); }, "not a PE image"},
+        {"directory count past the section", [](std::vector<BYTE>& b) { Put16(b, kRsrc + 14, 0x4000); },
+         "outside"},
+        {"name offset past the section", [](std::vector<BYTE>& b) { Put32(b, kRsrc + 16, 0x8000F000); },
+         "outside"},
+        {"data past the file",
+         [](std::vector<BYTE>& b) { Put32(b, kRsrc + FirstEntryBelow(b, 3), 0x100000); }, "outside the file"},
+        {"a loop back to the root", [](std::vector<BYTE>& b) { Put32(b, kRsrc + 20, 0x80000000); }, "loop"},
+        {"data entry at the type level", [](std::vector<BYTE>& b) { Put32(b, kRsrc + 20, 0xC0); },
+         "above the language level"},
+        {"directory at the language level",
+         [](std::vector<BYTE>& b) { Put32(b, kRsrc + FirstEntryBelow(b, 2) + 20, 0x80000000); },
+         "language level"},
+        {"no room for a section header", [](std::vector<BYTE>& b) { b[kSectionTable + 3 * 40 + 39] = 1; },
+         "no free room"},
+        {"packer's section name", [](std::vector<BYTE>& b) { std::memcpy(&b[kSectionTable], "UPX0", 4); },
+         "packed"},
+        {"resources in a section without raw data",
+         [](std::vector<BYTE>& b) { Put32(b, kSectionTable + 40 + 16, 0); }, "packed"},
+        {"resource directory longer than the raw data",
+         [](std::vector<BYTE>& b) { Put32(b, kDirectory + 20, 0x10000); }, "packed"},
+        {"section past the end of the file",
+         [](std::vector<BYTE>& b) { Put32(b, kSectionTable + 80 + 16, 0x10000); }, "truncated"},
+    };
+    std::vector<BYTE> good = MakeImage(Section(kSorted), true);
+    for (const Case& c : kCases)
+    {
+        SCOPED_TRACE(c.szName);
+        std::vector<BYTE> image = good;
+        c.fnBreak(image);
+        RebuildResult result;
+        EXPECT_EQ(0, RebuildResources(image.data(), static_cast<DWORD>(image.size()), kSorted, result));
+        EXPECT_TRUE(result.image.empty());
+        EXPECT_NE(std::string::npos, result.sReason.find(c.szReason)) << result.sReason;
+    }
+}
+
+// A signature at the end is cut off with a warning; other appended data (an
+// installer's payload, COFF symbols) keeps its offset and bytes.
+TEST(ResourceTree, DropsSignatureKeepsAppendedData)
+{
+    std::vector<BYTE> image = MakeImage(Section(kSorted), false);
+    DWORD dwOverlay = static_cast<DWORD>(image.size());
+    const std::string sOverlay = "payload that an installer finds at its own offset";
+    image.insert(image.end(), sOverlay.begin(), sOverlay.end());
+    image.resize(Align(static_cast<DWORD>(image.size()), 8), 0);
+    DWORD dwSignature = static_cast<DWORD>(image.size());
+    image.resize(image.size() + 0x30, 0xAB);
+    Put32(image, kDirectory + 4 * 8, dwSignature);
+    Put32(image, kDirectory + 4 * 8 + 4, 0x30);
+
+    std::vector<ResourceEntry> entries = kSorted;
+    entries[0].data.assign(0x1000, 'y');
+    RebuildResult result;
+    ASSERT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result))
+        << result.sReason;
+    const std::vector<BYTE>& out = result.image;
+    EXPECT_TRUE(SameEntries(Read(out), entries));
+    ASSERT_FALSE(result.warnings.empty());
+    EXPECT_NE(std::string::npos, result.warnings[0].find("signature"));
+    EXPECT_EQ(0u, Get32(out, kDirectory + 4 * 8));
+    EXPECT_EQ(0u, Get32(out, kDirectory + 4 * 8 + 4));
+    ASSERT_GE(out.size(), dwSignature);
+    EXPECT_EQ(0, std::memcmp(&out[dwOverlay], sOverlay.data(), sOverlay.size()));
+    std::vector<BYTE> signature(0x30, 0xAB);
+    EXPECT_EQ(out.end(), std::search(out.begin(), out.end(), signature.begin(), signature.end()));
+}
