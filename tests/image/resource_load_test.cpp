@@ -30,7 +30,9 @@ enum UiKind
 
 // One text of fixtures/ui.rc and where a program finds it: for a menu, the
 // positions from the menu bar down; for a dialog, the control id (none for the
-// caption). Every source text occurs once in the fixture.
+// caption). Every source text occurs once in the fixture. The translations are
+// longer and shorter than their sources and change the parity of some lengths:
+// dialog controls and MENUEX items are aligned behind their texts.
 struct UiText
 {
     UiKind kind;
@@ -56,7 +58,7 @@ const UiText kTexts[] = {
     {kMenu, 2, {0, 1, 0}, "Zoom &in", "放大(&I)"},
     {kDialog, 101, {}, "Find", "查找"},
     {kDialog, 101, {10}, "Fi&nd what:", "查找内容(&N):"},
-    {kDialog, 101, {IDOK}, "Find &next", "查找下一个(&N)"},
+    {kDialog, 101, {IDOK}, "Find &next", "下一个(&N)"},
     {kDialog, 101, {IDCANCEL}, "Cancel", nullptr},
     {kDialog, 102, {}, "About the sample program", "关于"},
     {kDialog, 102, {21}, "A small program that carries texts in every kind of resource.", "一个小程序。"},
