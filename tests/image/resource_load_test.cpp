@@ -188,13 +188,13 @@ WString DialogText(HWND hDlg, const std::vector<UINT>& at)
 // String n of a string-table block: sixteen counted strings.
 WString BlockString(const void* pData, DWORD dwSize, UINT n)
 {
-    const WCHAR* p = static_cast<const WCHAR*>(pData);
-    const WCHAR* pEnd = p + dwSize / sizeof(WCHAR);
-    for (; p < pEnd && n > 0; --n)
-        p += 1 + *p;
-    if (p >= pEnd || *p > pEnd - p - 1)
+    const WCHAR* pUnits = static_cast<const WCHAR*>(pData);
+    size_t cUnits = dwSize / sizeof(WCHAR), i = 0;
+    for (; i < cUnits && n > 0; --n)
+        i += 1 + pUnits[i];
+    if (i >= cUnits || pUnits[i] > cUnits - i - 1)
         return kMissing;
-    return WString(p + 1, *p);
+    return WString(pUnits + i + 1, pUnits[i]);
 }
 
 WString VersionText(std::vector<BYTE>& info, const WCHAR* wszKey)
