@@ -94,8 +94,8 @@ DWORD RawEnd(const PeLayout& layout)
 }
 
 // Whether a data directory other than the resources', a base relocation
-// page or the entry point lies in the section: then it holds more than the
-// resources and cannot be rewritten.
+// page, the entry point, debug data or the COFF symbols lie in the section:
+// then it holds more than the resources and cannot be rewritten.
 bool SectionSharedWithOthers(const PeLayout& layout, const CImageBytes& bytes, const PeSectionHeader& s)
 {
     DWORD cbVirtual = SectionVirtualSize(s);
@@ -110,6 +110,24 @@ bool SectionSharedWithOthers(const PeLayout& layout, const CImageBytes& bytes, c
             return true;
     if (layout.dwEntryPoint != 0 && Inside(layout.dwEntryPoint, 1))
         return true;
+    auto InsideRaw = [&](DWORD dwOffset) { return dwOffset - s.dwRawOffset < s.dwRawSize; };
+    if (layout.fh.dwSymbolTable != 0 && InsideRaw(layout.fh.dwSymbolTable))
+        return true;
+    DWORD dwDebug = 0, cbDebug = 0;
+    if (layout.directories.size() > kPeDebugDirectory && layout.directories[kPeDebugDirectory].dwRva != 0 &&
+        layout.RvaToOffset(layout.directories[kPeDebugDirectory].dwRva, dwDebug, cbDebug))
+    {
+        DWORD cb = layout.directories[kPeDebugDirectory].cb;
+        cb = cb < cbDebug ? cb : cbDebug;
+        for (DWORD dw = 0; dw + sizeof(PeDebugDirectory) <= cb; dw += sizeof(PeDebugDirectory))
+        {
+            PeDebugDirectory entry;
+            if (bytes.ReadStruct(dwDebug + dw, entry) && entry.cbData != 0 &&
+                ((entry.dwDataRva != 0 && Inside(entry.dwDataRva, entry.cbData)) ||
+                 (entry.dwDataOffset != 0 && InsideRaw(entry.dwDataOffset))))
+                return true;
+        }
+    }
     DWORD dwRelocations = 0, cbAvailable = 0;
     if (layout.directories.size() > kPeRelocationDirectory &&
         layout.directories[kPeRelocationDirectory].dwRva != 0 &&
@@ -120,7 +138,8 @@ bool SectionSharedWithOthers(const PeLayout& layout, const CImageBytes& bytes, c
         for (DWORD dw = 0; dw + sizeof(PeRelocationBlock) <= cb;)
         {
             PeRelocationBlock block;
-            if (!bytes.ReadStruct(dwRelocations + dw, block) || block.cbBlock < sizeof(block))
+            if (!bytes.ReadStruct(dwRelocations + dw, block) || block.cbBlock < sizeof(block) ||
+                block.cbBlock > cb - dw)
                 break;
             if (Inside(block.dwPage, 0x1000))
                 return true;
@@ -194,13 +213,17 @@ int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<Resource
 
     unsigned long long cbPayload = 0;
     for (const ResourceEntry& entry : entries)
-        cbPayload += entry.data.size() + 64 + 2 * (entry.type.name.size() + entry.name.name.size());
+        cbPayload += entry.data.size() + 128 + 2 * (entry.type.name.size() + entry.name.name.size());
     if (cbPayload > kMaxSectionBytes)
         return Refuse(result, "the resources are too large for one section");
 
     DWORD dwRawEnd = RawEnd(layout);
     bool fOverlay = dwFileEnd > dwRawEnd;
-    DWORD dwMaxVaEnd = 0;
+    // The headers take the first pages of the image, whatever the sections say.
+    unsigned long long uHeadersEnd = AlignUp(layout.dwSizeOfHeaders, layout.dwSectionAlignment);
+    if (uHeadersEnd > kMaxFile)
+        return Refuse(result, "SizeOfHeaders passes 4 GB");
+    DWORD dwMaxVaEnd = static_cast<DWORD>(uHeadersEnd);
     int iLastVa = -1;
     for (size_t i = 0; i < layout.sections.size(); ++i)
     {

@@ -337,3 +337,64 @@ TEST(ResourceTree, DropsSignatureKeepsAppendedData)
     std::vector<BYTE> signature(0x30, 0xAB);
     EXPECT_EQ(out.end(), std::search(out.begin(), out.end(), signature.begin(), signature.end()));
 }
+
+// .rsrc is last, but something else points into it: then the rebuild leaves
+// it as it is and adds a section. Relocation blocks whose sizes lead back to
+// an earlier block must not keep the check going round.
+TEST(ResourceTree, RebuildsInPlaceOnlyWhatHoldsResourcesAlone)
+{
+    struct Case
+    {
+        const char* szName;
+        std::function<void(std::vector<BYTE>&)> fnChange;
+        bool fInPlace;
+    };
+    const DWORD kText = 0x200; // .text's raw data, at RVA 0x1000
+    const Case kCases[] = {
+        {"resources alone", [](std::vector<BYTE>&) {}, true},
+        {"entry point in .rsrc", [](std::vector<BYTE>& b) { Put32(b, kOptional + 16, kRsrcRva + 0x10); },
+         false},
+        {"relocations for a page of .rsrc",
+         [&](std::vector<BYTE>& b) {
+             Put32(b, kDirectory + 5 * 8, 0x1000);
+             Put32(b, kDirectory + 5 * 8 + 4, 12);
+             Put32(b, kText, kRsrcRva);
+             Put32(b, kText + 4, 12);
+         },
+         false},
+        {"relocation blocks that lead back",
+         [&](std::vector<BYTE>& b) {
+             Put32(b, kDirectory + 5 * 8, 0x1000);
+             Put32(b, kDirectory + 5 * 8 + 4, 16);
+             Put32(b, kText, 0x1000);
+             Put32(b, kText + 4, 8);
+             Put32(b, kText + 8, 0x1000);
+             Put32(b, kText + 12, 0xFFFFFFF8);
+         },
+         true},
+        {"debug data in .rsrc",
+         [&](std::vector<BYTE>& b) {
+             Put32(b, kDirectory + 6 * 8, 0x1000);
+             Put32(b, kDirectory + 6 * 8 + 4, 28);
+             Put32(b, kText + 16, 0x20);          // size
+             Put32(b, kText + 24, kRsrc + 0x100); // file offset
+         },
+         false},
+        {"COFF symbols in .rsrc", [](std::vector<BYTE>& b) { Put32(b, 0x44 + 8, kRsrc + 0x180); }, false},
+    };
+    for (const Case& c : kCases)
+    {
+        SCOPED_TRACE(c.szName);
+        std::vector<BYTE> image = MakeImage(Section(kSorted), false);
+        c.fnChange(image);
+        RebuildResult result;
+        ASSERT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), kSorted, result))
+            << result.sReason;
+        EXPECT_EQ(c.fInPlace ? 2 : 3, result.image[0x46]);
+        EXPECT_TRUE(SameEntries(Read(result.image), kSorted));
+        if (!c.fInPlace)
+        {
+            EXPECT_EQ(0, std::memcmp(&result.image[kRsrc], &image[kRsrc], image.size() - kRsrc));
+        }
+    }
+}
