@@ -216,9 +216,17 @@ class CTextWalk
         return Copy(dwAt, 2 * static_cast<DWORD>(ws.size()) + 2);
     }
     // Bytes behind the structure: kept, except zero padding to a DWORD
-    // boundary, which follows the end as it now lies.
-    void Tail(DWORD dwFrom, DWORD dwEnd)
+    // boundary, which follows the end as it now lies. Bytes short of the next
+    // DWORD behind a version node's last child (fInGap) must stay short of
+    // it, or a reader would take them for another child: kept where the end
+    // lies as it did, else padding.
+    void Tail(DWORD dwFrom, DWORD dwEnd, bool fInGap = false)
     {
+        if (fInGap && dwFrom < dwEnd && m_out.size() % 4 != dwFrom % 4)
+        {
+            PadOut();
+            return;
+        }
         bool fPadding = dwFrom < dwEnd && dwEnd - dwFrom < 4 && dwEnd % 4 == 0;
         for (DWORD dw = dwFrom; dw < dwEnd && fPadding; ++dw)
             fPadding = m_in.At(dw) == 0;
@@ -584,12 +592,18 @@ bool CTextWalk::VersionNode(DWORD dwAt, DWORD dwLimit, UINT uDepth, bool fInStri
                 m_fFirstTable = false;
         }
     }
-    Tail(dwAfter, dwEnd);
+    Tail(dwAfter, dwEnd, !fString);
     if (m_out.size() - outStart > 0xFFFF)
         return Fail("a version node grows beyond 64 KB");
     Put16(outStart, static_cast<DWORD>(m_out.size() - outStart));
     Put16(outStart + 2, cbNewValue);
     return true;
+}
+
+std::string Describe(const ResourceEntry& entry)
+{
+    return (entry.type.fNamed ? NameOf(entry.type) : ResourceTypeName(entry.type.wId)) + " " +
+           NameOf(entry.name);
 }
 
 int Walk(const ResourceEntry& entry, CTextWalk& walk)
@@ -628,7 +642,7 @@ int ListResourceTexts(const ResourceEntry& entry, std::vector<ResourceText>& tex
     CTextWalk walk(entry, nullptr, &found);
     if (!Walk(entry, walk))
     {
-        sReason = ResourceTypeName(entry.type.wId) + " " + NameOf(entry.name) + ": " + walk.m_sReason;
+        sReason = Describe(entry) + ": " + walk.m_sReason;
         return 0;
     }
     texts.insert(texts.end(), found.begin(), found.end());
@@ -638,16 +652,17 @@ int ListResourceTexts(const ResourceEntry& entry, std::vector<ResourceText>& tex
 int TranslateResource(const ResourceEntry& entry, const std::map<std::string, std::string>& translations,
                       std::vector<BYTE>& data, std::string& sReason)
 {
-    data.clear();
     if (!HasResourceTexts(entry))
     {
         data = entry.data;
         return 1;
     }
+    // Written aside first: data may be the entry's own.
     CTextWalk walk(entry, &translations, nullptr);
     if (!Walk(entry, walk))
     {
-        sReason = walk.m_sReason;
+        sReason = Describe(entry) + ": " + walk.m_sReason;
+        data.clear();
         return 0;
     }
     data.swap(walk.m_out);

@@ -50,7 +50,7 @@ const TextCase kTexts[] = {
     {"STRINGTABLE / 0x0002", "Path C:\\temp\\x \"quoted\"", "路径 C:\\temp\\x “引号”"},
     {"STRINGTABLE / 0x000F", "last of block one", ""},
     {"STRINGTABLE / 0x0010", "first of block two", "第二块 😀"},
-    {"STRINGTABLE / 0x0028", "block three", "三"},
+    {"STRINGTABLE / 0x0028", "block three\nsecond line", "三\n第二行"},
     {"VERSION / CompanyName", "Example Co", "示例公司"},
     {"VERSION / FileDescription", "Test program", "测试"},
     {"VERSION 080404B0 / FileDescription", "Second table", "第二个表的描述"},
@@ -162,6 +162,7 @@ std::string RcEscape(const std::string& s)
         sOut += c == '"'    ? std::string("\"\"")
                 : c == '\\' ? std::string("\\\\")
                 : c == '\t' ? "\\t"
+                : c == '\n' ? "\\n"
                             : std::string(1, c);
     return sOut;
 }
@@ -239,19 +240,45 @@ std::vector<ResourceEntry> Compile(const TempDir& dir, const char* szName, const
     return ReadRes(ReadBytes(Utf8ToUtf16(sResPath.c_str())));
 }
 
-std::map<std::string, std::string> ListAll(const std::vector<ResourceEntry>& entries)
+std::map<std::string, ResourceText> ListAll(const std::vector<ResourceEntry>& entries)
 {
-    std::map<std::string, std::string> listed;
+    std::map<std::string, ResourceText> listed;
     for (const ResourceEntry& entry : entries)
     {
         std::vector<ResourceText> texts;
         std::string sReason;
         EXPECT_EQ(1, ListResourceTexts(entry, texts, sReason)) << sReason;
         for (const ResourceText& text : texts)
-            EXPECT_TRUE(listed.emplace(text.sContext, text.sText).second) << "twice: " << text.sContext;
+            EXPECT_TRUE(listed.emplace(text.sContext, text).second) << "twice: " << text.sContext;
     }
     return listed;
 }
+
+std::map<std::string, std::string> TextsOf(const std::map<std::string, ResourceText>& listed)
+{
+    std::map<std::string, std::string> texts;
+    for (const auto& item : listed)
+        texts[item.first] = item.second.sText;
+    return texts;
+}
+
+// Where a translator sees a text: its group and place, for a few of them.
+const struct
+{
+    const char* szContext;
+    const char* szGroup;
+    const char* szPlace;
+} kPlaces[] = {
+    {"MENU 1 / popup 0", "MENU 1", "MENU 1 en-US, popup 0"},
+    {"MENU 1 / 0x0066", "MENU 1 / popup 0.2.1",
+     "MENU 1 en-US, popup 0 \"&File\", popup 0.2 \"&Recent files\", popup 0.2.1 \"Deeper\", item 0x0066"},
+    {"MENU 1 / 0x0067", "MENU 1", "MENU 1 en-US, item 0x0067"},
+    {"DIALOG 102 / control 4", "DIALOG 102", "DIALOG 102 en-US, control 4 (MYCLASS, id 0x0004)"},
+    {"DIALOG 103 / caption", "DIALOG 103", "DIALOG 103 en-US, caption"},
+    {"STRINGTABLE / 0x0010", "STRINGTABLE / 0x0010", "STRINGTABLE en-US, string 0x0010"},
+    {"VERSION 080404B0 / FileDescription", "VERSION 080404B0 / FileDescription",
+     "VERSIONINFO 1 en-US, StringFileInfo 080404B0, FileDescription"},
+};
 
 TEST(ResourceTexts, TranslatedAsWindresCompilesTheTranslation)
 {
@@ -269,7 +296,13 @@ TEST(ResourceTexts, TranslatedAsWindresCompilesTheTranslation)
         if (*row.szTranslation != 0)
             expectedAfter[row.szContext] = row.szTranslation;
     }
-    EXPECT_EQ(expected, ListAll(source));
+    std::map<std::string, ResourceText> listed = ListAll(source);
+    EXPECT_EQ(expected, TextsOf(listed));
+    for (const auto& c : kPlaces)
+    {
+        EXPECT_EQ(c.szGroup, listed[c.szContext].sGroup) << c.szContext;
+        EXPECT_EQ(c.szPlace, listed[c.szContext].sPlace) << c.szContext;
+    }
 
     std::vector<ResourceEntry> translated = source;
     for (size_t i = 0; i < source.size(); ++i)
@@ -282,44 +315,7 @@ TEST(ResourceTexts, TranslatedAsWindresCompilesTheTranslation)
         ASSERT_EQ(1, TranslateResource(source[i], translations, translated[i].data, sReason)) << sReason;
         EXPECT_EQ(target[i].data, translated[i].data) << "translated, resource " << i;
     }
-    EXPECT_EQ(expectedAfter, ListAll(translated));
-}
-
-TEST(ResourceTexts, GroupsAndPlaces)
-{
-    TempDir dir;
-    std::vector<ResourceEntry> source = Compile(dir, "source", MakeRc(false));
-    std::map<std::string, std::pair<std::string, std::string>> seen;
-    for (const ResourceEntry& entry : source)
-    {
-        std::vector<ResourceText> texts;
-        std::string sReason;
-        ListResourceTexts(entry, texts, sReason);
-        for (const ResourceText& text : texts)
-            seen[text.sContext] = {text.sGroup, text.sPlace};
-    }
-    const struct
-    {
-        const char* szContext;
-        const char* szGroup;
-        const char* szPlace;
-    } kCases[] = {
-        {"MENU 1 / popup 0", "MENU 1", "MENU 1 en-US, popup 0"},
-        {"MENU 1 / 0x0066", "MENU 1 / popup 0.2.1",
-         "MENU 1 en-US, popup 0 \"&File\", popup 0.2 \"&Recent files\", popup 0.2.1 \"Deeper\", item 0x0066"},
-        {"MENU 1 / 0x0064", "MENU 1 / popup 0", "MENU 1 en-US, popup 0 \"&File\", item 0x0064"},
-        {"MENU 1 / 0x0067", "MENU 1", "MENU 1 en-US, item 0x0067"},
-        {"DIALOG 102 / control 4", "DIALOG 102", "DIALOG 102 en-US, control 4 (MYCLASS, id 0x0004)"},
-        {"DIALOG 103 / caption", "DIALOG 103", "DIALOG 103 en-US, caption"},
-        {"STRINGTABLE / 0x0010", "STRINGTABLE / 0x0010", "STRINGTABLE en-US, string 0x0010"},
-        {"VERSION 080404B0 / FileDescription", "VERSION 080404B0 / FileDescription",
-         "VERSIONINFO 1 en-US, StringFileInfo 080404B0, FileDescription"},
-    };
-    for (const auto& c : kCases)
-    {
-        EXPECT_EQ(c.szGroup, seen[c.szContext].first) << c.szContext;
-        EXPECT_EQ(c.szPlace, seen[c.szContext].second) << c.szContext;
-    }
+    EXPECT_EQ(expectedAfter, TextsOf(ListAll(translated)));
 }
 
 // Cut short anywhere, a menu, dialog or version resource is refused by both
@@ -399,6 +395,9 @@ TEST(ResourceTexts, EdgeForms)
         EXPECT_EQ(c.data, data);
         EXPECT_EQ(c.iResult, TranslateResource(entry, {{c.szContext, c.sTranslation}}, data, sReason));
         EXPECT_EQ(c.translated, data);
+        // Into the entry's own data, as a caller rewriting its list in place does.
+        EXPECT_EQ(c.iResult, TranslateResource(entry, {{c.szContext, c.sTranslation}}, entry.data, sReason));
+        EXPECT_EQ(c.translated, entry.data);
     }
 }
 } // namespace
