@@ -112,12 +112,23 @@ std::vector<BYTE> ReadFixture(const char* szUnix)
     return bytes;
 }
 
-// An image written to a temporary file and opened as a program opens another
-// module's resources; both are gone at the end of the scope.
+const bool kProcess64 = sizeof(void*) == 8;
+
+// How a program opens another module's resources. Wine maps an image of the
+// other bitness only as a flat data file: a 32-bit process gets
+// ERROR_BAD_EXE_FORMAT for a 64-bit image resource.
+DWORD DataFileFlags(bool f64)
+{
+    return f64 == kProcess64 ? LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE
+                             : LOAD_LIBRARY_AS_DATAFILE;
+}
+
+// An image written to a temporary file and loaded with LoadLibraryExW's flags;
+// both are gone at the end of the scope.
 class LoadedImage
 {
   public:
-    LoadedImage(const std::vector<BYTE>& image, bool f64)
+    LoadedImage(const std::vector<BYTE>& image, DWORD dwFlags)
     {
         WCHAR wszDir[MAX_PATH], wszPath[MAX_PATH];
         if (GetTempPathW(MAX_PATH, wszDir) == 0 || GetTempFileNameW(wszDir, W("prl"), 0, wszPath) == 0)
@@ -131,11 +142,6 @@ class LoadedImage
         CloseHandle(hFile);
         if (!fWritten || dwWritten != image.size())
             return;
-        // Wine maps an image of the other bitness only as a flat data file: a
-        // 32-bit process gets ERROR_BAD_EXE_FORMAT for a 64-bit image resource.
-        DWORD dwFlags = LOAD_LIBRARY_AS_DATAFILE;
-        if (f64 == (sizeof(void*) == 8))
-            dwFlags |= LOAD_LIBRARY_AS_IMAGE_RESOURCE;
         m_hModule = LoadLibraryExW(wszPath, nullptr, dwFlags);
     }
     ~LoadedImage()
@@ -276,24 +282,22 @@ WString ShownText(const LoadedImage& loaded, const UiText& text, WORD wLang)
     return kMissing;
 }
 
-// The code and data of the DLL, run: the loader relocates and calls it, so the
+// The code and data of the DLL, run: the loader maps and calls it, so the
 // rebuild kept the sections, exports and relocations it did not mean to change.
-// Only a process of the image's own bitness can run it.
-void ExpectCodeRuns(const LoadedImage& loaded, bool f64)
+// Nothing else may map the image meanwhile: a DLL without relocations loaded
+// elsewhere would read its data through the other mapping.
+void ExpectCodeRuns(const std::vector<BYTE>& image)
 {
-    if (f64 != (sizeof(void*) == 8))
-        return;
-    HMODULE hModule = LoadLibraryW(loaded.Path().c_str());
-    ASSERT_NE(nullptr, hModule) << "LoadLibraryW failed with " << GetLastError();
+    LoadedImage loaded(image, 0);
+    ASSERT_NE(nullptr, loaded.Module()) << "LoadLibraryExW failed with " << GetLastError();
     typedef const char* (*FnGreeting)();
-    FARPROC pProc = GetProcAddress(hModule, "FixtureGreeting");
+    FARPROC pProc = GetProcAddress(loaded.Module(), "FixtureGreeting");
     EXPECT_NE(nullptr, pProc);
     if (pProc != nullptr)
     {
         FnGreeting fnGreeting = reinterpret_cast<FnGreeting>(reinterpret_cast<void (*)()>(pProc));
         EXPECT_STREQ("code and data outside the resources", fnGreeting());
     }
-    FreeLibrary(hModule);
 }
 
 const UiText* FindText(const std::string& sSource)
@@ -382,18 +386,22 @@ TEST(ResourceLoad, ReplacedTextsAreWhatTheLoaderShows)
         SCOPED_TRACE(fixture.szPath);
         std::vector<BYTE> image = ReadFixture(fixture.szPath);
         ASSERT_FALSE(image.empty());
-        LoadedImage original(image, fixture.f64);
-        ASSERT_NE(nullptr, original.Module()) << "the fixture does not load: " << GetLastError();
-        LoadedImage rebuilt(Rebuilt(image, 0), fixture.f64);
-        ASSERT_NE(nullptr, rebuilt.Module()) << "the rebuilt image does not load: " << GetLastError();
-        for (const UiText& text : kTexts)
+        std::vector<BYTE> translated = Rebuilt(image, 0);
         {
-            SCOPED_TRACE(text.szSource);
-            EXPECT_EQ(Wide(text.szSource), ShownText(original, text, 0));
-            EXPECT_EQ(Wide(text.szTranslation != nullptr ? text.szTranslation : text.szSource),
-                      ShownText(rebuilt, text, 0));
+            LoadedImage original(image, DataFileFlags(fixture.f64));
+            ASSERT_NE(nullptr, original.Module()) << "the fixture does not load: " << GetLastError();
+            LoadedImage rebuilt(translated, DataFileFlags(fixture.f64));
+            ASSERT_NE(nullptr, rebuilt.Module()) << "the rebuilt image does not load: " << GetLastError();
+            for (const UiText& text : kTexts)
+            {
+                SCOPED_TRACE(text.szSource);
+                EXPECT_EQ(Wide(text.szSource), ShownText(original, text, 0));
+                EXPECT_EQ(Wide(text.szTranslation != nullptr ? text.szTranslation : text.szSource),
+                          ShownText(rebuilt, text, 0));
+            }
         }
-        ExpectCodeRuns(rebuilt, fixture.f64);
+        if (fixture.f64 == kProcess64)
+            ExpectCodeRuns(translated);
     }
 }
 
@@ -404,16 +412,20 @@ TEST(ResourceLoad, TranslationsAddedAsZhCnLeaveTheOriginals)
         SCOPED_TRACE(fixture.szPath);
         std::vector<BYTE> image = ReadFixture(fixture.szPath);
         ASSERT_FALSE(image.empty());
-        LoadedImage rebuilt(Rebuilt(image, kZhCn), fixture.f64);
-        ASSERT_NE(nullptr, rebuilt.Module()) << "the rebuilt image does not load: " << GetLastError();
-        for (const UiText& text : kTexts)
+        std::vector<BYTE> translated = Rebuilt(image, kZhCn);
         {
-            SCOPED_TRACE(text.szSource);
-            EXPECT_EQ(Wide(text.szSource), ShownText(rebuilt, text, kEnUs));
-            EXPECT_EQ(Wide(text.szTranslation != nullptr ? text.szTranslation : text.szSource),
-                      ShownText(rebuilt, text, kZhCn));
+            LoadedImage rebuilt(translated, DataFileFlags(fixture.f64));
+            ASSERT_NE(nullptr, rebuilt.Module()) << "the rebuilt image does not load: " << GetLastError();
+            for (const UiText& text : kTexts)
+            {
+                SCOPED_TRACE(text.szSource);
+                EXPECT_EQ(Wide(text.szSource), ShownText(rebuilt, text, kEnUs));
+                EXPECT_EQ(Wide(text.szTranslation != nullptr ? text.szTranslation : text.szSource),
+                          ShownText(rebuilt, text, kZhCn));
+            }
         }
-        ExpectCodeRuns(rebuilt, fixture.f64);
+        if (fixture.f64 == kProcess64)
+            ExpectCodeRuns(translated);
     }
 }
 } // namespace
