@@ -41,16 +41,6 @@ bool PackerName(const PeSectionHeader& s)
     return false;
 }
 
-void Put16(std::vector<BYTE>& out, DWORD dwAt, DWORD v)
-{
-    out[dwAt] = static_cast<BYTE>(v);
-    out[dwAt + 1] = static_cast<BYTE>(v >> 8);
-}
-void Put32(std::vector<BYTE>& out, DWORD dwAt, DWORD v)
-{
-    Put16(out, dwAt, v & 0xFFFF);
-    Put16(out, dwAt + 2, v >> 16);
-}
 template <class T> void PutStruct(std::vector<BYTE>& out, DWORD dwAt, const T& value)
 {
     std::memcpy(&out[dwAt], &value, sizeof(T));

@@ -8,6 +8,18 @@
 #include <string>
 #include <vector>
 
+// Little-endian stores into a buffer the caller has sized.
+inline void Put16(std::vector<BYTE>& out, DWORD dwAt, DWORD v)
+{
+    out[dwAt] = static_cast<BYTE>(v);
+    out[dwAt + 1] = static_cast<BYTE>(v >> 8);
+}
+inline void Put32(std::vector<BYTE>& out, DWORD dwAt, DWORD v)
+{
+    Put16(out, dwAt, v & 0xFFFF);
+    Put16(out, dwAt + 2, v >> 16);
+}
+
 const UINT kPeResourceDirectory = 2;
 const UINT kPeSecurityDirectory = 4;
 const UINT kPeRelocationDirectory = 5;

@@ -190,16 +190,6 @@ typedef std::map<WORD, const ResourceEntry*> LangMap;
 typedef std::map<ResourceId, LangMap, IdLess> NameMap;
 typedef std::map<ResourceId, NameMap, IdLess> TypeMap;
 
-void Put16(std::vector<BYTE>& out, DWORD dwAt, DWORD v)
-{
-    out[dwAt] = static_cast<BYTE>(v);
-    out[dwAt + 1] = static_cast<BYTE>(v >> 8);
-}
-void Put32(std::vector<BYTE>& out, DWORD dwAt, DWORD v)
-{
-    Put16(out, dwAt, v & 0xFFFF);
-    Put16(out, dwAt + 2, v >> 16);
-}
 
 DWORD DirectoryBytes(size_t cEntries)
 {
