@@ -20,6 +20,11 @@ holds() { LC_ALL=C grep -qaP "$(utf16 "$2")" "$1"; }
 # Bounded, so that a run that hangs fails instead of stopping the suite.
 shot() { env -u DISPLAY timeout 120 "$root/scripts/wine-run" --screenshot "$@"; }
 
+# A relative prefix folder is taken from where the runner stands.
+(cd "$(dirname "$PIVRA_WINE_BUILD_DIR")" &&
+  PIVRA_WINE_BUILD_DIR=$(basename "$PIVRA_WINE_BUILD_DIR") env -u DISPLAY timeout 120 "$root/scripts/wine-run" \
+    "$cli" --help >/dev/null) || fail "a relative PIVRA_WINE_BUILD_DIR: exit $?"
+
 cp "$demo32" "$work/demo_target.exe"
 cp "$demo64" "$work/demo_target64.exe"
 "$root/scripts/demo-rule-set" "$(winpath "$work/demo_target64.exe")" "$work/demo64.ini" "$root/demo/demo64.ini.utf8"
