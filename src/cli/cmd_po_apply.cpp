@@ -11,45 +11,22 @@ struct RuleWrite
     WString wsCn;
 };
 
-// The entries of the source language each get their translated texts; with
-// wAs the translated copies are added (or replace an earlier copy) in that
-// language and the originals stay.
-bool TranslateEntries(PoTarget& target, const std::map<std::string, std::string>& translations, bool add,
-                      WORD wAs, size_t& cChanged, std::string& sReason)
+// The translated resources replace their originals, or with wAs are added
+// (or replace an earlier copy) in that language beside them.
+void PlaceTranslations(PoTarget& target, std::vector<TranslatedResource>& translated, bool add, WORD wAs)
 {
     std::vector<ResourceEntry> added;
-    std::vector<bool> source(target.entries.size());
-    for (size_t i = 0; i < target.entries.size(); ++i)
-        source[i] = IsSourceEntry(target.entries, target.entries[i], target.wLang);
-    for (size_t i = 0; i < target.entries.size(); ++i)
+    for (TranslatedResource& resource : translated)
     {
-        ResourceEntry& entry = target.entries[i];
-        if (!source[i])
-            continue;
-        std::vector<ResourceText> texts;
-        if (!ListResourceTexts(entry, texts, sReason))
-            continue; // named by the extract; nothing of it is translated
-        std::map<std::string, std::string> mine;
-        for (const ResourceText& text : texts)
-        {
-            auto it = translations.find(text.sContext);
-            if (it != translations.end())
-                mine[text.sContext] = it->second;
-        }
-        if (mine.empty())
-            continue;
-        std::vector<BYTE> data;
-        if (!TranslateResource(entry, mine, data, sReason))
-            return false;
-        ++cChanged;
+        ResourceEntry& entry = target.entries[resource.uEntry];
         if (!add)
         {
-            entry.data.swap(data);
+            entry.data.swap(resource.data);
             continue;
         }
         ResourceEntry copy = entry;
         copy.wLang = wAs;
-        copy.data.swap(data);
+        copy.data.swap(resource.data);
         added.push_back(copy);
     }
     for (ResourceEntry& copy : added)
@@ -64,7 +41,6 @@ bool TranslateEntries(PoTarget& target, const std::map<std::string, std::string>
         if (!replaced)
             target.entries.push_back(copy);
     }
-    return true;
 }
 } // namespace
 
@@ -112,7 +88,9 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
         auto it = byContext.find(entry.sContext);
         if (it == byContext.end() || it->second->sText != entry.sId)
         {
-            refused.push_back(entry.sContext + ": the target no longer holds this text");
+            refused.push_back(entry.sContext + " " + ShownQuoted(entry.sId) + ": the target " +
+                              (it == byContext.end() ? std::string("has no text of that context")
+                                                     : "has " + ShownQuoted(it->second->sText) + " there"));
             continue;
         }
         const PoSource& source = *it->second;
@@ -130,9 +108,13 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
         ruleWrites.push_back(write);
     }
 
-    size_t cChanged = 0;
-    if (!TranslateEntries(target, translations, !options.wsAs.empty(), wAs, cChanged, sReason))
-        return ReportBadInput(cli, options.wsTarget, "cannot be translated: " + sReason);
+    std::vector<TranslatedResource> translated;
+    std::vector<std::string> unwritable;
+    TranslateSources(target.entries, target.sources, translations, translated, unwritable);
+    if (!unwritable.empty())
+        return ReportBadInput(cli, options.wsTarget, "cannot take the translation of " + unwritable[0]);
+    const size_t cChanged = translated.size();
+    PlaceTranslations(target, translated, !options.wsAs.empty(), wAs);
     RebuildResult rebuilt;
     if (cChanged > 0 && !RebuildResources(target.view.Data(), target.view.Size(), target.entries, rebuilt))
         return ReportBadInput(cli, options.wsTarget, "cannot be rebuilt: " + rebuilt.sReason);

@@ -6,7 +6,7 @@ namespace
 {
 struct Findings
 {
-    std::vector<std::string> untranslated, fuzzy, gone, accelerators, formats, budgets;
+    std::vector<std::string> untranslated, fuzzy, gone, accelerators, formats, budgets, unwritable;
 };
 
 // Two texts a user picks among by the same key: the letters after '&' in one
@@ -118,6 +118,8 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
         if (!inPo.count(source.sContext))
             findings.untranslated.push_back(ShownSource(source) + " (not in the PO file)");
     CheckAccelerators(target.sources, translations, findings);
+    std::vector<TranslatedResource> translated;
+    TranslateSources(target.entries, target.sources, translations, translated, findings.unwritable);
 
     std::string s = ShownPath(options.wsTarget) + ", " + ShownPath(options.wsPo) + ": " +
                     std::to_string(cEntries) + " entries, " + std::to_string(cTranslated) + " translated, " +
@@ -129,10 +131,11 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
     AppendList(s, "accelerator keys", findings.accelerators);
     AppendList(s, "format specifiers", findings.formats);
     AppendList(s, "over the byte budget", findings.budgets);
+    AppendList(s, "cannot be written into the image", findings.unwritable);
     for (const std::string& sProblem : target.problems)
         s += "note: " + sProblem + "\n";
     size_t cProblems = findings.gone.size() + findings.accelerators.size() + findings.formats.size() +
-                       findings.budgets.size();
+                       findings.budgets.size() + findings.unwritable.size();
     s += cProblems == 0 ? "no problems found\n" : std::to_string(cProblems) + " problems found\n";
     WriteOut(s);
     return cProblems == 0 ? kExitDone : kExitRulesFailed;

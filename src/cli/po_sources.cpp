@@ -170,8 +170,9 @@ void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std:
                      std::vector<std::string>& problems)
 {
     std::map<std::string, bool> seen;
-    for (const ResourceEntry& entry : entries)
+    for (size_t uEntry = 0; uEntry < entries.size(); ++uEntry)
     {
+        const ResourceEntry& entry = entries[uEntry];
         if (!IsSourceEntry(entries, entry, wLang))
             continue;
         std::vector<ResourceText> texts;
@@ -190,8 +191,31 @@ void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std:
                 problems.push_back("a second text with context \"" + text.sContext + "\" is left out");
                 continue;
             }
-            sources.push_back({text.sContext, text.sText, text.sGroup, text.sPlace, false, 0, true, 0});
+            sources.push_back(
+                {text.sContext, text.sText, text.sGroup, text.sPlace, false, 0, true, 0, uEntry});
         }
+    }
+}
+
+void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vector<PoSource>& sources,
+                      const std::map<std::string, std::string>& translations,
+                      std::vector<TranslatedResource>& translated, std::vector<std::string>& problems)
+{
+    std::map<size_t, std::map<std::string, std::string>> byEntry;
+    for (const PoSource& source : sources)
+    {
+        auto it = translations.find(source.sContext);
+        if (!source.rule && it != translations.end())
+            byEntry[source.uEntry][source.sContext] = it->second;
+    }
+    for (const auto& entryTexts : byEntry)
+    {
+        TranslatedResource resource = {entryTexts.first, std::vector<BYTE>()};
+        std::string sReason;
+        if (TranslateResource(entries[entryTexts.first], entryTexts.second, resource.data, sReason))
+            translated.push_back(std::move(resource));
+        else
+            problems.push_back(entryTexts.second.begin()->first + " and the texts beside it: " + sReason);
     }
 }
 
@@ -218,8 +242,9 @@ void RuleSources(const WString& wsRuleFile, const BYTE* pView, DWORD dwSize, std
             problems.push_back("rule " + sNode + " is left out: " + sWhy);
             continue;
         }
-        PoSource source = {"RULE " + sNode, ToUtf8(wsText), std::string(), std::string(), true,
-                           rule.number,     rule.unicode,   rule.cbEn};
+        PoSource source = {"RULE " + sNode, ToUtf8(wsText), std::string(),
+                           std::string(),   true,           rule.number,
+                           rule.unicode,    rule.cbEn,      0};
         const std::vector<DWORD>& at = !rule.occurrenceAt.empty() ? rule.occurrenceAt : rule.originalAt;
         std::string sBudget = rule.unicode ? "UTF-16, " + std::to_string(rule.cbEn) + " bytes (" +
                                                  std::to_string(rule.cbEn / 2) + " units)"

@@ -6,6 +6,7 @@
 #include "cli/cli_text.h"
 #include "image/resource_texts.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct PoSource
     UINT uRule;
     bool unicode;
     DWORD cbBudget;
+    size_t uEntry; // resources only: the entry that holds the text
 };
 
 // "en-US", "en", "zh-CN" or "0x0409" as a language id; false for other names.
@@ -42,6 +44,19 @@ bool IsSourceEntry(const std::vector<ResourceEntry>& entries, const ResourceEntr
 // resource whose data cannot be read is named in problems and left out.
 void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std::vector<PoSource>& sources,
                      std::vector<std::string>& problems);
+
+struct TranslatedResource
+{
+    size_t uEntry;
+    std::vector<BYTE> data;
+};
+// Each source resource with a translated text, rewritten with the translations
+// of the texts the sources took from it (a resource whose texts were left out,
+// as a second one with the same contexts, is not touched). Appends a line to
+// problems for each resource that cannot take its translations.
+void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vector<PoSource>& sources,
+                      const std::map<std::string, std::string>& translations,
+                      std::vector<TranslatedResource>& translated, std::vector<std::string>& problems);
 
 // Each rule of the rule set that applies to the image's bitness, with its
 // first occurrence in the target named by the map. Rules whose EN a PO file

@@ -4,6 +4,7 @@
 #include "cli/cli_text.h"
 #include "cli/po_file.h"
 #include "cli_runner.h"
+#include "image/resource_texts.h"
 #include "rules/rule_set.h"
 
 #include <gtest/gtest.h>
@@ -75,6 +76,7 @@ const std::map<std::string, std::string> kTranslations = {
     {"DIALOG 102 / control 1", "确定"},
     {"STRINGTABLE / 0x0061", "你好"},
     {"STRINGTABLE / 0x0062", "这里还什么都没有，不过以后会有的"},
+    {"VERSION / FileDescription", "示例程序"},
     {"RULE 003", "就绪"},
     {"RULE 004", "这一行是ANSI文本"},
     {"RULE 005", "退出这个程序"}, // 6 units where EN "Quit" has 4
@@ -128,6 +130,21 @@ TEST(PoTest, TranslationsComeBackFromTheRebuiltImage)
         }
     }
     EXPECT_EQ(rebuilt["MENU 1 / 0x0100"], "&New\tCtrl+N");
+    // The second version resource, left out of the PO file, is as it was.
+    const std::string image = ReadBytes(target);
+    std::vector<ResourceEntry> entries;
+    std::string sReason;
+    ASSERT_TRUE(ReadResourceEntries(reinterpret_cast<const BYTE*>(image.data()),
+                                    static_cast<DWORD>(image.size()), entries, sReason));
+    std::map<WORD, std::string> descriptions;
+    for (const ResourceEntry& entry : entries)
+    {
+        std::vector<ResourceText> texts;
+        if (entry.type.wId == 16 && ListResourceTexts(entry, texts, sReason) && texts.size() == 1)
+            descriptions[entry.name.wId] = texts[0].sText;
+    }
+    EXPECT_EQ(descriptions[1], "示例程序");
+    EXPECT_EQ(descriptions[2], "Another description");
     EXPECT_EQ(
         Sources(cli.Run({W("po"), W("extract"), target, W("--lang"), W("de-DE")}).out)["MENU 1 / popup 0"],
         "&Datei");
@@ -161,7 +178,7 @@ TEST(PoTest, CheckNamesWhatATranslationGetsWrong)
     std::string sPo = Translated(sPot,
                                  {{"MENU 1 / 0x0100", "新建(&X)\tStrg+N"},
                                   {"MENU 1 / 0x0108", "退出(&X)"},
-                                  {"STRINGTABLE / 0x0061", "你好"},
+                                  {"STRINGTABLE / 0x0061", std::string(70000, 'x')},
                                   {"STRINGTABLE / 0x0062", "还没有"}},
                                  {"STRINGTABLE / 0x0062"});
     sPo += "\nmsgctxt \"STRINGTABLE / 0x0063\"\nmsgid \"Gone\"\nmsgstr \"没了\"\n";
@@ -176,7 +193,8 @@ TEST(PoTest, CheckNamesWhatATranslationGetsWrong)
           "fuzzy (1):\n  STRINGTABLE / 0x0062 \"Nothing here yet\"",
           "no longer in the target (1):\n  STRINGTABLE / 0x0063 \"Gone\"",
           "format specifiers (1):\n  MENU 1 / 0x0100 \"&New\\tCtrl+N\": ",
-          "untranslated (4):\n  MENU 1 / popup 0 \"&File\""})
+          "untranslated (5):\n  MENU 1 / popup 0 \"&File\"",
+          "cannot be written into the image (1):\n  STRINGTABLE / 0x0061 and the texts beside it: "})
         EXPECT_NE(checked.out.find(szLine), std::string::npos) << szLine << "\n" << checked.out;
     EXPECT_EQ(ReadBytes(target), before);
 }
