@@ -127,8 +127,16 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
     std::vector<BYTE> image;
     image.swap(rebuilt.image);
     target.view.Close();
-    if (cChanged > 0 && !WriteWholeFile(options.wsTarget, image.data(), image.size(), true, sReason))
+    // The new image replaces the file a link names, with the old one's
+    // permissions, so the link and the program's mode stay as they were.
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::canonical(FsPath(options.wsTarget), ec);
+    const WString wsWrite = ec ? options.wsTarget : ToolPath(real);
+    std::filesystem::perms perms = std::filesystem::status(FsPath(wsWrite), ec).permissions();
+    if (cChanged > 0 && !WriteWholeFile(wsWrite, image.data(), image.size(), true, sReason))
         return ReportBadInput(cli, options.wsTarget, sReason);
+    if (cChanged > 0 && perms != std::filesystem::perms::unknown)
+        std::filesystem::permissions(FsPath(wsWrite), perms, ec);
     for (const std::string& sWarning : rebuilt.warnings)
         WriteErr("pivra-cli po apply: " + ShownPath(options.wsTarget) + ": " + sWarning + "\n");
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -155,7 +156,17 @@ TEST(PoTest, TranslationsComeBackFromTheRebuiltImage)
     EXPECT_EQ(ToUtf8(WString(rule.wsCn)), "退出");
 
     // Added as zh-CN: the copy holds both languages.
+#ifdef _WIN32
     CliResult added = cli.Run({W("po"), W("apply"), copy, po, W("--as"), W("zh-CN")});
+#else
+    // Through a link: the file it names is translated and keeps its mode.
+    const WString link = dir.Path(W("link.exe"));
+    std::filesystem::create_symlink(ShownPath(copy), ShownPath(link));
+    std::filesystem::permissions(ShownPath(copy), std::filesystem::perms(0750));
+    CliResult added = cli.Run({W("po"), W("apply"), link, po, W("--as"), W("zh-CN")});
+    EXPECT_TRUE(std::filesystem::is_symlink(ShownPath(link)));
+    EXPECT_EQ(std::filesystem::status(ShownPath(copy)).permissions(), std::filesystem::perms(0750));
+#endif
     EXPECT_EQ(added.exitCode, 0) << added.err;
     EXPECT_NE(added.err.find("3 translated rule texts left alone"), std::string::npos) << added.err;
     std::map<std::string, std::string> chinese =
