@@ -222,6 +222,9 @@ std::string AcceleratorKey(const std::string& sUtf8)
         unsigned char bLead = static_cast<unsigned char>(sUtf8[i + 1]);
         size_t cb = bLead < 0x80 ? 1 : (bLead & 0xE0) == 0xC0 ? 2 : (bLead & 0xF0) == 0xE0 ? 3 : 4;
         std::string sKey = sUtf8.substr(i + 1, cb);
+        // "A & B": an ampersand before a blank gives no key a user can press.
+        if (sKey == " " || sKey == "\t")
+            return std::string();
         if (sKey.size() == 1 && sKey[0] >= 'a' && sKey[0] <= 'z')
             sKey[0] = static_cast<char>(sKey[0] - ('a' - 'A'));
         return sKey;
