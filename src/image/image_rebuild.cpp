@@ -3,6 +3,7 @@
 #include "image/pe_layout.h"
 
 #include <cstring>
+#include <string>
 
 namespace
 {
@@ -81,6 +82,26 @@ DWORD RawEnd(const PeLayout& layout)
         if (s.dwRawSize != 0 && s.dwRawOffset + s.dwRawSize > dwEnd)
             dwEnd = s.dwRawOffset + s.dwRawSize;
     return dwEnd;
+}
+
+// Whether the bytes from dwFrom to dwTo (behind the sections) are only what no
+// program looks for there: the COFF symbol table a linker leaves, with its
+// string table, and zeros. Anything else may be a payload its program finds
+// by the end of the last section, which a new section would move.
+bool OverlayIsSymbolsOnly(const BYTE* pView, const PeLayout& layout, DWORD dwFrom, DWORD dwTo)
+{
+    unsigned long long uSymbols = layout.fh.dwSymbolTable, uSymbolsEnd = uSymbols;
+    unsigned long long uStrings = uSymbols + 18ull * layout.fh.cSymbols;
+    if (uSymbols != 0 && uStrings + 4 <= dwTo)
+    {
+        DWORD cbStrings = 0;
+        std::memcpy(&cbStrings, pView + uStrings, 4);
+        uSymbolsEnd = uStrings + cbStrings <= dwTo ? uStrings + cbStrings : uStrings;
+    }
+    for (DWORD dw = dwFrom; dw < dwTo; ++dw)
+        if ((dw < uSymbols || dw >= uSymbolsEnd) && pView[dw] != 0)
+            return false;
+    return true;
 }
 
 // Whether a data directory other than the resources', a base relocation
@@ -209,6 +230,10 @@ int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<Resource
 
     DWORD dwRawEnd = RawEnd(layout);
     bool fOverlay = dwFileEnd > dwRawEnd;
+    if (fOverlay && !OverlayIsSymbolsOnly(pView, layout, dwRawEnd, dwFileEnd))
+        return Refuse(result, "it has " + std::to_string(dwFileEnd - dwRawEnd) +
+                                  " bytes of data appended behind its sections (a setup program's payload?), "
+                                  "which its program may look for where a rebuilt resource section would go");
     // The headers take the first pages of the image, whatever the sections say.
     unsigned long long uHeadersEnd = AlignUp(layout.dwSizeOfHeaders, layout.dwSectionAlignment);
     if (uHeadersEnd > kMaxFile)
