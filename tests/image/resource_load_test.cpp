@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -92,23 +94,11 @@ WString Wide(const char* szUtf8)
     return n > 0 ? WString(wsz, n - 1) : kMissing;
 }
 
+// The fixtures' paths are Unix paths, which Wine shows on drive Z:.
 std::vector<BYTE> ReadFixture(const char* szUnix)
 {
-    WString path = W("Z:");
-    for (const char* p = szUnix; *p != 0; ++p)
-        path += static_cast<WCHAR>(*p == '/' ? '\\' : *p);
-    std::vector<BYTE> bytes;
-    HANDLE hFile =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return bytes;
-    bytes.resize(GetFileSize(hFile, nullptr));
-    DWORD dwRead = 0;
-    if (!ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &dwRead, nullptr) ||
-        dwRead != bytes.size())
-        bytes.clear();
-    CloseHandle(hFile);
-    return bytes;
+    std::ifstream file(std::string("Z:") + szUnix, std::ios::binary);
+    return std::vector<BYTE>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 const bool kProcess64 = sizeof(void*) == 8;
@@ -178,15 +168,11 @@ WString MenuText(HMENU hMenu, const std::vector<UINT>& at)
 
 WString DialogText(HWND hDlg, const std::vector<UINT>& at)
 {
-    WCHAR wsz[512];
-    if (hDlg == nullptr)
+    HWND hWnd = hDlg == nullptr || at.empty() ? hDlg : GetDlgItem(hDlg, static_cast<int>(at[0]));
+    WCHAR wsz[512] = {0};
+    if (hWnd == nullptr)
         return kMissing;
-    if (at.empty())
-        GetWindowTextW(hDlg, wsz, 512);
-    else if (GetDlgItem(hDlg, static_cast<int>(at[0])) != nullptr)
-        GetDlgItemTextW(hDlg, static_cast<int>(at[0]), wsz, 512);
-    else
-        return kMissing;
+    GetWindowTextW(hWnd, wsz, 512);
     return wsz;
 }
 
@@ -338,96 +324,67 @@ std::map<std::string, std::string> Translations(const std::vector<ResourceEntry>
     return translations;
 }
 
-// The entries with every text translated: in place (wAsLang 0), or as copies
-// in language wAsLang beside the originals.
-std::vector<ResourceEntry> Translated(const std::vector<ResourceEntry>& entries,
-                                      const std::map<std::string, std::string>& translations, WORD wAsLang)
-{
-    std::vector<ResourceEntry> result = entries;
-    for (size_t i = 0; i < entries.size(); ++i)
-    {
-        if (!HasResourceTexts(entries[i]))
-            continue;
-        std::vector<BYTE> data;
-        std::string sReason;
-        EXPECT_EQ(1, TranslateResource(entries[i], translations, data, sReason)) << sReason;
-        if (wAsLang == 0)
-        {
-            result[i].data = data;
-            continue;
-        }
-        ResourceEntry copy = entries[i];
-        copy.wLang = wAsLang;
-        copy.data = data;
-        result.push_back(copy);
-    }
-    return result;
-}
-
-// The fixture's texts translated (wAsLang as in Translated), the image rebuilt.
+// The fixture's texts translated and the image rebuilt: in place (wAsLang 0),
+// or as copies in language wAsLang beside the originals.
 std::vector<BYTE> Rebuilt(const std::vector<BYTE>& image, WORD wAsLang)
 {
     std::vector<ResourceEntry> entries;
     std::string sReason;
     EXPECT_EQ(1, ReadResourceEntries(image.data(), static_cast<DWORD>(image.size()), entries, sReason))
         << sReason;
-    std::vector<ResourceEntry> translated = Translated(entries, Translations(entries), wAsLang);
+    std::map<std::string, std::string> translations = Translations(entries);
+    for (size_t i = 0, cEntries = entries.size(); i < cEntries; ++i)
+    {
+        if (!HasResourceTexts(entries[i]))
+            continue;
+        ResourceEntry copy = entries[i];
+        copy.wLang = wAsLang != 0 ? wAsLang : copy.wLang;
+        EXPECT_EQ(1, TranslateResource(entries[i], translations, copy.data, sReason)) << sReason;
+        if (wAsLang == 0)
+            entries[i] = copy;
+        else
+            entries.push_back(copy);
+    }
     RebuildResult result;
-    EXPECT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), translated, result))
+    EXPECT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result))
         << result.sReason;
     return result.image;
 }
 
-TEST(ResourceLoad, ReplacedTextsAreWhatTheLoaderShows)
+// Translated in place, the translations are what a program sees where the
+// originals were. Added as zh-CN, the en-US copy keeps the originals, and under
+// the tests' zh_CN locale (code page 936, checked) the functions that pick the
+// language themselves take the zh-CN copy.
+TEST(ResourceLoad, TranslatedTextsAreWhatTheLoaderShows)
 {
     for (const Fixture& fixture : kFixtures)
-    {
-        SCOPED_TRACE(fixture.szPath);
-        std::vector<BYTE> image = ReadFixture(fixture.szPath);
-        ASSERT_FALSE(image.empty());
-        std::vector<BYTE> translated = Rebuilt(image, 0);
+        for (WORD wAsLang : {WORD(0), kZhCn})
         {
-            LoadedImage original(image, DataFileFlags(fixture.f64));
-            ASSERT_NE(nullptr, original.Module()) << "the fixture does not load: " << GetLastError();
-            LoadedImage rebuilt(translated, DataFileFlags(fixture.f64));
-            ASSERT_NE(nullptr, rebuilt.Module()) << "the rebuilt image does not load: " << GetLastError();
-            for (const UiText& text : kTexts)
+            SCOPED_TRACE(std::string(fixture.szPath) + (wAsLang == 0 ? ", replaced" : ", added as zh-CN"));
+            std::vector<BYTE> image = ReadFixture(fixture.szPath);
+            ASSERT_FALSE(image.empty());
+            std::vector<BYTE> translated = Rebuilt(image, wAsLang);
             {
-                SCOPED_TRACE(text.szSource);
-                EXPECT_EQ(Wide(text.szSource), ShownText(original, text, 0));
-                EXPECT_EQ(Wide(text.szTranslation != nullptr ? text.szTranslation : text.szSource),
-                          ShownText(rebuilt, text, 0));
+                LoadedImage original(image, DataFileFlags(fixture.f64));
+                ASSERT_NE(nullptr, original.Module()) << "the fixture does not load: " << GetLastError();
+                LoadedImage rebuilt(translated, DataFileFlags(fixture.f64));
+                ASSERT_NE(nullptr, rebuilt.Module()) << "the rebuilt image does not load: " << GetLastError();
+                for (const UiText& text : kTexts)
+                {
+                    SCOPED_TRACE(text.szSource);
+                    WString wsShown =
+                        Wide(text.szTranslation != nullptr ? text.szTranslation : text.szSource);
+                    EXPECT_EQ(Wide(text.szSource), ShownText(original, text, 0));
+                    EXPECT_EQ(wsShown, ShownText(rebuilt, text, 0));
+                    if (wAsLang != 0)
+                    {
+                        EXPECT_EQ(Wide(text.szSource), ShownText(rebuilt, text, kEnUs));
+                        EXPECT_EQ(wsShown, ShownText(rebuilt, text, kZhCn));
+                    }
+                }
             }
+            if (fixture.f64 == kProcess64)
+                ExpectCodeRuns(translated);
         }
-        if (fixture.f64 == kProcess64)
-            ExpectCodeRuns(translated);
-    }
-}
-
-TEST(ResourceLoad, TranslationsAddedAsZhCnLeaveTheOriginals)
-{
-    for (const Fixture& fixture : kFixtures)
-    {
-        SCOPED_TRACE(fixture.szPath);
-        std::vector<BYTE> image = ReadFixture(fixture.szPath);
-        ASSERT_FALSE(image.empty());
-        std::vector<BYTE> translated = Rebuilt(image, kZhCn);
-        {
-            LoadedImage rebuilt(translated, DataFileFlags(fixture.f64));
-            ASSERT_NE(nullptr, rebuilt.Module()) << "the rebuilt image does not load: " << GetLastError();
-            // The tests run under zh_CN (code page 936, checked), where the
-            // functions that pick the language themselves take the zh-CN copy.
-            for (const UiText& text : kTexts)
-            {
-                SCOPED_TRACE(text.szSource);
-                WString wsShown = Wide(text.szTranslation != nullptr ? text.szTranslation : text.szSource);
-                EXPECT_EQ(Wide(text.szSource), ShownText(rebuilt, text, kEnUs));
-                EXPECT_EQ(wsShown, ShownText(rebuilt, text, kZhCn));
-                EXPECT_EQ(wsShown, ShownText(rebuilt, text, 0));
-            }
-        }
-        if (fixture.f64 == kProcess64)
-            ExpectCodeRuns(translated);
-    }
 }
 } // namespace

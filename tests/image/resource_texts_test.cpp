@@ -189,37 +189,29 @@ DWORD Get32(const std::string& b, size_t at)
     return Get16(b, at) | static_cast<DWORD>(Get16(b, at + 2)) << 16;
 }
 
-// A type or name of a .res header: 0xFFFF and a number, or a zero-terminated name.
-ResourceId ReadResId(const std::string& b, size_t& at)
-{
-    ResourceId id = {false, 0, {}};
-    if (Get16(b, at) == 0xFFFF)
-    {
-        id.wId = Get16(b, at + 2);
-        at += 4;
-        return id;
-    }
-    id.fNamed = true;
-    for (; Get16(b, at) != 0; at += 2)
-        id.name += static_cast<char16_t>(Get16(b, at));
-    at += 2;
-    return id;
-}
-
-// The resources of a .res file: each a header (data size, header size, type,
-// name, DWORD-aligned fixed fields with the language) and its data, aligned.
+// The resources of a .res file: each a header (data size, header size, type
+// and name as 0xFFFF and a number or a zero-terminated name, DWORD-aligned
+// fixed fields with the language) and its data, aligned.
 std::vector<ResourceEntry> ReadRes(const std::string& b)
 {
+    auto ReadId = [&b](size_t& at) {
+        ResourceId id = {Get16(b, at) != 0xFFFF, 0, {}};
+        if (!id.fNamed)
+            id.wId = Get16(b, at += 2);
+        for (; id.fNamed && Get16(b, at) != 0; at += 2)
+            id.name += static_cast<char16_t>(Get16(b, at));
+        at += 2;
+        return id;
+    };
     std::vector<ResourceEntry> entries;
     for (size_t at = 0; at + 32 <= b.size();)
     {
         DWORD cbData = Get32(b, at), cbHeader = Get32(b, at + 4);
         size_t p = at + 8;
         ResourceEntry entry;
-        entry.type = ReadResId(b, p);
-        entry.name = ReadResId(b, p);
-        p = (p + 3) & ~size_t(3);
-        entry.wLang = Get16(b, p + 6);
+        entry.type = ReadId(p);
+        entry.name = ReadId(p);
+        entry.wLang = Get16(b, ((p + 3) & ~size_t(3)) + 6);
         entry.dwCodePage = 0;
         entry.data.assign(b.begin() + at + cbHeader, b.begin() + at + cbHeader + cbData);
         if (cbData != 0)

@@ -23,15 +23,10 @@ const DWORD kChecksumField = kOptional + 64;
 const DWORD kSizeOfImageField = kOptional + 56;
 const DWORD kDirectory = kOptional + 96;
 
-void Put16(std::vector<BYTE>& b, DWORD dwAt, DWORD v)
+void Put(std::vector<BYTE>& b, DWORD dwAt, DWORD v, UINT cb = 4)
 {
-    b[dwAt] = static_cast<BYTE>(v);
-    b[dwAt + 1] = static_cast<BYTE>(v >> 8);
-}
-void Put32(std::vector<BYTE>& b, DWORD dwAt, DWORD v)
-{
-    Put16(b, dwAt, v & 0xFFFF);
-    Put16(b, dwAt + 2, v >> 16);
+    for (UINT i = 0; i < cb; ++i)
+        b[dwAt + i] = static_cast<BYTE>(v >> 8 * i);
 }
 DWORD Get32(const std::vector<BYTE>& b, DWORD dwAt)
 {
@@ -41,56 +36,46 @@ DWORD Align(DWORD dw, DWORD dwAlignment)
 {
     return (dw + dwAlignment - 1) & ~(dwAlignment - 1);
 }
-
+// Four-byte fields given as offset, value, offset, value..., written in order.
+void PutAll(std::vector<BYTE>& b, std::initializer_list<DWORD> fields)
+{
+    for (const DWORD* p = fields.begin(); p + 1 < fields.end(); p += 2)
+        Put(b, p[0], p[1]);
+}
 void PutSection(std::vector<BYTE>& b, UINT i, const char* szName, DWORD dwRva, DWORD cbVirtual, DWORD dwRaw,
                 DWORD cbRaw, DWORD dwFlags)
 {
     DWORD dwAt = kSectionTable + i * 40;
     std::memcpy(&b[dwAt], szName, std::strlen(szName));
-    Put32(b, dwAt + 8, cbVirtual);
-    Put32(b, dwAt + 12, dwRva);
-    Put32(b, dwAt + 16, cbRaw);
-    Put32(b, dwAt + 20, dwRaw);
-    Put32(b, dwAt + 36, dwFlags);
+    PutAll(b,
+           {dwAt + 8, cbVirtual, dwAt + 12, dwRva, dwAt + 16, cbRaw, dwAt + 20, dwRaw, dwAt + 36, dwFlags});
 }
 
 // A 32-bit image: .text at 0x1000, the tree as .rsrc at 0x2000, and .reloc
 // behind it when fRelocAfter.
 std::vector<BYTE> MakeImage(const std::vector<BYTE>& tree, bool fRelocAfter)
 {
-    DWORD cbRsrcRaw = Align(static_cast<DWORD>(tree.size()), 0x200);
-    DWORD dwRelocRva = kRsrcRva + Align(static_cast<DWORD>(tree.size()), 0x1000);
-    DWORD cbImage = kRsrc + cbRsrcRaw + (fRelocAfter ? 0x200 : 0);
-    std::vector<BYTE> b(cbImage, 0);
-    Put16(b, 0, 0x5A4D);
-    Put32(b, 0x3C, 0x40);
-    Put32(b, 0x40, 0x4550);
-    Put16(b, 0x44, 0x014C);
-    Put16(b, 0x46, fRelocAfter ? 3 : 2);
-    Put16(b, 0x54, 0xE0);
-    Put16(b, kOptional, 0x10B);
-    Put32(b, kOptional + 16, 0x1000); // entry point
-    Put32(b, kOptional + 32, 0x1000); // section alignment
-    Put32(b, kOptional + 36, 0x200);  // file alignment
-    Put32(b, kSizeOfImageField, dwRelocRva + (fRelocAfter ? 0x1000 : 0));
-    Put32(b, kOptional + 60, 0x200); // size of headers
-    Put32(b, kChecksumField, 1);
-    Put32(b, kOptional + 92, 16);
-    Put32(b, kDirectory + 2 * 8, kRsrcRva);
-    Put32(b, kDirectory + 2 * 8 + 4, static_cast<DWORD>(tree.size()));
+    DWORD cbTree = static_cast<DWORD>(tree.size()), cbRsrcRaw = Align(cbTree, 0x200);
+    DWORD dwRelocRva = kRsrcRva + Align(cbTree, 0x1000), dwReloc = kRsrc + cbRsrcRaw;
+    std::vector<BYTE> b(dwReloc + (fRelocAfter ? 0x200 : 0), 0);
+    DWORD dwMachineAndSections = 0x014C | (fRelocAfter ? 3 : 2) << 16;
+    DWORD cbImage = dwRelocRva + (fRelocAfter ? 0x1000 : 0);
+    // MZ, e_lfanew, PE, machine and section count, optional header size; magic,
+    // entry point, section and file alignment, image and header size,
+    // checksum, directory count; resource directory.
+    PutAll(b, {0, 0x5A4D, 0x3C, 0x40, 0x40, 0x4550, 0x44, dwMachineAndSections, 0x54, 0xE0});
+    PutAll(b, {kOptional, 0x10B, kOptional + 16, 0x1000, kOptional + 32, 0x1000, kOptional + 36, 0x200});
+    PutAll(b, {kSizeOfImageField, cbImage, kOptional + 60, 0x200, kChecksumField, 1, kOptional + 92, 16});
+    PutAll(b, {kDirectory + 16, kRsrcRva, kDirectory + 20, cbTree});
     PutSection(b, 0, ".text", 0x1000, 0x200, 0x200, 0x200, 0x60000020);
     std::memset(&b[0x200], 0xCC, 0x200);
-    PutSection(b, 1, ".rsrc", kRsrcRva, static_cast<DWORD>(tree.size()), kRsrc, cbRsrcRaw, 0x40000040);
+    PutSection(b, 1, ".rsrc", kRsrcRva, cbTree, kRsrc, cbRsrcRaw, 0x40000040);
     std::memcpy(&b[kRsrc], tree.data(), tree.size());
     if (fRelocAfter)
     {
-        DWORD dwReloc = kRsrc + cbRsrcRaw;
         PutSection(b, 2, ".reloc", dwRelocRva, 12, dwReloc, 0x200, 0x42000040);
-        Put32(b, kDirectory + 5 * 8, dwRelocRva);
-        Put32(b, kDirectory + 5 * 8 + 4, 12);
-        Put32(b, dwReloc, 0x1000);
-        Put32(b, dwReloc + 4, 12);
-        Put16(b, dwReloc + 8, 0x3000);
+        PutAll(b, {kDirectory + 40, dwRelocRva, kDirectory + 44, 12, dwReloc, 0x1000, dwReloc + 4, 12,
+                   dwReloc + 8, 0x3000});
     }
     return b;
 }
@@ -108,18 +93,17 @@ ResourceEntry Entry(ResourceId type, ResourceId name, WORD wLang, const std::str
     return {type, name, wLang, 1252, std::vector<BYTE>(sData.begin(), sData.end())};
 }
 
+bool SameId(const ResourceId& x, const ResourceId& y)
+{
+    return x.fNamed == y.fNamed && (x.fNamed ? x.name == y.name : x.wId == y.wId);
+}
 bool SameEntries(const std::vector<ResourceEntry>& a, const std::vector<ResourceEntry>& b)
 {
-    auto SameId = [](const ResourceId& x, const ResourceId& y) {
-        return x.fNamed == y.fNamed && (x.fNamed ? x.name == y.name : x.wId == y.wId);
-    };
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (!SameId(a[i].type, b[i].type) || !SameId(a[i].name, b[i].name) || a[i].wLang != b[i].wLang ||
-            a[i].dwCodePage != b[i].dwCodePage || a[i].data != b[i].data)
-            return false;
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const ResourceEntry& x, const ResourceEntry& y) {
+                          return SameId(x.type, y.type) && SameId(x.name, y.name) && x.wLang == y.wLang &&
+                                 x.dwCodePage == y.dwCodePage && x.data == y.data;
+                      });
 }
 
 std::vector<ResourceEntry> Read(const std::vector<BYTE>& image)
@@ -145,14 +129,6 @@ const std::vector<ResourceEntry> kSorted = {
     Entry(Id(16), Id(1), 0x409, ""),
 };
 
-std::vector<ResourceEntry> Scrambled()
-{
-    std::vector<ResourceEntry> entries = {kSorted[6], kSorted[3], kSorted[2], kSorted[7],
-                                          kSorted[0], kSorted[5], kSorted[4], kSorted[1]};
-    entries.push_back(Entry(Id(4), Id(1), 0x804, "a duplicate: the first wins"));
-    return entries;
-}
-
 // The offset within .rsrc of the first data entry, or of the language
 // directory above it, by the first entry of each level.
 DWORD FirstEntryBelow(const std::vector<BYTE>& b, UINT cLevels)
@@ -163,43 +139,40 @@ DWORD FirstEntryBelow(const std::vector<BYTE>& b, UINT cLevels)
     return dwAt;
 }
 
-std::vector<BYTE> Section(const std::vector<ResourceEntry>& entries, DWORD dwRva = kRsrcRva)
+std::vector<BYTE> Section(const std::vector<ResourceEntry>& entries)
 {
     std::vector<BYTE> section;
-    WriteResourceSection(entries, dwRva, section);
+    WriteResourceSection(entries, kRsrcRva, section);
     return section;
 }
+
 } // namespace
 
-// A tree laid out here by hand (MENU 1 in two languages) is read as such; the
-// writer puts any order into the loader's, aligns data to 8, and what it
-// writes reads back as the same entries.
+// A tree laid out here by hand (MENU 1 in two languages, one data entry in
+// .text) is read as such; the writer puts any order into the loader's, aligns
+// data to 8, and what it writes reads back as the same entries.
 TEST(ResourceTree, ReadsHandBuiltTreeAndWritesLoaderOrder)
 {
     std::vector<BYTE> tree(0x100, 0);
-    Put16(tree, 14, 1);
-    Put32(tree, 16, 4);
-    Put32(tree, 20, 0x80000018);
-    Put16(tree, 0x18 + 14, 1);
-    Put32(tree, 0x18 + 16, 1);
-    Put32(tree, 0x18 + 20, 0x80000030);
-    Put16(tree, 0x30 + 14, 2);
-    Put32(tree, 0x30 + 16, 0x409);
-    Put32(tree, 0x30 + 20, 0x50);
-    Put32(tree, 0x30 + 24, 0x804);
-    Put32(tree, 0x30 + 28, 0x60);
-    Put32(tree, 0x50, kRsrcRva + 0x80);
-    Put32(tree, 0x54, 3);
-    Put32(tree, 0x58, 1252);
-    Put32(tree, 0x60, 0x1000 + 0x10); // in .text
-    Put32(tree, 0x64, 2);
+    auto PutDwords = [&tree](DWORD dwAt, std::initializer_list<DWORD> dwords) {
+        for (DWORD dw : dwords)
+        {
+            Put(tree, dwAt, dw);
+            dwAt += 4;
+        }
+    };
+    PutDwords(0x00, {0, 0, 0, 1 << 16, 4, 0x80000018});               // root: type 4, its names at 0x18
+    PutDwords(0x18, {0, 0, 0, 1 << 16, 1, 0x80000030});               // name 1, its languages at 0x30
+    PutDwords(0x30, {0, 0, 0, 2 << 16, 0x409, 0x50, 0x804, 0x60});    // data entries at 0x50 and 0x60
+    PutDwords(0x50, {kRsrcRva + 0x80, 3, 1252, 0, 0x1000 + 0x10, 2}); // "abc" in .rsrc; 2 bytes of .text
     std::memcpy(&tree[0x80], "abc", 3);
-    std::vector<BYTE> image = MakeImage(tree, false);
-    std::vector<ResourceEntry> read = Read(image);
-    ASSERT_TRUE(
-        SameEntries(read, {Entry(Id(4), Id(1), 0x409, "abc"), {Id(4), Id(1), 0x804, 0, {0xCC, 0xCC}}}));
+    ASSERT_TRUE(SameEntries(Read(MakeImage(tree, false)),
+                            {Entry(Id(4), Id(1), 0x409, "abc"), {Id(4), Id(1), 0x804, 0, {0xCC, 0xCC}}}));
 
-    std::vector<BYTE> section = Section(Scrambled());
+    std::vector<ResourceEntry> scrambled = {kSorted[6], kSorted[3], kSorted[2], kSorted[7],
+                                            kSorted[0], kSorted[5], kSorted[4], kSorted[1]};
+    scrambled.push_back(Entry(Id(4), Id(1), 0x804, "a duplicate: the first wins"));
+    std::vector<BYTE> section = Section(scrambled);
     std::vector<BYTE> rebuilt = MakeImage(section, false);
     EXPECT_TRUE(SameEntries(Read(rebuilt), kSorted));
     EXPECT_EQ(section, Section(Read(rebuilt))) << "the output depends only on the entries";
@@ -225,22 +198,21 @@ TEST(ResourceTree, RebuildsInPlaceOrIntoNewSection)
 {
     std::vector<ResourceEntry> entries = kSorted;
     entries[5].data.assign(0x900, 'x'); // the tree no longer fits the old raw size
-    for (bool fRelocAfter : {false, true})
+    for (bool fNew : {false, true})
     {
-        SCOPED_TRACE(fRelocAfter ? "new section" : "in place");
-        std::vector<BYTE> image = MakeImage(Section(kSorted), fRelocAfter);
+        SCOPED_TRACE(fNew ? "new section" : "in place");
+        std::vector<BYTE> image = MakeImage(Section(kSorted), fNew);
         RebuildResult result;
         ASSERT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result))
             << result.sReason;
         const std::vector<BYTE>& out = result.image;
         EXPECT_TRUE(SameEntries(Read(out), entries));
-        WORD cSections = static_cast<WORD>(out[0x46] | out[0x47] << 8);
-        DWORD dwHeader = kSectionTable + (fRelocAfter ? 3 : 1) * 40;
-        EXPECT_EQ(fRelocAfter ? 4 : 2, cSections);
-        EXPECT_EQ(0, std::memcmp(&out[dwHeader], fRelocAfter ? ".rsrc2\0" : ".rsrc\0\0", 8));
+        DWORD dwHeader = kSectionTable + (fNew ? 3 : 1) * 40;
+        EXPECT_EQ(fNew ? 4 : 2, out[0x46] | out[0x47] << 8);
+        EXPECT_EQ(0, std::memcmp(&out[dwHeader], fNew ? ".rsrc2\0" : ".rsrc\0\0", 8));
         DWORD cbVirtual = Get32(out, dwHeader + 8), dwRva = Get32(out, dwHeader + 12);
         DWORD cbRaw = Get32(out, dwHeader + 16), dwRaw = Get32(out, dwHeader + 20);
-        EXPECT_EQ(fRelocAfter ? 0x4000u : kRsrcRva, dwRva);
+        EXPECT_EQ(fNew ? 0x4000u : kRsrcRva, dwRva);
         EXPECT_EQ(Get32(out, kDirectory + 16), dwRva);
         EXPECT_EQ(Get32(out, kDirectory + 20), cbVirtual);
         EXPECT_EQ(0u, cbRaw % 0x200);
@@ -248,57 +220,49 @@ TEST(ResourceTree, RebuildsInPlaceOrIntoNewSection)
         EXPECT_EQ(out.size(), dwRaw + cbRaw);
         EXPECT_EQ(Align(dwRva + cbVirtual, 0x1000), Get32(out, kSizeOfImageField));
         EXPECT_NE(1u, Get32(out, kChecksumField));
-        if (fRelocAfter)
-        {
-            EXPECT_EQ(0x40000040u, Get32(out, dwHeader + 36));
-        }
+        EXPECT_EQ(0x40000040u, Get32(out, dwHeader + 36));
         // Outside the headers rewritten and the section written, the old bytes stay.
-        DWORD dwKeptEnd = fRelocAfter ? static_cast<DWORD>(image.size()) : kRsrc;
+        DWORD dwKeptEnd = fNew ? static_cast<DWORD>(image.size()) : kRsrc;
         EXPECT_EQ(0, std::memcmp(&out[0x200], &image[0x200], dwKeptEnd - 0x200));
         EXPECT_EQ(0, std::memcmp(&out[0], &image[0], 0x46));
-        EXPECT_EQ(0, std::memcmp(&out[kSectionTable], &image[kSectionTable], (fRelocAfter ? 3 : 1) * 40));
+        EXPECT_EQ(0, std::memcmp(&out[kSectionTable], &image[kSectionTable], (fNew ? 3 : 1) * 40));
     }
 }
 
 // Each image is refused with a reason and no output.
 TEST(ResourceTree, RefusesWhatItCannotRebuildWhole)
 {
-    struct Case
+    typedef std::vector<BYTE> Bytes;
+    const struct
     {
         const char* szName;
-        std::function<void(std::vector<BYTE>&)> fnBreak;
+        std::function<void(Bytes&)> fnBreak;
         const char* szReason;
-    };
-    const Case kCases[] = {
-        {"not a PE image", [](std::vector<BYTE>& b) { Put32(b, 0x40, 0x4551); }, "not a PE image"},
-        {"directory count past the section", [](std::vector<BYTE>& b) { Put16(b, kRsrc + 14, 0x4000); },
-         "outside"},
-        {"name offset past the section", [](std::vector<BYTE>& b) { Put32(b, kRsrc + 16, 0x8000F000); },
-         "outside"},
-        {"data past the file",
-         [](std::vector<BYTE>& b) { Put32(b, kRsrc + FirstEntryBelow(b, 3), 0x100000); }, "outside the file"},
-        {"a loop back to the root", [](std::vector<BYTE>& b) { Put32(b, kRsrc + 20, 0x80000000); }, "loop"},
-        {"data entry at the type level", [](std::vector<BYTE>& b) { Put32(b, kRsrc + 20, 0xC0); },
+    } kCases[] = {
+        {"not a PE image", [](Bytes& b) { Put(b, 0x40, 0x4551); }, "not a PE image"},
+        {"directory count past the section", [](Bytes& b) { Put(b, kRsrc + 14, 0x4000, 2); }, "outside"},
+        {"name offset past the section", [](Bytes& b) { Put(b, kRsrc + 16, 0x8000F000); }, "outside"},
+        {"data past the file", [](Bytes& b) { Put(b, kRsrc + FirstEntryBelow(b, 3), 0x100000); },
+         "outside the file"},
+        {"a loop back to the root", [](Bytes& b) { Put(b, kRsrc + 20, 0x80000000); }, "loop"},
+        {"data entry at the type level", [](Bytes& b) { Put(b, kRsrc + 20, 0xC0); },
          "above the language level"},
         {"directory at the language level",
-         [](std::vector<BYTE>& b) { Put32(b, kRsrc + FirstEntryBelow(b, 2) + 20, 0x80000000); },
-         "language level"},
-        {"no room for a section header", [](std::vector<BYTE>& b) { b[kSectionTable + 3 * 40 + 39] = 1; },
+         [](Bytes& b) { Put(b, kRsrc + FirstEntryBelow(b, 2) + 20, 0x80000000); }, "language level"},
+        {"no room for a section header", [](Bytes& b) { b[kSectionTable + 3 * 40 + 39] = 1; },
          "no free room"},
-        {"packer's section name", [](std::vector<BYTE>& b) { std::memcpy(&b[kSectionTable], "UPX0", 4); },
+        {"packer's section name", [](Bytes& b) { std::memcpy(&b[kSectionTable], "UPX0", 4); }, "packed"},
+        {"resources in a section without raw data", [](Bytes& b) { Put(b, kSectionTable + 40 + 16, 0); },
          "packed"},
-        {"resources in a section without raw data",
-         [](std::vector<BYTE>& b) { Put32(b, kSectionTable + 40 + 16, 0); }, "packed"},
-        {"resource directory longer than the raw data",
-         [](std::vector<BYTE>& b) { Put32(b, kDirectory + 20, 0x10000); }, "packed"},
-        {"section past the end of the file",
-         [](std::vector<BYTE>& b) { Put32(b, kSectionTable + 80 + 16, 0x10000); }, "truncated"},
+        {"resource directory longer than the raw data", [](Bytes& b) { Put(b, kDirectory + 20, 0x10000); },
+         "packed"},
+        {"section past the end of the file", [](Bytes& b) { Put(b, kSectionTable + 80 + 16, 0x10000); },
+         "truncated"},
     };
-    std::vector<BYTE> good = MakeImage(Section(kSorted), true);
-    for (const Case& c : kCases)
+    for (const auto& c : kCases)
     {
         SCOPED_TRACE(c.szName);
-        std::vector<BYTE> image = good;
+        Bytes image = MakeImage(Section(kSorted), true);
         c.fnBreak(image);
         RebuildResult result;
         EXPECT_EQ(0, RebuildResources(image.data(), static_cast<DWORD>(image.size()), kSorted, result));
@@ -318,8 +282,7 @@ TEST(ResourceTree, DropsSignatureKeepsAppendedData)
     image.resize(Align(static_cast<DWORD>(image.size()), 8), 0);
     DWORD dwSignature = static_cast<DWORD>(image.size());
     image.resize(image.size() + 0x30, 0xAB);
-    Put32(image, kDirectory + 4 * 8, dwSignature);
-    Put32(image, kDirectory + 4 * 8 + 4, 0x30);
+    PutAll(image, {kDirectory + 32, dwSignature, kDirectory + 36, 0x30});
 
     std::vector<ResourceEntry> entries = kSorted;
     entries[0].data.assign(0x1000, 'y');
@@ -330,8 +293,7 @@ TEST(ResourceTree, DropsSignatureKeepsAppendedData)
     EXPECT_TRUE(SameEntries(Read(out), entries));
     ASSERT_FALSE(result.warnings.empty());
     EXPECT_NE(std::string::npos, result.warnings[0].find("signature"));
-    EXPECT_EQ(0u, Get32(out, kDirectory + 4 * 8));
-    EXPECT_EQ(0u, Get32(out, kDirectory + 4 * 8 + 4));
+    EXPECT_EQ(0u, Get32(out, kDirectory + 32) | Get32(out, kDirectory + 36));
     ASSERT_GE(out.size(), dwSignature);
     EXPECT_EQ(0, std::memcmp(&out[dwOverlay], sOverlay.data(), sOverlay.size()));
     std::vector<BYTE> signature(0x30, 0xAB);
@@ -343,49 +305,39 @@ TEST(ResourceTree, DropsSignatureKeepsAppendedData)
 // an earlier block must not keep the check going round.
 TEST(ResourceTree, RebuildsInPlaceOnlyWhatHoldsResourcesAlone)
 {
-    struct Case
+    typedef std::vector<BYTE> Bytes;
+    const DWORD kText = 0x200; // .text's raw data, at RVA 0x1000; relocations and debug data there
+    const struct
     {
         const char* szName;
-        std::function<void(std::vector<BYTE>&)> fnChange;
+        std::function<void(Bytes&)> fnChange;
         bool fInPlace;
-    };
-    const DWORD kText = 0x200; // .text's raw data, at RVA 0x1000
-    const Case kCases[] = {
-        {"resources alone", [](std::vector<BYTE>&) {}, true},
-        {"entry point in .rsrc", [](std::vector<BYTE>& b) { Put32(b, kOptional + 16, kRsrcRva + 0x10); },
-         false},
+    } kCases[] = {
+        {"resources alone", [](Bytes&) {}, true},
+        {"entry point in .rsrc", [](Bytes& b) { Put(b, kOptional + 16, kRsrcRva + 0x10); }, false},
         {"relocations for a page of .rsrc",
-         [&](std::vector<BYTE>& b) {
-             Put32(b, kDirectory + 5 * 8, 0x1000);
-             Put32(b, kDirectory + 5 * 8 + 4, 12);
-             Put32(b, kText, kRsrcRva);
-             Put32(b, kText + 4, 12);
+         [&](Bytes& b) {
+             PutAll(b, {kDirectory + 40, 0x1000, kDirectory + 44, 12, kText, kRsrcRva, kText + 4, 12});
          },
          false},
         {"relocation blocks that lead back",
-         [&](std::vector<BYTE>& b) {
-             Put32(b, kDirectory + 5 * 8, 0x1000);
-             Put32(b, kDirectory + 5 * 8 + 4, 16);
-             Put32(b, kText, 0x1000);
-             Put32(b, kText + 4, 8);
-             Put32(b, kText + 8, 0x1000);
-             Put32(b, kText + 12, 0xFFFFFFF8);
+         [&](Bytes& b) {
+             PutAll(b, {kDirectory + 40, 0x1000, kDirectory + 44, 16, kText, 0x1000, kText + 4, 8, kText + 8,
+                        0x1000, kText + 12, 0xFFFFFFF8});
          },
          true},
-        {"debug data in .rsrc",
-         [&](std::vector<BYTE>& b) {
-             Put32(b, kDirectory + 6 * 8, 0x1000);
-             Put32(b, kDirectory + 6 * 8 + 4, 28);
-             Put32(b, kText + 16, 0x20);          // size
-             Put32(b, kText + 24, kRsrc + 0x100); // file offset
+        {"debug data in .rsrc", // a directory entry with its size and file offset
+         [&](Bytes& b) {
+             PutAll(b, {kDirectory + 48, 0x1000, kDirectory + 52, 28, kText + 16, 0x20, kText + 24,
+                        kRsrc + 0x100});
          },
          false},
-        {"COFF symbols in .rsrc", [](std::vector<BYTE>& b) { Put32(b, 0x44 + 8, kRsrc + 0x180); }, false},
+        {"COFF symbols in .rsrc", [](Bytes& b) { Put(b, 0x44 + 8, kRsrc + 0x180); }, false},
     };
-    for (const Case& c : kCases)
+    for (const auto& c : kCases)
     {
         SCOPED_TRACE(c.szName);
-        std::vector<BYTE> image = MakeImage(Section(kSorted), false);
+        Bytes image = MakeImage(Section(kSorted), false);
         c.fnChange(image);
         RebuildResult result;
         ASSERT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), kSorted, result))
