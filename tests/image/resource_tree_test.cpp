@@ -271,33 +271,46 @@ TEST(ResourceTree, RefusesWhatItCannotRebuildWhole)
     }
 }
 
-// A signature at the end is cut off with a warning; other appended data (an
-// installer's payload, COFF symbols) keeps its offset and bytes.
-TEST(ResourceTree, DropsSignatureKeepsAppendedData)
+// A signature at the end is cut off with a warning; COFF symbols appended
+// behind the sections keep their offset and bytes; other appended data (a
+// setup program's payload) makes the rebuild refuse.
+TEST(ResourceTree, DropsSignatureKeepsSymbolsRefusesOtherAppendedData)
 {
-    std::vector<BYTE> image = MakeImage(Section(kSorted), false);
-    DWORD dwOverlay = static_cast<DWORD>(image.size());
-    const std::string sOverlay = "payload that an installer finds at its own offset";
-    image.insert(image.end(), sOverlay.begin(), sOverlay.end());
-    image.resize(Align(static_cast<DWORD>(image.size()), 8), 0);
-    DWORD dwSignature = static_cast<DWORD>(image.size());
-    image.resize(image.size() + 0x30, 0xAB);
-    PutAll(image, {kDirectory + 32, dwSignature, kDirectory + 36, 0x30});
+    for (bool fSymbols : {true, false})
+    {
+        SCOPED_TRACE(fSymbols ? "symbols" : "payload");
+        std::vector<BYTE> image = MakeImage(Section(kSorted), false);
+        DWORD dwOverlay = static_cast<DWORD>(image.size());
+        const std::string sOverlay = std::string("one symbol record.") + '\4' + std::string(3, '\0');
+        image.insert(image.end(), sOverlay.begin(), sOverlay.end());
+        if (fSymbols)
+            PutAll(image, {0x4C, dwOverlay, 0x50, 1});
+        image.resize(Align(static_cast<DWORD>(image.size()), 8), 0);
+        DWORD dwSignature = static_cast<DWORD>(image.size());
+        image.resize(image.size() + 0x30, 0xAB);
+        PutAll(image, {kDirectory + 32, dwSignature, kDirectory + 36, 0x30});
 
-    std::vector<ResourceEntry> entries = kSorted;
-    entries[0].data.assign(0x1000, 'y');
-    RebuildResult result;
-    ASSERT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result))
-        << result.sReason;
-    const std::vector<BYTE>& out = result.image;
-    EXPECT_TRUE(SameEntries(Read(out), entries));
-    ASSERT_FALSE(result.warnings.empty());
-    EXPECT_NE(std::string::npos, result.warnings[0].find("signature"));
-    EXPECT_EQ(0u, Get32(out, kDirectory + 32) | Get32(out, kDirectory + 36));
-    ASSERT_GE(out.size(), dwSignature);
-    EXPECT_EQ(0, std::memcmp(&out[dwOverlay], sOverlay.data(), sOverlay.size()));
-    std::vector<BYTE> signature(0x30, 0xAB);
-    EXPECT_EQ(out.end(), std::search(out.begin(), out.end(), signature.begin(), signature.end()));
+        std::vector<ResourceEntry> entries = kSorted;
+        entries[0].data.assign(0x1000, 'y');
+        RebuildResult result;
+        int ok = RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result);
+        if (!fSymbols)
+        {
+            EXPECT_EQ(0, ok);
+            EXPECT_NE(std::string::npos, result.sReason.find("appended")) << result.sReason;
+            continue;
+        }
+        ASSERT_EQ(1, ok) << result.sReason;
+        const std::vector<BYTE>& out = result.image;
+        EXPECT_TRUE(SameEntries(Read(out), entries));
+        ASSERT_FALSE(result.warnings.empty());
+        EXPECT_NE(std::string::npos, result.warnings[0].find("signature"));
+        EXPECT_EQ(0u, Get32(out, kDirectory + 32) | Get32(out, kDirectory + 36));
+        ASSERT_GE(out.size(), dwSignature);
+        EXPECT_EQ(0, std::memcmp(&out[dwOverlay], sOverlay.data(), sOverlay.size()));
+        std::vector<BYTE> signature(0x30, 0xAB);
+        EXPECT_EQ(out.end(), std::search(out.begin(), out.end(), signature.begin(), signature.end()));
+    }
 }
 
 // .rsrc is last, but something else points into it: then the rebuild leaves
