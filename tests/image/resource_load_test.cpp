@@ -119,8 +119,12 @@ class LoadedImage
   public:
     LoadedImage(const std::vector<BYTE>& image, DWORD dwFlags)
     {
+        // A name of its own for every image of the run: a name used again
+        // within one clock tick could reach a mapping of the image before.
+        static UINT s_uNext = GetCurrentProcessId() << 7;
         WCHAR wszDir[MAX_PATH], wszPath[MAX_PATH];
-        if (GetTempPathW(MAX_PATH, wszDir) == 0 || GetTempFileNameW(wszDir, W("prl"), 0, wszPath) == 0)
+        if (GetTempPathW(MAX_PATH, wszDir) == 0 ||
+            GetTempFileNameW(wszDir, W("prl"), ++s_uNext, wszPath) == 0)
             return;
         m_path = wszPath;
         HANDLE hFile = CreateFileW(wszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
