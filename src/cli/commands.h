@@ -39,12 +39,15 @@ struct PoOptions
 {
     WString wsTarget;
     WString wsPo;      // apply, check: the translated PO file
-    WString wsOutput;  // extract: the template to write; empty: standard output
+    WString wsOutput;  // extract: the template to write, apply: the image to write; empty: standard
+                       // output, the target itself
     WString wsLang;    // the source language; empty: the PO file's, else the one with the most texts
     WString wsAs;      // apply: add the translations as this language; empty: replace the source texts
     WString wsRuleSet; // the rule set whose texts the PO file covers too
+    WString wsLog;     // apply: the patch run's failure log; empty: the tool's
     bool backup;
     bool force;
+    bool partial; // apply: write what is not refused
 };
 int RunPoExtract(const CliContext& cli, const PoOptions& options);
 int RunPoApply(const CliContext& cli, const PoOptions& options);

@@ -491,7 +491,7 @@ std::vector<Candidate> RuleSetTexts(const std::vector<Candidate>& texts, bool re
 
 const char* const kResourceRuleWarning =
     "a rule over a resource text is safe only with a CN of exactly EN's length: a shorter CN's zero "
-    "padding ends the text early and a longer one overwrites what follows it";
+    "padding ends the text early, and a longer one is never written (the rule fails)";
 
 std::string RuleSetFileText(const WString& wsTarget, const std::vector<Candidate>& texts)
 {

@@ -21,8 +21,8 @@ struct Arguments
 {
     std::string sRuleSet, sTarget, sLog, sOutput, sSection, sLang, sPo, sAs;
     std::vector<std::string> targets;
-    bool json = false, backup = false, force = false, allowUnsafe = false, allSections = false,
-         addToCatalogue = false, resources = false;
+    bool json = false, backup = false, force = false, partial = false, allowUnsafe = false,
+         allSections = false, addToCatalogue = false, resources = false;
     unsigned uMinChars = 4;
 };
 
@@ -153,13 +153,23 @@ int Run(int argc, char** argv)
     pPoExtract->add_flag("--force", args.force, "Replace an existing template");
     CLI::App* pPoApply = pPo->add_subcommand(
         "apply", "Rebuild the target's resources with the translations, and write rule texts as CN");
-    pPoApply->add_option("TARGET", args.sTarget, "PE image to translate in place")->required();
+    pPoApply->add_option("TARGET", args.sTarget, "PE image to translate (in place unless -o is given)")
+        ->required();
     pPoApply->add_option("PO", args.sPo, "The translated PO file")->required();
+    pPoApply->add_option("-o,--output", args.sOutput,
+                         "Write the translated image to this file, the target untouched");
     pPoApply->add_option(
         "--as", args.sAs,
         "Add the translations as a copy in this language (\"zh-CN\"), keeping the originals");
     pPoApply->add_flag("--backup", args.backup, "Copy the target to TARGET.bak before it changes");
-    pPoApply->add_flag("--force", args.force, "Replace an existing backup");
+    pPoApply->add_flag("--force", args.force,
+                       "Replace an existing backup or output, and copies in the --as language whose texts "
+                       "the new ones would lose");
+    pPoApply->add_flag("--partial", args.partial,
+                       "Write what can be written when some translations or rules are refused");
+    pPoApply->add_option(
+        "--log", args.sLog,
+        "With --rules: the failure log of the patch run (default: pivra.log beside the tool)");
     CLI::App* pPoCheck = pPo->add_subcommand(
         "check", "List what a PO file leaves open or gets wrong for a target, writing nothing");
     pPoCheck->add_option("TARGET", args.sTarget, "PE image")->required();
@@ -226,8 +236,10 @@ int Run(int argc, char** argv)
                              FromUtf8(args.sLang),
                              FromUtf8(args.sAs),
                              FromUtf8(args.sRuleSet),
+                             FromUtf8(args.sLog),
                              args.backup,
-                             args.force};
+                             args.force,
+                             args.partial};
         if (pPoExtract->parsed())
             return RunPoExtract(CliContext{"po extract", false}, options);
         if (pPoApply->parsed())

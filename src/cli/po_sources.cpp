@@ -245,7 +245,13 @@ void RuleSources(const WString& wsRuleFile, const BYTE* pView, DWORD dwSize, std
         PoSource source = {"RULE " + sNode, ToUtf8(wsText), std::string(),
                            std::string(),   true,           rule.number,
                            rule.unicode,    rule.cbEn,      0};
-        const std::vector<DWORD>& at = !rule.occurrenceAt.empty() ? rule.occurrenceAt : rule.originalAt;
+        // Where the target holds EN, whatever the rule's CN: a rule whose CN
+        // is still empty (a new rule set) or too long is found all the same.
+        const bool fRefused = rule.outcome == kDryCnLonger || rule.outcome == kDryZeroOneSide;
+        const std::vector<DWORD>& at = !rule.occurrenceAt.empty() ? rule.occurrenceAt
+                                       : fRefused                 ? rule.offsets
+                                                                  : rule.originalAt;
+        const size_t cAt = &at == &rule.originalAt ? at.size() : rule.uOccurrences;
         std::string sBudget = rule.unicode ? "UTF-16, " + std::to_string(rule.cbEn) + " bytes (" +
                                                  std::to_string(rule.cbEn / 2) + " units)"
                                            : "ANSI code page, " + std::to_string(rule.cbEn) + " bytes";
@@ -257,8 +263,8 @@ void RuleSources(const WString& wsRuleFile, const BYTE* pView, DWORD dwSize, std
             source.sPlace =
                 "at " + HexOffset(at[0]) +
                 (image.pe && info.psLabel != nullptr ? " (" + *info.psLabel + ")" : std::string()) +
-                (at.size() > 1 ? " and " + std::to_string(at.size() - 1) + " more" : std::string()) +
-                "; budget " + sBudget;
+                (cAt > 1 ? " and " + std::to_string(cAt - 1) + " more" : std::string()) + "; budget " +
+                sBudget;
         }
         sources.push_back(source);
     }

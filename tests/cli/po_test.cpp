@@ -113,11 +113,33 @@ TEST(PoTest, TranslationsComeBackFromTheRebuiltImage)
 
     WriteBytes(po, Translated(sPot, kTranslations));
     ExpectGettextAccepts(po);
-    CliResult applied = cli.Run({W("po"), W("apply"), target, po, W("--backup"), W("--rules"), rules});
-    EXPECT_EQ(applied.exitCode, 1) << applied.err; // RULE 005 is over its budget
-    EXPECT_NE(applied.err.find("RULE 005 \"Quit\": the translation takes 12 bytes, over its budget of 8"),
-              std::string::npos)
-        << applied.err;
+    // RULE 005 is over its budget and rule 007's EN is not in the program:
+    // nothing is written, then --partial writes the rest, the patch run included.
+    const std::string rulesBefore = ReadBytes(rules);
+    const WString log = dir.Path(W("run.log"));
+    CliResult refused =
+        cli.Run({W("po"), W("apply"), target, po, W("--backup"), W("--rules"), rules, W("--log"), log});
+    EXPECT_EQ(refused.exitCode, 1) << refused.err;
+    for (const char* szLine : {"RULE 005 \"Quit\": the translation takes 12 bytes, over its budget of 8",
+                               "rule 007 \"Text that is not in the program\": its EN is not in the image"})
+        EXPECT_NE(refused.err.find(szLine), std::string::npos) << szLine << "\n" << refused.err;
+    EXPECT_NE(refused.out.find("nothing written"), std::string::npos) << refused.out;
+    EXPECT_EQ(ReadBytes(target), original);
+    EXPECT_EQ(ReadBytes(rules), rulesBefore);
+    EXPECT_FALSE(std::filesystem::exists(ShownPath(target + W(".bak"))));
+    CliResult applied = cli.Run({W("po"), W("apply"), target, po, W("--backup"), W("--rules"), rules,
+                                 W("--log"), log, W("--partial")});
+    EXPECT_EQ(applied.exitCode, 1) << applied.err;
+    EXPECT_NE(applied.out.find("the patch run (7 rules tried, 6 changed the image)"), std::string::npos)
+        << applied.out;
+    EXPECT_EQ(ReadBytes(target + W(".bak")), original);
+    EXPECT_NE(ReadBytes(log).find(Utf16Bytes(W("ERROR_EN:Text that is not in the program"))),
+              std::string::npos);
+    EXPECT_NE(ReadBytes(target).find(Utf16Bytes(FromUtf8("就绪"))), std::string::npos);
+    // Run again, the texts are translated already: nothing changes, so the
+    // backup stays the only copy of the original.
+    EXPECT_EQ(
+        cli.Run({W("po"), W("apply"), target, po, W("--backup"), W("--force"), W("--partial")}).exitCode, 1);
     EXPECT_EQ(ReadBytes(target + W(".bak")), original);
 
     // The rebuilt image's texts are the translations, whole, in place of the
@@ -208,4 +230,40 @@ TEST(PoTest, CheckNamesWhatATranslationGetsWrong)
           "cannot be written into the image (1):\n  STRINGTABLE / 0x0061 and the texts beside it: "})
         EXPECT_NE(checked.out.find(szLine), std::string::npos) << szLine << "\n" << checked.out;
     EXPECT_EQ(ReadBytes(target), before);
+}
+
+TEST(PoTest, ApplyWritesAnOutputAndSaysWhatItReplaces)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const std::string original = ReadBytes(BuildPath(PIVRA_RES_TARGET));
+    const WString target = dir.Path(W("app.exe")), out = dir.Path(W("app-zh.exe")),
+                  po = dir.Path(W("app.po"));
+    const WString rules = dir.Path(W("fresh.ini"));
+    WriteBytes(target, original);
+    // A fresh rule set: its CN still empty, its EN in the program all the same.
+    WriteUtf16(rules, "[001]\nEN=Ready\nCN=\n");
+    const std::string sPot = cli.Run({W("po"), W("extract"), target, W("--rules"), rules}).out;
+    EXPECT_NE(sPot.find("#. at 0x"), std::string::npos) << sPot;
+    EXPECT_EQ(sPot.find("not found in the target"), std::string::npos) << sPot;
+
+    WriteBytes(po, Translated(sPot, {{"MENU 1 / popup 0", "文件(&F)"}, {"MENU 1 / 0x0108", "退出(&X)"}}));
+    CliResult written = cli.Run({W("po"), W("apply"), target, po, W("-o"), out});
+    EXPECT_EQ(written.exitCode, 0) << written.err;
+    EXPECT_EQ(ReadBytes(target), original);
+    EXPECT_EQ(Sources(cli.Run({W("po"), W("extract"), out}).out)["MENU 1 / popup 0"], "文件(&F)");
+    for (const WString& wsOutput : {target, po})
+        EXPECT_EQ(cli.Run({W("po"), W("apply"), target, po, W("-o"), wsOutput, W("--force")}).exitCode, 2);
+    EXPECT_EQ(ReadBytes(target), original);
+
+    // The program has MENU 1 in German: a copy that leaves "&New" English would
+    // lose "&Neu", so it is refused, and replaced, said so, with --force.
+    CliResult refused = cli.Run({W("po"), W("apply"), target, po, W("--as"), W("de-DE")});
+    EXPECT_EQ(refused.exitCode, 2) << refused.err;
+    EXPECT_NE(refused.err.find("would replace MENU 1 (de-DE, 3 texts)"), std::string::npos) << refused.err;
+    EXPECT_EQ(ReadBytes(target), original);
+    CliResult replaced = cli.Run({W("po"), W("apply"), target, po, W("--as"), W("de-DE"), W("--force")});
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
+    EXPECT_NE(replaced.out.find("added as de-DE, replacing 1 copy in that language"), std::string::npos)
+        << replaced.out;
 }

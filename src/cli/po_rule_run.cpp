@@ -1,0 +1,76 @@
+#include "cli/po_rule_run.h"
+
+#include "cli/check_report.h"
+#include "cli/cli_files.h"
+#include "rules/rule_set.h"
+
+#include <random>
+
+namespace
+{
+// A folder of its own in the system's temporary folder: made new, so nothing
+// another user planted there is written through.
+bool MakePrivateFolder(std::filesystem::path& folder)
+{
+    std::random_device random;
+    std::error_code ec;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    if (ec)
+        return false;
+    for (int attempt = 0; attempt < 16; ++attempt)
+    {
+        folder = base / ("pivra-rules-" + std::to_string(random()) + std::to_string(random()));
+        if (std::filesystem::create_directory(folder, ec) && !ec)
+        {
+            std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
+            return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
+bool RunRulesOver(const WString& wsRuleFile, const std::vector<RuleCnWrite>& writes, std::vector<BYTE> image,
+                  PoRuleRun& run, std::string& sReason)
+{
+    run = PoRuleRun();
+    std::filesystem::path folder;
+    if (!MakePrivateFolder(folder))
+    {
+        sReason = "cannot make a private copy of the rule set in the temporary folder";
+        return false;
+    }
+    std::error_code ec;
+    const std::filesystem::path copy = folder / "rules.ini";
+    std::filesystem::copy_file(FsPath(wsRuleFile), copy, ec);
+    bool ok = !ec;
+    const WString wsCopy = ToolPath(copy);
+    WCHAR wsKey[] = W("CN");
+    for (size_t i = 0; ok && i < writes.size(); ++i)
+        ok = WriteRuleKey(wsCopy.c_str(), writes[i].uRule, wsKey, writes[i].wsCn.c_str()) != 0;
+    if (!ok)
+    {
+        std::filesystem::remove_all(folder, ec);
+        sReason = "cannot make a private copy of the rule set in the temporary folder";
+        return false;
+    }
+
+    const std::vector<BYTE> before = image;
+    PeImage map;
+    map.Load(before.data(), static_cast<DWORD>(before.size()));
+    DryRunResult result;
+    DryRunPatch(
+        wsCopy.c_str(), image, before.data(), result, [](UINT) {}, map.pe ? &map.map : nullptr);
+    std::filesystem::remove_all(folder, ec);
+    run.uTried = result.uTried;
+    run.uModified = result.uModified;
+    for (const DryRule& rule : result.rules)
+    {
+        if (rule.outcome != kDryChanges && rule.outcome != kDryOtherBitness)
+            run.failed.push_back(rule);
+        if (!rule.unsafe.empty())
+            run.unsafe.push_back(RuleHeadText(rule) + UnsafeText(rule, map));
+    }
+    run.image.swap(image);
+    return true;
+}
