@@ -118,12 +118,18 @@ bool CopyFileExact(const WString& wsFrom, const WString& wsTo, bool overwrite, s
 // A new temporary copy of wsFrom beside it, keeping owner, group and mode,
 // for a run that patches the copy. The caller puts it in place with
 // PutTempInPlace or removes it with RemoveFile.
-bool MakeTempCopy(const WString& wsFrom, WString& wsTemp, std::string& sReason);
+// read: the identity of the file copied, for PutTempInPlace.
+bool MakeTempCopy(const WString& wsFrom, WString& wsTemp, FileIdentity& read, std::string& sReason);
 // Puts the complete temporary file wsTemp in place of wsPath while wsPath is
 // still the file read; wsTemp is gone afterwards either way.
 bool PutTempInPlace(const WString& wsTemp, const WString& wsPath, const FileIdentity& read,
                     std::string& sReason);
 bool RemoveFile(const WString& wsPath);
+
+// Moves a file to a new temporary name beside it (an older backup kept while
+// a run may still change nothing), and back over wsPath.
+bool MoveAside(const WString& wsPath, WString& wsAside, std::string& sReason);
+bool MoveBack(const WString& wsAside, const WString& wsPath);
 
 // The temporary files of the tool beside wsPath that a run which did not
 // finish left (NAME.pivra-tmp-...), for the caller to name; never deleted.
