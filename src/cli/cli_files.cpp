@@ -98,37 +98,6 @@ HANDLE OpenTarget(const WString& wsPath, TargetUse use, std::string& sReason, DW
     return INVALID_HANDLE_VALUE;
 }
 
-#ifdef _WIN32
-bool MoveInPlace(const WString& wsFrom, const WString& wsTo, bool overwrite, bool& exists)
-{
-    DWORD dwFlags = MOVEFILE_WRITE_THROUGH | (overwrite ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (MoveFileExW(wsFrom.c_str(), wsTo.c_str(), dwFlags))
-        return true;
-    DWORD dwError = GetLastError();
-    exists = dwError == ERROR_ALREADY_EXISTS || dwError == ERROR_FILE_EXISTS;
-    return false;
-}
-#else
-bool MoveInPlace(const WString& wsFrom, const WString& wsTo, bool overwrite, bool& exists)
-{
-    std::string from = NativePath(wsFrom.c_str()), to = NativePath(wsTo.c_str());
-    if (!overwrite)
-    {
-        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-            return true;
-        exists = errno == EEXIST;
-        // A file system without the no-replace rename: look first, then rename.
-        if (exists || (errno != EINVAL && errno != ENOSYS))
-            return false;
-        if (access(to.c_str(), F_OK) == 0)
-        {
-            exists = true;
-            return false;
-        }
-    }
-    return rename(from.c_str(), to.c_str()) == 0;
-}
-#endif
 } // namespace
 
 std::filesystem::path FsPath(const WString& wsPath)
@@ -234,10 +203,32 @@ bool GetFileIdentity(const WString& wsPath, FileIdentity& identity)
     struct stat st;
     if (stat(NativePath(wsPath.c_str()).c_str(), &st) != 0)
         return false;
-    identity.volume = static_cast<unsigned long long>(st.st_dev);
+    // 32 bits of the device, as the handle's volume serial number holds.
+    identity.volume = static_cast<DWORD>(st.st_dev);
     identity.index = static_cast<unsigned long long>(st.st_ino);
     return true;
 #endif
+}
+
+bool GetOpenFileIdentity(HANDLE hFile, FileIdentity& identity)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (hFile == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(hFile, &info))
+        return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    return true;
+}
+
+bool CTargetView::Identity(FileIdentity& identity) const
+{
+    return GetOpenFileIdentity(m_hFile, identity);
+}
+
+bool IsSameFile(const WString& wsA, const WString& wsB)
+{
+    FileIdentity a, b;
+    return GetFileIdentity(wsA, a) && GetFileIdentity(wsB, b) && a == b;
 }
 
 bool CheckWritableFile(const WString& wsPath, bool overwrite, std::string& sReason)
@@ -363,42 +354,4 @@ bool WriteWholeFile(const WString& wsPath, const std::string& bytes, bool overwr
 {
     return WriteWholeFile(wsPath, reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), overwrite,
                           sReason);
-}
-
-bool WriteWholeFile(const WString& wsPath, const BYTE* pBytes, size_t cb, bool overwrite,
-                    std::string& sReason)
-{
-    std::error_code ec;
-    if (std::filesystem::is_directory(FsPath(wsPath), ec))
-    {
-        sReason = "is a folder, not a file";
-        return false;
-    }
-    if (!overwrite && PathExists(wsPath))
-    {
-        sReason = "exists already (--force replaces it)";
-        return false;
-    }
-    static unsigned s_counter = 0;
-    WString wsTemp = wsPath + FromUtf8(".pivra-tmp-" + std::to_string(++s_counter));
-    {
-        std::ofstream out(FsPath(wsTemp), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(pBytes), static_cast<std::streamsize>(cb));
-        out.flush();
-        if (!out)
-        {
-            out.close();
-            std::filesystem::remove(FsPath(wsTemp), ec);
-            sReason = "cannot be written (no access to its folder, or no room)";
-            return false;
-        }
-    }
-    bool exists = false;
-    if (!MoveInPlace(wsTemp, wsPath, overwrite, exists))
-    {
-        std::filesystem::remove(FsPath(wsTemp), ec);
-        sReason = exists ? "exists already (--force replaces it)" : "cannot be replaced (no access)";
-        return false;
-    }
-    return true;
 }

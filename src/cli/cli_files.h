@@ -25,30 +25,6 @@ enum TargetUse
 // the reason otherwise.
 bool CheckTarget(const WString& wsPath, TargetUse use, std::string& sReason);
 
-// A target's bytes, mapped read-only under a shared open that stays until the
-// object goes, so no other program changes them meanwhile and no copy of a
-// large file is made.
-class CTargetView
-{
-  public:
-    CTargetView();
-    ~CTargetView();
-    CTargetView(const CTargetView&) = delete;
-    CTargetView& operator=(const CTargetView&) = delete;
-
-    bool Open(const WString& wsPath, std::string& sReason);
-    // Lets go of the file, so it can be replaced.
-    void Close();
-    const BYTE* Data() const { return m_pView; }
-    DWORD Size() const { return m_dwSize; }
-
-  private:
-    HANDLE m_hFile;
-    HANDLE m_hMapping;
-    BYTE* m_pView;
-    DWORD m_dwSize;
-};
-
 // What a file is, whatever it is named by: device and inode on Linux, volume
 // serial number and file index on Windows. False for a file that cannot be
 // looked at (a missing one).
@@ -65,7 +41,42 @@ struct FileIdentity
         return volume == other.volume && index == other.index;
     }
 };
+
+// A target's bytes, mapped read-only under a shared open that stays until the
+// object goes, so no other program changes them meanwhile and no copy of a
+// large file is made.
+class CTargetView
+{
+  public:
+    CTargetView();
+    ~CTargetView();
+    CTargetView(const CTargetView&) = delete;
+    CTargetView& operator=(const CTargetView&) = delete;
+
+    bool Open(const WString& wsPath, std::string& sReason);
+    // Lets go of the file, so it can be replaced.
+    void Close();
+    // What the open file is (for ReplaceReadFile); false when no file is open.
+    bool Identity(FileIdentity& identity) const;
+    const BYTE* Data() const { return m_pView; }
+    DWORD Size() const { return m_dwSize; }
+
+  private:
+    HANDLE m_hFile;
+    HANDLE m_hMapping;
+    BYTE* m_pView;
+    DWORD m_dwSize;
+};
+
 bool GetFileIdentity(const WString& wsPath, FileIdentity& identity);
+// The identity of a file the caller holds open, whatever its path names now.
+bool GetOpenFileIdentity(HANDLE hFile, FileIdentity& identity);
+// Whether the file has hard links besides wsPath (a replacement would leave
+// them on the old file).
+bool HasOtherNames(const WString& wsPath);
+// Whether both paths name one existing file (a link, a letter case or a
+// "..\\" make the names differ).
+bool IsSameFile(const WString& wsA, const WString& wsB);
 
 // Whether a file the tool is about to write can take the write: not a folder,
 // not read-only, and without overwrite not there at all. A missing file is
@@ -82,9 +93,44 @@ bool CheckReadable(const WString& wsPath, std::string& sReason);
 // one in an existing folder. Checked without creating it.
 bool CheckLogFile(const WString& wsPath, std::string& sReason);
 
-// Writes a whole file through a temporary file in the same folder, so the old
-// file (or none) stays until the new one is complete. Without overwrite an
-// existing file is refused and left untouched.
+// Writes a whole file through a temporary file in the same folder (created
+// new, under an unpredictable name, flushed, then renamed in), so the old file
+// (or none) stays until the new one is complete. A file it replaces keeps its
+// owner, group and mode; a symbolic link at wsPath is itself replaced. Without overwrite
+// an existing file is refused and left untouched.
 bool WriteWholeFile(const WString& wsPath, const BYTE* pBytes, size_t cb, bool overwrite,
                     std::string& sReason);
 bool WriteWholeFile(const WString& wsPath, const std::string& bytes, bool overwrite, std::string& sReason);
+
+// Replaces the file at wsPath with the bytes, as WriteWholeFile does, only
+// while it is still the file that was read (read: its identity, as
+// CTargetView::Identity gave it); a file put there since is left as it is and
+// the write refused. A symbolic link is written through: the file it names is
+// replaced and the link stays. Close the view first: Windows replaces no open
+// file.
+bool ReplaceReadFile(const WString& wsPath, const FileIdentity& read, const BYTE* pBytes, size_t cb,
+                     std::string& sReason);
+
+// A backup: an exact copy of wsFrom at wsTo, with its mode and times (and
+// owner and group where permitted), written through a temporary file.
+bool CopyFileExact(const WString& wsFrom, const WString& wsTo, bool overwrite, std::string& sReason);
+
+// A new temporary copy of wsFrom beside it, keeping owner, group and mode,
+// for a run that patches the copy. The caller puts it in place with
+// PutTempInPlace or removes it with RemoveFile.
+// read: the identity of the file copied, for PutTempInPlace.
+bool MakeTempCopy(const WString& wsFrom, WString& wsTemp, FileIdentity& read, std::string& sReason);
+// Puts the complete temporary file wsTemp in place of wsPath while wsPath is
+// still the file read; wsTemp is gone afterwards either way.
+bool PutTempInPlace(const WString& wsTemp, const WString& wsPath, const FileIdentity& read,
+                    std::string& sReason);
+bool RemoveFile(const WString& wsPath);
+
+// Moves a file to a new temporary name beside it (an older backup kept while
+// a run may still change nothing), and back over wsPath.
+bool MoveAside(const WString& wsPath, WString& wsAside, std::string& sReason);
+bool MoveBack(const WString& wsAside, const WString& wsPath);
+
+// The temporary files of the tool beside wsPath that a run which did not
+// finish left (NAME.pivra-tmp-...), for the caller to name; never deleted.
+std::vector<WString> StaleTempFiles(const WString& wsPath);

@@ -186,40 +186,112 @@ int CheckInputs(const CliContext& cli, const ApplyOptions& options, const WStrin
     return kExitDone;
 }
 
-bool MakeBackup(const WString& wsTarget, bool force, WString& wsFailed, std::string& sReason)
+// Temporary files a killed run left beside a target or its backup are named,
+// not removed: one may hold the only copy of something.
+void TellStaleFiles(const ApplyOptions& options)
 {
-    CTargetView view;
-    if (!view.Open(wsTarget, sReason))
-    {
-        wsFailed = wsTarget;
-        return false;
-    }
-    wsFailed = BackupPath(wsTarget);
-    return WriteWholeFile(wsFailed, view.Data(), view.Size(), force, sReason);
+    for (const WString& wsTarget : options.targets)
+        for (const WString& wsBeside : {wsTarget, BackupPath(wsTarget)})
+            for (const WString& wsStale : StaleTempFiles(wsBeside))
+                WriteErr("pivra-cli apply: " + ShownPath(wsStale) +
+                         ": left by an earlier run that did not finish; remove it\n");
+}
+
+// A target's backup while its run may still change nothing: an older backup
+// is kept aside until the run has changed the target, and put back otherwise,
+// so a rerun that finds nothing left to translate keeps the only original.
+struct Backup
+{
+    WString wsPath; // empty: none asked for
+    WString wsAside;
+};
+
+// Takes back the backup of a target whose run failed: the older backup
+// returns, or the new one goes.
+void UndoBackup(const Backup& backup)
+{
+    if (backup.wsPath.empty())
+        return;
+    if (!backup.wsAside.empty())
+        MoveBack(backup.wsAside, backup.wsPath);
+    else
+        RemoveFile(backup.wsPath);
+}
+
+void KeepBackup(const Backup& backup)
+{
+    if (!backup.wsAside.empty())
+        RemoveFile(backup.wsAside);
 }
 
 // Every backup before the first target changes, so a backup that cannot be
-// written stops the run with all targets as they were. The backups this run
-// made where there were none are taken away again.
-int MakeBackups(const CliContext& cli, const ApplyOptions& options)
+// written stops the run with all targets and backups as they were.
+int MakeBackups(const CliContext& cli, const ApplyOptions& options, std::vector<Backup>& backups)
 {
-    std::vector<WString> made;
     for (const WString& wsTarget : options.targets)
     {
-        WString wsFailed;
+        Backup backup = {options.backup ? BackupPath(wsTarget) : WString(), WString()};
         std::string sReason;
-        bool existed = PathExists(BackupPath(wsTarget));
-        if (!MakeBackup(wsTarget, options.force, wsFailed, sReason))
+        bool made = backup.wsPath.empty() ||
+                    ((!PathExists(backup.wsPath) || MoveAside(backup.wsPath, backup.wsAside, sReason)) &&
+                     CopyFileExact(wsTarget, backup.wsPath, false, sReason));
+        if (!made)
         {
-            std::error_code ec;
-            for (const WString& wsMade : made)
-                std::filesystem::remove(FsPath(wsMade), ec);
-            return ReportBadInput(cli, wsFailed, sReason);
+            if (!backup.wsAside.empty())
+                MoveBack(backup.wsAside, backup.wsPath);
+            for (const Backup& undo : backups)
+                UndoBackup(undo);
+            backups.clear();
+            return ReportBadInput(cli, backup.wsPath, sReason);
         }
-        if (!existed)
-            made.push_back(BackupPath(wsTarget));
+        backups.push_back(backup);
     }
     return kExitDone;
+}
+
+// Where the run patches: the target itself, or a new copy of it that takes
+// the target's place once the run is complete, so a run that stops part-way
+// leaves the target as it was.
+struct PatchPlace
+{
+    WString wsFile;
+    FileIdentity read;
+    bool copy;
+};
+
+bool PreparePlace(const ApplyOptions& options, const WString& wsTarget, PatchPlace& place,
+                  std::string& sReason)
+{
+    place = {wsTarget, FileIdentity(), false};
+    // The other names would keep the old file: only a write in place reaches them.
+    if (options.inPlace || HasOtherNames(wsTarget))
+        return true;
+    place.copy = true;
+    if (MakeTempCopy(wsTarget, place.wsFile, place.read, sReason))
+        return true;
+    if (sReason.compare(0, 19, "cannot be written (") == 0)
+        sReason = "cannot be copied beside itself for the run (no access to its folder, or no room; "
+                  "--in-place patches it without a copy)";
+    return false;
+}
+
+// Puts the patched copy in place, unless another program holds the target
+// now or another file took its name.
+bool CompletePlace(const WString& wsTarget, const PatchPlace& place, bool changed, std::string& sReason)
+{
+    if (!place.copy)
+        return true;
+    if (!changed)
+    {
+        RemoveFile(place.wsFile);
+        return true;
+    }
+    if (!CheckTarget(wsTarget, kPatchTarget, sReason))
+    {
+        RemoveFile(place.wsFile);
+        return false;
+    }
+    return PutTempInPlace(place.wsFile, wsTarget, place.read, sReason);
 }
 
 // The unsafe writes of the run on one target, found by a dry run on a copy.
@@ -322,10 +394,13 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
     }
     wsLog = AbsolutePath(wsLog);
     int exitCode = CheckInputs(cli, options, wsRuleFile, wsLog);
+    if (exitCode == kExitDone)
+        TellStaleFiles(options);
     if (exitCode == kExitDone && !options.allowUnsafe)
         exitCode = RefuseUnsafe(cli, options, wsRuleFile);
-    if (exitCode == kExitDone && options.backup)
-        exitCode = MakeBackups(cli, options);
+    std::vector<Backup> backups;
+    if (exitCode == kExitDone)
+        exitCode = MakeBackups(cli, options, backups);
     if (exitCode != kExitDone)
         return exitCode;
 
@@ -333,20 +408,31 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
     std::string sText;
     Json error;
     bool anyFailed = false;
-    for (size_t t = 0; t < options.targets.size() && exitCode == kExitDone; ++t)
+    size_t t = 0;
+    for (; t < options.targets.size() && exitCode == kExitDone; ++t)
     {
         const WString& wsTarget = options.targets[t];
-        const WString wsBackup = options.backup ? BackupPath(wsTarget) : WString();
+        const WString& wsBackup = backups[t].wsPath;
+        PatchPlace place;
+        if (!PreparePlace(options, wsTarget, place, sReason))
+        {
+            TellBadInput(cli, wsTarget, sReason);
+            error = BadInputJson(wsTarget, sReason);
+            exitCode = kExitBadInput;
+            break;
+        }
         CProgress progress("apply " + std::to_string(t + 1) + "/" + std::to_string(options.targets.size()));
         RunWatch watch = {wsRuleFile.c_str(), wsLog, LogSize(wsLog), 0,  false,
                           WString(),          {},    &progress,      {}, false};
         PatchWindow stWindow = {&watch, RuleCount, Progress, Report};
         UINT uReturned =
-            RunPatchLoggingTo(wsRuleFile.c_str(), wsTarget.c_str(), stWindow, wsLog.c_str(), RuleFailed);
+            RunPatchLoggingTo(wsRuleFile.c_str(), place.wsFile.c_str(), stWindow, wsLog.c_str(), RuleFailed);
         progress.Finish();
         if (!watch.mapped)
         {
             // Checked a moment ago: another program took it since.
+            if (place.copy)
+                RemoveFile(place.wsFile);
             std::string sNow;
             sReason = CheckTarget(wsTarget, kPatchTarget, sNow) ? "could not be mapped for patching" : sNow;
             TellBadInput(cli, wsTarget, sReason);
@@ -359,9 +445,22 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
         UINT uUnlogged = uTried - uModified > watch.failed.size()
                              ? uTried - uModified - static_cast<UINT>(watch.failed.size())
                              : 0;
+        if (!CompletePlace(wsTarget, place, uModified > 0, sReason))
+        {
+            TellBadInput(cli, wsTarget, sReason);
+            error = BadInputJson(wsTarget, sReason);
+            exitCode = kExitBadInput;
+            break;
+        }
+        if (uModified > 0)
+            KeepBackup(backups[t]);
+        else if (!backups[t].wsAside.empty())
+            MoveBack(backups[t].wsAside, backups[t].wsPath);
         anyFailed = anyFailed || uTried > uModified;
 
         sText += ShownPath(wsTarget) + ": " + ToUtf8(watch.wsReport) + "\n";
+        if (!place.copy)
+            sText += options.inPlace ? std::string() : "  patched in place: the file has other names\n";
         if (!wsBackup.empty())
             sText += "  backup: " + ShownPath(wsBackup) + "\n";
         Json failed = Json::array();
@@ -383,6 +482,9 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
                            {"failed", failed},
                            {"unloggedFailures", uUnlogged}});
     }
+    // The target that failed and those after it keep their backups as they were.
+    for (; t < backups.size(); ++t)
+        UndoBackup(backups[t]);
     if (exitCode == kExitDone)
         exitCode = anyFailed ? kExitRulesFailed : kExitDone;
     if (anyFailed)

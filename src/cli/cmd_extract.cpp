@@ -163,6 +163,11 @@ int ExtractMapped(const CliContext& cli, const ExtractOptions& options, const CT
             return ReportBadInput(cli, wsFile, sReason);
         if (!CheckWritableFile(wsFile, options.force, sReason))
             return ReportBadInput(cli, wsFile, sReason);
+        // By what the files are: a link or another spelling names the target too.
+        if (IsSameFile(wsFile, options.wsTarget))
+            return ReportBadInput(cli, wsFile, "is the target of this run, not a rule-set file");
+        if (options.addToCatalogue && IsSameFile(wsCatalogue, options.wsTarget))
+            return ReportBadInput(cli, wsCatalogue, "is the target of this run, not the catalogue");
         if (options.addToCatalogue && !CheckWritableFile(wsCatalogue, true, sReason))
             return ReportBadInput(cli, wsCatalogue, sReason);
     }

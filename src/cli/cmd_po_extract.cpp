@@ -52,6 +52,9 @@ int RunPoExtract(const CliContext& cli, const PoOptions& options)
     std::string sReason;
     if (!options.wsOutput.empty() && !CheckWritableFile(options.wsOutput, options.force, sReason))
         return ReportBadInput(cli, options.wsOutput, sReason);
+    // By what the files are: a link or another spelling names the target too.
+    if (!options.wsOutput.empty() && IsSameFile(options.wsOutput, options.wsTarget))
+        return ReportBadInput(cli, options.wsOutput, "is the target of this run, not a template");
 
     std::vector<PoEntry> entries;
     PoEntry header;

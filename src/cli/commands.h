@@ -16,6 +16,7 @@ struct ApplyOptions
     bool force;
     WString wsLog;    // empty: the tool's failure log beside the executable
     bool allowUnsafe; // write also what would break an image, as the main window's run does
+    bool inPlace;     // patch the targets themselves, as the main window does, not a copy of each
 };
 int RunApply(const CliContext& cli, const ApplyOptions& options);
 

@@ -21,7 +21,7 @@ struct Arguments
 {
     std::string sRuleSet, sTarget, sLog, sOutput, sSection, sLang, sPo, sAs;
     std::vector<std::string> targets;
-    bool json = false, backup = false, force = false, partial = false, allowUnsafe = false,
+    bool json = false, backup = false, force = false, partial = false, allowUnsafe = false, inPlace = false,
          allSections = false, addToCatalogue = false, resources = false;
     unsigned uMinChars = 4;
 };
@@ -115,9 +115,16 @@ int Run(int argc, char** argv)
     CLI::App* pApply =
         app.add_subcommand("apply", "Apply a rule set to each target, as the start command does");
     pApply->add_option("RULESET", args.sRuleSet, "Rule-set file (.ini) or name in the catalogue")->required();
-    pApply->add_option("TARGET", args.targets, "Files to patch in place")->required();
+    pApply
+        ->add_option("TARGET", args.targets,
+                     "Files to patch: each through a copy that replaces it once its run is complete")
+        ->required();
     pApply->add_flag("--backup", args.backup, "Copy each target to TARGET.bak before it changes");
-    pApply->add_flag("--force", args.force, "Replace an existing backup");
+    pApply->add_flag("--force", args.force,
+                     "Replace an existing backup (only when the run changes the target)");
+    pApply->add_flag("--in-place", args.inPlace,
+                     "Patch each target itself, as the main window does: no copy, but a run that stops "
+                     "part-way leaves it half patched");
     pApply->add_option("--log", args.sLog, "Failure log (default: pivra.log beside the executable)");
     pApply->add_flag("--allow-unsafe", args.allowUnsafe,
                      "Write also what would break an image, as the main window's start does");
@@ -207,8 +214,9 @@ int Run(int argc, char** argv)
         return RunList(CliContext{"list", args.json}, FromUtf8(args.sRuleSet));
     if (pApply->parsed())
     {
-        ApplyOptions options = {FromUtf8(args.sRuleSet), {}, args.backup, args.force, FromUtf8(args.sLog),
-                                args.allowUnsafe};
+        ApplyOptions options = {
+            FromUtf8(args.sRuleSet), {},          args.backup, args.force, FromUtf8(args.sLog),
+            args.allowUnsafe,        args.inPlace};
         for (const std::string& sTarget : args.targets)
             options.targets.push_back(FromUtf8(sTarget));
         return RunApply(CliContext{"apply", args.json}, options);

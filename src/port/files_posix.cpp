@@ -148,6 +148,38 @@ DWORD GetFileSize(HANDLE hFile, LPDWORD pdwSizeHigh)
     return static_cast<DWORD>(cb);
 }
 
+namespace
+{
+FILETIME FileTimeOf(const struct timespec& ts)
+{
+    // 1601 to 1970 in 100 ns ticks.
+    uint64_t u = (static_cast<uint64_t>(ts.tv_sec) + 11644473600ull) * 10000000ull +
+                 static_cast<uint64_t>(ts.tv_nsec) / 100;
+    return FILETIME{static_cast<DWORD>(u), static_cast<DWORD>(u >> 32)};
+}
+} // namespace
+
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION pInfo)
+{
+    PortHandle* p = AsHandle(hFile, PortHandle::File);
+    struct stat st;
+    if (p == nullptr || pInfo == nullptr || fstat(p->fd, &st) != 0)
+        return FALSE;
+    uint64_t cb = static_cast<uint64_t>(st.st_size), ino = static_cast<uint64_t>(st.st_ino);
+    pInfo->dwFileAttributes = (st.st_mode & 0222) == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+    pInfo->ftCreationTime = FileTimeOf(st.st_ctim);
+    pInfo->ftLastAccessTime = FileTimeOf(st.st_atim);
+    pInfo->ftLastWriteTime = FileTimeOf(st.st_mtim);
+    pInfo->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
+    pInfo->nFileSizeHigh = static_cast<DWORD>(cb >> 32);
+    pInfo->nFileSizeLow = static_cast<DWORD>(cb);
+    pInfo->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+    pInfo->nFileIndexHigh = static_cast<DWORD>(ino >> 32);
+    pInfo->nFileIndexLow = static_cast<DWORD>(ino);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
 BOOL ReadFile(HANDLE hFile, LPVOID pBuffer, DWORD dwToRead, LPDWORD pdwRead, void*)
 {
     PortHandle* p = AsHandle(hFile, PortHandle::File);
@@ -207,10 +239,11 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistance, PLONG plDistanceHigh, DWORD d
     PortHandle* p = AsHandle(hFile, PortHandle::File);
     if (p == nullptr)
         return INVALID_SET_FILE_POINTER;
-    int64_t distance = plDistanceHigh != nullptr
-                           ? static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(*plDistanceHigh)) << 32 |
-                                                  static_cast<uint32_t>(lDistance))
-                           : lDistance;
+    int64_t distance =
+        plDistanceHigh != nullptr
+            ? static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(*plDistanceHigh)) << 32 |
+                                   static_cast<uint32_t>(lDistance))
+            : lDistance;
     int whence = dwMethod == FILE_BEGIN ? SEEK_SET : dwMethod == FILE_CURRENT ? SEEK_CUR : SEEK_END;
     off_t pos = lseek(p->fd, distance, whence);
     if (pos < 0)
@@ -295,7 +328,8 @@ LPVOID MapViewOfFile(HANDLE hMapping, DWORD dwAccess, DWORD dwOffsetHigh, DWORD 
         return nullptr;
     }
     size_t cb = cbSize != 0 ? cbSize : static_cast<size_t>(p->cbMapping - offset);
-    void* pView = mmap(nullptr, cb, PROT_READ | (write ? PROT_WRITE : 0), MAP_SHARED, p->fd, static_cast<off_t>(offset));
+    void* pView = mmap(nullptr, cb, PROT_READ | (write ? PROT_WRITE : 0), MAP_SHARED, p->fd,
+                       static_cast<off_t>(offset));
     if (pView == MAP_FAILED)
     {
         SetLastError(ErrorFromErrno(errno));

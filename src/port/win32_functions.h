@@ -27,6 +27,8 @@ BOOL WriteFile(HANDLE hFile, LPCVOID pBuffer, DWORD dwToWrite, LPDWORD pdwWritte
 DWORD SetFilePointer(HANDLE hFile, LONG lDistance, PLONG plDistanceHigh, DWORD dwMethod);
 BOOL SetEndOfFile(HANDLE hFile);
 BOOL DeleteFileW(LPCWSTR wsFile);
+// Size, links and identity of an open file; times as FILETIME (100 ns since 1601).
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION pInfo);
 
 HANDLE CreateFileMappingW(HANDLE hFile, void* pSecurity, DWORD dwProtect, DWORD dwSizeHigh, DWORD dwSizeLow,
                           LPCWSTR wsName);

@@ -46,6 +46,7 @@ typedef BOOL* LPBOOL;
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_READONLY 0x1u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
@@ -88,3 +89,24 @@ struct SYSTEMTIME
     WORD wMilliseconds;
 };
 typedef SYSTEMTIME* LPSYSTEMTIME;
+
+struct FILETIME
+{
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct BY_HANDLE_FILE_INFORMATION
+{
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber; // the low 32 bits of the device number
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh; // the inode number
+    DWORD nFileIndexLow;
+};
+typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
