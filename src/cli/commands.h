@@ -45,6 +45,8 @@ struct PoOptions
     WString wsRuleSet; // the rule set whose texts the PO file covers too
     bool backup;
     bool force;
+    UINT uCharset;    // check: the code page the translations must fit; 0: none
+    bool allowFormat; // apply: write also translations whose format specifiers differ
 };
 int RunPoExtract(const CliContext& cli, const PoOptions& options);
 int RunPoApply(const CliContext& cli, const PoOptions& options);
