@@ -114,13 +114,27 @@ TEST(TextChecks, LineBreakMismatch)
 TEST(TextChecks, NeedsTranslation)
 {
     const std::pair<const char*, bool> rgCases[] = {
-        {"&Open...\tCtrl+O", true}, {"Word &Wrap", true},        {"Unicode (big endian)", true},
-        {"Done.", true},            {"...and more", true},       {"Öffnen", true},
-        {"Unicode (UTF-8)", false}, {"&&", false},               {"ANSI", false},
-        {"OK", false},              {"%s", false},               {"%1!s! (%2)", false},
-        {"*.txt", false},           {"notepad.exe", false},      {"Win32", false},
-        {"http://x.org", false},    {"\tCtrl+O", false},         {"(&F)", false},
-        {"1.0.0", false},           {"", false},                 {"—", false},
+        {"&Open...\tCtrl+O", true},
+        {"Word &Wrap", true},
+        {"Unicode (big endian)", true},
+        {"Done.", true},
+        {"...and more", true},
+        {"Öffnen", true},
+        {"Unicode (UTF-8)", false},
+        {"&&", false},
+        {"ANSI", false},
+        {"OK", false},
+        {"%s", false},
+        {"%1!s! (%2)", false},
+        {"*.txt", false},
+        {"notepad.exe", false},
+        {"Win32", false},
+        {"http://x.org", false},
+        {"\tCtrl+O", false},
+        {"(&F)", false},
+        {"1.0.0", false},
+        {"", false},
+        {"—", false},
     };
     for (const auto& c : rgCases)
         EXPECT_EQ(NeedsTranslation(c.first), c.second) << c.first;
@@ -131,8 +145,9 @@ TEST(TextChecks, CodePageLacks)
     // 936 (GBK) holds Chinese, its full-width punctuation and the euro sign,
     // not Hangul, a character outside the BMP, or a look-alike of a letter it has.
     const std::pair<const char*, const char*> rgCases[] = {
-        {"打开(&O)…", ""},  {"“引号”，句号。", ""}, {"€ 5", ""},         {"", ""},
-        {"열기 열기", "열기"}, {"打开\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"}, {"Ǎbc", "Ǎ"},
+        {"打开(&O)…", ""}, {"“引号”，句号。", ""}, {"€ 5", ""},
+        {"", ""},          {"열기 열기", "열기"},  {"打开\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {"Ǎbc", "Ǎ"},
     };
     ASSERT_TRUE(KnowsCodePage(936));
     for (const auto& c : rgCases)
