@@ -236,17 +236,27 @@ bool WordNeedsTranslation(const std::string& sWord)
     for (const char* szName : rgszNames)
         if (sWord == szName)
             return false;
-    if (sWord[0] == '*' || sWord.find_first_of("0123456789/\\@") != std::string::npos)
+    if (sWord[0] == '*' || sWord.find_first_of("0123456789") != std::string::npos)
         return false;
     // "notepad.exe", ".txt"; not the dots of "Open..." or of a sentence's end.
     for (size_t i = sWord.find('.'); i != std::string::npos && i + 1 < sWord.size();
          i = sWord.find('.', i + 1))
         if (std::isalnum(static_cast<unsigned char>(sWord[i + 1])))
             return false;
+    // A lone Latin letter is a code or a key ("&f" in a page header), no word.
+    size_t cLatin = 0;
+    bool fLetter = false;
     for (size_t i = 0; i < sWord.size();)
-        if (IsWordLetter(CodePointAt(sWord, i)))
+    {
+        unsigned cp = CodePointAt(sWord, i);
+        bool fWordLetter = IsWordLetter(cp);
+        fLetter = fLetter || fWordLetter;
+        if (cp < 0x370 && (fWordLetter || (cp >= 'A' && cp <= 'Z')))
+            ++cLatin;
+        else if (fWordLetter)
             return true;
-    return false;
+    }
+    return fLetter && cLatin > 1;
 }
 
 // Whether code page uCodePage holds the units exactly: a round trip gives
@@ -373,13 +383,24 @@ bool NeedsTranslation(const std::string& sUtf8)
         s.replace(at, token.sText.size(), " ");
         iFrom = at + 1;
     }
+    // Paths, addresses and mail names stay as they are; "Time/Date" is two words.
+    for (size_t iStart = 0; iStart < s.size();)
+    {
+        size_t iEnd = s.find_first_of(" \r\n", iStart);
+        if (iEnd == std::string::npos)
+            iEnd = s.size();
+        std::string sToken = s.substr(iStart, iEnd - iStart);
+        if (sToken.find("://") != std::string::npos || sToken.find_first_of("\\@") != std::string::npos)
+            s.replace(iStart, iEnd - iStart, iEnd - iStart, ' ');
+        iStart = iEnd + 1;
+    }
     std::string sWord;
     for (size_t i = 0; i <= s.size(); ++i)
     {
         char ch = i < s.size() ? s[i] : ' ';
         if (ch == '&')
             continue;
-        if (std::strchr(" \r\n()[]{},;!?\"<>|=+", ch) == nullptr)
+        if (std::strchr(" \r\n()[]{},;!?\"<>|=+/", ch) == nullptr)
         {
             sWord += ch;
             continue;

@@ -135,6 +135,13 @@ TEST(TextChecks, NeedsTranslation)
         {"1.0.0", false},
         {"", false},
         {"—", false},
+        {"&f", false},
+        {"&Time/Date\tF5", true},
+        {"C:\\Windows\\system32", false},
+        {"dev@pivra.invalid", false},
+        {"Page &p", true},
+        {"x", false},
+        {"开", true},
     };
     for (const auto& c : rgCases)
         EXPECT_EQ(NeedsTranslation(c.first), c.second) << c.first;
