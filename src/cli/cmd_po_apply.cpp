@@ -76,8 +76,8 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
         return ReportBadInput(
             cli, options.wsPo,
             "has " + std::to_string(formats.size()) + " translation" + (formats.size() == 1 ? "" : "s") +
-                " whose format specifiers differ from the source's (above); nothing written, "
-                "--allow-format writes them anyway");
+                " whose format specifiers differ from their source texts (listed above); nothing "
+                "written, --allow-format writes them anyway");
 
     // Each translation is used only where the image still holds its source
     // text, so a PO file made for another build cannot put a text elsewhere.
