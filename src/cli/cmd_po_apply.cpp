@@ -1,4 +1,5 @@
 #include "cli/cli_output.h"
+#include "cli/po_checks.h"
 #include "cli/po_rule_run.h"
 #include "cli/po_target.h"
 #include "image/image_rebuild.h"
@@ -271,6 +272,17 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
         return ReportBadInput(
             cli, options.wsTarget,
             "cannot take the translations as a copy in its source language; leave out --as");
+    // A translation that loses or adds an argument's specifier makes the
+    // program read the wrong argument, so none is written unless asked.
+    std::vector<std::string> formats = FormatFindings(po.entries, target.sources, !options.wsRuleSet.empty());
+    for (const std::string& sFormat : formats)
+        WriteErr("pivra-cli po apply: format specifiers: " + sFormat + "\n");
+    if (!formats.empty() && !options.allowFormat)
+        return ReportBadInput(
+            cli, options.wsPo,
+            "has " + std::to_string(formats.size()) + " translation" + (formats.size() == 1 ? "" : "s") +
+                " whose format specifiers differ from their source texts (listed above); nothing "
+                "written, --allow-format writes them anyway");
 
     // Everything is worked out before anything is written: the resources, the
     // rules' budgets, the patch run of the rule set over the new image.

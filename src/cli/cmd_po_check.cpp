@@ -1,4 +1,5 @@
 #include "cli/cli_output.h"
+#include "cli/po_checks.h"
 #include "cli/po_target.h"
 #include "cli/text_checks.h"
 
@@ -6,8 +7,17 @@ namespace
 {
 struct Findings
 {
-    std::vector<std::string> untranslated, fuzzy, gone, accelerators, formats, budgets, unwritable;
+    std::vector<std::string> untranslated, fuzzy, gone, accelerators, formats, lineBreaks, charset, budgets,
+        unwritable;
+    // Notes, not problems: clashes the source texts already have, and
+    // translations that are their letter-bearing source unchanged.
+    std::vector<std::string> inherited, unchanged;
 };
+
+std::string Counted(size_t c, const char* szOne, const char* szMany)
+{
+    return std::to_string(c) + " " + (c == 1 ? szOne : szMany);
+}
 
 // Two texts a user picks among by the same key: the letters after '&' in one
 // popup level or one dialog, as they would stand after the translation.
@@ -38,21 +48,23 @@ void CheckAccelerators(const std::vector<PoSource>& sources,
             if (key.second.size() < 2 || !translated)
                 continue;
             std::string s = group.first + ": &" + key.first + " on";
+            bool inherited = true;
             for (const PoSource* pSource : key.second)
             {
+                inherited = inherited && AcceleratorKey(pSource->sText) == key.first;
                 auto it = translations.find(pSource->sContext);
                 s += " " + pSource->sContext + " " +
                      ShownQuoted(it != translations.end() ? it->second : pSource->sText);
             }
-            findings.accelerators.push_back(s);
+            (inherited ? findings.inherited : findings.accelerators).push_back(s);
         }
 }
 
-void AppendList(std::string& s, const char* szTitle, const std::vector<std::string>& lines)
+void AppendList(std::string& s, const std::string& sTitle, const std::vector<std::string>& lines)
 {
     if (lines.empty())
         return;
-    s += std::string(szTitle) + " (" + std::to_string(lines.size()) + "):\n";
+    s += sTitle + " (" + std::to_string(lines.size()) + "):\n";
     for (const std::string& sLine : lines)
         s += "  " + sLine + "\n";
 }
@@ -106,9 +118,17 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
         ++cTranslated;
         const std::string& sTranslation = entry.strs[0];
         translations[source.sContext] = sTranslation;
-        std::string sMismatch = FormatMismatch(source.sText, sTranslation);
-        if (!sMismatch.empty())
-            findings.formats.push_back(ShownSource(source) + ": " + sMismatch);
+        std::string sFinding = FormatFinding(source, sTranslation);
+        if (!sFinding.empty())
+            findings.formats.push_back(sFinding);
+        std::string sBreaks = LineBreakMismatch(source.sText, sTranslation);
+        if (!sBreaks.empty())
+            findings.lineBreaks.push_back(ShownSource(source) + ": " + sBreaks);
+        std::string sLacks = options.uCharset != 0 ? CodePageLacks(sTranslation, options.uCharset) : "";
+        if (!sLacks.empty())
+            findings.charset.push_back(ShownSource(source) + ": " + ShownQuoted(sLacks));
+        if (sTranslation == source.sText && NeedsTranslation(source.sText))
+            findings.unchanged.push_back(ShownSource(source));
         WString wsCn;
         std::string sReason;
         if (source.rule && !RuleTranslation(source, sTranslation, wsCn, sReason))
@@ -122,21 +142,26 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
     TranslateSources(target.entries, target.sources, translations, translated, findings.unwritable);
 
     std::string s = ShownPath(options.wsTarget) + ", " + ShownPath(options.wsPo) + ": " +
-                    std::to_string(cEntries) + " entries, " + std::to_string(cTranslated) + " translated, " +
-                    std::to_string(findings.fuzzy.size()) + " fuzzy, " +
+                    Counted(cEntries, "entry", "entries") + ", " + std::to_string(cTranslated) +
+                    " translated, " + std::to_string(findings.fuzzy.size()) + " fuzzy, " +
                     std::to_string(findings.untranslated.size()) + " untranslated\n";
     AppendList(s, "untranslated", findings.untranslated);
     AppendList(s, "fuzzy", findings.fuzzy);
     AppendList(s, "no longer in the target", findings.gone);
     AppendList(s, "accelerator keys", findings.accelerators);
     AppendList(s, "format specifiers", findings.formats);
+    AppendList(s, "line breaks", findings.lineBreaks);
+    AppendList(s, "characters code page " + std::to_string(options.uCharset) + " lacks", findings.charset);
     AppendList(s, "over the byte budget", findings.budgets);
     AppendList(s, "cannot be written into the image", findings.unwritable);
+    AppendList(s, "note: accelerator keys the source texts share already", findings.inherited);
+    AppendList(s, "note: the same as the source text", findings.unchanged);
     for (const std::string& sProblem : target.problems)
         s += "note: " + sProblem + "\n";
     size_t cProblems = findings.gone.size() + findings.accelerators.size() + findings.formats.size() +
-                       findings.budgets.size() + findings.unwritable.size();
-    s += cProblems == 0 ? "no problems found\n" : std::to_string(cProblems) + " problems found\n";
+                       findings.lineBreaks.size() + findings.charset.size() + findings.budgets.size() +
+                       findings.unwritable.size();
+    s += cProblems == 0 ? "no problems found\n" : Counted(cProblems, "problem", "problems") + " found\n";
     WriteOut(s);
     return cProblems == 0 ? kExitDone : kExitRulesFailed;
 }

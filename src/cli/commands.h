@@ -48,7 +48,9 @@ struct PoOptions
     WString wsLog;     // apply: the patch run's failure log; empty: the tool's
     bool backup;
     bool force;
-    bool partial; // apply: write what is not refused
+    bool partial;     // apply: write what is not refused
+    UINT uCharset;    // check: the code page the translations must fit; 0: none
+    bool allowFormat; // apply: write also translations whose format specifiers differ
 };
 int RunPoExtract(const CliContext& cli, const PoOptions& options);
 int RunPoApply(const CliContext& cli, const PoOptions& options);

@@ -1,6 +1,7 @@
 // pivra-cli: the patch engine and rule sets of the tool, from the command line.
 #include "cli/cli_output.h"
 #include "cli/commands.h"
+#include "cli/text_checks.h"
 
 #include <CLI/CLI.hpp>
 
@@ -22,8 +23,8 @@ struct Arguments
     std::string sRuleSet, sTarget, sLog, sOutput, sSection, sLang, sPo, sAs;
     std::vector<std::string> targets;
     bool json = false, backup = false, force = false, partial = false, allowUnsafe = false, inPlace = false,
-         allSections = false, addToCatalogue = false, resources = false;
-    unsigned uMinChars = 4;
+         allSections = false, addToCatalogue = false, resources = false, allowFormat = false;
+    unsigned uMinChars = 4, uCharset = 0;
 };
 
 void AddJson(CLI::App* pCommand, Arguments& args)
@@ -177,10 +178,16 @@ int Run(int argc, char** argv)
     pPoApply->add_option(
         "--log", args.sLog,
         "With --rules: the failure log of the patch run (default: pivra.log beside the tool)");
+    pPoApply->add_flag("--allow-format", args.allowFormat,
+                       "Write also translations whose format specifiers differ from the source's");
     CLI::App* pPoCheck = pPo->add_subcommand(
         "check", "List what a PO file leaves open or gets wrong for a target, writing nothing");
     pPoCheck->add_option("TARGET", args.sTarget, "PE image")->required();
     pPoCheck->add_option("PO", args.sPo, "The translated PO file")->required();
+    pPoCheck
+        ->add_option("--charset", args.uCharset,
+                     "Name the characters this code page (\"936\") cannot hold in the translations")
+        ->check(CLI::Range(1u, 65535u));
     for (CLI::App* pCommand : {pPoExtract, pPoApply, pPoCheck})
     {
         pCommand->add_option("--lang", args.sLang,
@@ -238,16 +245,16 @@ int Run(int argc, char** argv)
     }
     if (pPo->parsed())
     {
-        PoOptions options = {FromUtf8(args.sTarget),
-                             FromUtf8(args.sPo),
-                             FromUtf8(args.sOutput),
-                             FromUtf8(args.sLang),
-                             FromUtf8(args.sAs),
-                             FromUtf8(args.sRuleSet),
-                             FromUtf8(args.sLog),
-                             args.backup,
-                             args.force,
-                             args.partial};
+        PoOptions options = {FromUtf8(args.sTarget), FromUtf8(args.sPo), FromUtf8(args.sOutput),
+                             FromUtf8(args.sLang),   FromUtf8(args.sAs), FromUtf8(args.sRuleSet),
+                             FromUtf8(args.sLog),    args.backup,        args.force,
+                             args.partial,           args.uCharset,      args.allowFormat};
+        if (options.uCharset != 0 && !KnowsCodePage(options.uCharset))
+        {
+            WriteErr("pivra-cli po check: --charset " + std::to_string(options.uCharset) +
+                     ": a code page this build cannot convert to\n");
+            return ReportUsageError(cli, "--charset names a code page this build cannot convert to");
+        }
         if (pPoExtract->parsed())
             return RunPoExtract(CliContext{"po extract", false}, options);
         if (pPoApply->parsed())

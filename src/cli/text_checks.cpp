@@ -1,5 +1,8 @@
 #include "text_checks.h"
 
+#include "cli/cli_text.h"
+
+#include <cctype>
 #include <cstring>
 #include <map>
 
@@ -197,6 +200,83 @@ std::string CompareArguments(const std::map<int, const FormatToken*>& source,
     return std::string();
 }
 
+size_t CountOf(const std::string& s, const char* szPart)
+{
+    size_t c = 0;
+    for (size_t i = s.find(szPart); i != std::string::npos; i = s.find(szPart, i + std::strlen(szPart)))
+        ++c;
+    return c;
+}
+
+// The code point of the UTF-8 sequence at i, which the PO reader has checked.
+unsigned CodePointAt(const std::string& s, size_t& i)
+{
+    unsigned char b = static_cast<unsigned char>(s[i++]);
+    if (b < 0x80)
+        return b;
+    size_t cTrail = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
+    unsigned cp = b & (0x3F >> cTrail);
+    for (; cTrail > 0 && i < s.size(); --cTrail)
+        cp = cp << 6 | (static_cast<unsigned char>(s[i++]) & 0x3F);
+    return cp;
+}
+
+// Letters of the scripts whose words a translation replaces; capitals of
+// ASCII are apart, since an all-caps token is a name.
+bool IsWordLetter(unsigned cp)
+{
+    return (cp >= 'a' && cp <= 'z') || (cp >= 0xC0 && cp <= 0x24F && cp != 0xD7 && cp != 0xF7) ||
+           (cp >= 0x370 && cp <= 0x52F) || (cp >= 0x3040 && cp <= 0x9FFF) || (cp >= 0xAC00 && cp <= 0xD7AF);
+}
+
+bool WordNeedsTranslation(const std::string& sWord)
+{
+    // Names that every language writes the same way.
+    static const char* const rgszNames[] = {"Unicode", "Windows", "Microsoft", "Wine"};
+    for (const char* szName : rgszNames)
+        if (sWord == szName)
+            return false;
+    if (sWord[0] == '*' || sWord.find_first_of("0123456789") != std::string::npos)
+        return false;
+    // "notepad.exe", ".txt"; not the dots of "Open..." or of a sentence's end.
+    for (size_t i = sWord.find('.'); i != std::string::npos && i + 1 < sWord.size();
+         i = sWord.find('.', i + 1))
+        if (std::isalnum(static_cast<unsigned char>(sWord[i + 1])))
+            return false;
+    // A lone Latin letter is a code or a key ("&f" in a page header), no word.
+    size_t cLatin = 0;
+    bool fLetter = false;
+    for (size_t i = 0; i < sWord.size();)
+    {
+        unsigned cp = CodePointAt(sWord, i);
+        bool fWordLetter = IsWordLetter(cp);
+        fLetter = fLetter || fWordLetter;
+        if (cp < 0x370 && (fWordLetter || (cp >= 'A' && cp <= 'Z')))
+            ++cLatin;
+        else if (fWordLetter)
+            return true;
+    }
+    return fLetter && cLatin > 1;
+}
+
+// Whether code page uCodePage holds the units exactly: a round trip gives
+// them back, so neither the default character nor a best fit stood in.
+bool CodePageHolds(const WCHAR* ws, int cch, UINT uCodePage)
+{
+    char szBytes[16];
+    BOOL fUsedDefault = FALSE;
+    int cb = WideCharToMultiByte(uCodePage, WC_NO_BEST_FIT_CHARS, ws, cch, szBytes, sizeof(szBytes), nullptr,
+                                 &fUsedDefault);
+    // Some code pages (GB18030, the ISO-2022 ones) take no flags.
+    if (cb <= 0)
+        cb = WideCharToMultiByte(uCodePage, 0, ws, cch, szBytes, sizeof(szBytes), nullptr, &fUsedDefault);
+    if (cb <= 0 || fUsedDefault)
+        return false;
+    WCHAR wsBack[8];
+    int cchBack = MultiByteToWideChar(uCodePage, 0, szBytes, cb, wsBack, 8);
+    return cchBack == cch && std::char_traits<WCHAR>::compare(ws, wsBack, cch) == 0;
+}
+
 bool HasCode(const std::vector<FormatToken>& tokens, const char* szCode)
 {
     for (const FormatToken& token : tokens)
@@ -264,4 +344,101 @@ std::string FormatMismatch(const std::string& sSource, const std::string& sTrans
         return "the shortcut after the tab is \"" + sTranslated + "\" where the source has \"" + sShortcut +
                "\"";
     return std::string();
+}
+
+std::string LineBreakMismatch(const std::string& sSource, const std::string& sTranslation)
+{
+    static const struct
+    {
+        const char* szEscape;
+        char ch;
+        const char* szName;
+    } rgEscapes[] = {
+        {"\\n", '\n', "a line break"}, {"\\r", '\r', "a carriage return"}, {"\\t", '\t', "a tab"}};
+    for (const auto& escape : rgEscapes)
+    {
+        if (CountOf(sTranslation, escape.szEscape) <= CountOf(sSource, escape.szEscape))
+            continue;
+        return std::string("the translation has the two characters ") + escape.szEscape +
+               (sSource.find(escape.ch) != std::string::npos
+                    ? std::string(" where the source has ") + escape.szName
+                    : std::string(", which the source lacks"));
+    }
+    size_t cSource = CountOf(sSource, "\n"), cTranslation = CountOf(sTranslation, "\n");
+    if (cSource == cTranslation)
+        return std::string();
+    return "the translation has " + std::to_string(cTranslation) + " line break" +
+           (cTranslation == 1 ? "" : "s") + " where the source has " + std::to_string(cSource);
+}
+
+bool NeedsTranslation(const std::string& sUtf8)
+{
+    std::string s = sUtf8.substr(0, sUtf8.find('\t'));
+    size_t iFrom = 0;
+    for (const FormatToken& token : FormatTokens(s))
+    {
+        size_t at = s.find(token.sText, iFrom);
+        if (at == std::string::npos)
+            continue;
+        s.replace(at, token.sText.size(), " ");
+        iFrom = at + 1;
+    }
+    // Paths, addresses and mail names stay as they are; "Time/Date" is two words.
+    for (size_t iStart = 0; iStart < s.size();)
+    {
+        size_t iEnd = s.find_first_of(" \r\n", iStart);
+        if (iEnd == std::string::npos)
+            iEnd = s.size();
+        std::string sToken = s.substr(iStart, iEnd - iStart);
+        if (sToken.find("://") != std::string::npos || sToken.find_first_of("\\@") != std::string::npos)
+            s.replace(iStart, iEnd - iStart, iEnd - iStart, ' ');
+        iStart = iEnd + 1;
+    }
+    std::string sWord;
+    for (size_t i = 0; i <= s.size(); ++i)
+    {
+        char ch = i < s.size() ? s[i] : ' ';
+        if (ch == '&')
+            continue;
+        if (std::strchr(" \r\n()[]{},;!?\"<>|=+/", ch) == nullptr)
+        {
+            sWord += ch;
+            continue;
+        }
+        if (!sWord.empty() && WordNeedsTranslation(sWord))
+            return true;
+        sWord.clear();
+    }
+    return false;
+}
+
+bool KnowsCodePage(UINT uCodePage)
+{
+    if (uCodePage == CP_UTF8 || uCodePage == CP_UTF7)
+        return true;
+#ifdef _WIN32
+    return IsValidCodePage(uCodePage) != FALSE;
+#else
+    return uCodePage == GetACP();
+#endif
+}
+
+std::string CodePageLacks(const std::string& sUtf8, UINT uCodePage)
+{
+    if (uCodePage == CP_UTF8 || uCodePage == CP_UTF7)
+        return std::string();
+    WString ws = FromUtf8(sUtf8);
+    std::string sLacks;
+    for (size_t i = 0; i < ws.size();)
+    {
+        int cch = ws[i] >= 0xD800 && ws[i] <= 0xDBFF && i + 1 < ws.size() ? 2 : 1;
+        if (!CodePageHolds(&ws[i], cch, uCodePage))
+        {
+            std::string sChar = ToUtf8(&ws[i], cch);
+            if (sLacks.find(sChar) == std::string::npos)
+                sLacks += sChar;
+        }
+        i += cch;
+    }
+    return sLacks;
 }

@@ -2,6 +2,8 @@
 // translation may not change without breaking the program that shows it.
 #pragma once
 
+#include "port/win32.h"
+
 #include <string>
 #include <vector>
 
@@ -27,3 +29,20 @@ std::vector<std::string> FormatSpecifiers(const std::string& sUtf8);
 // source; line breaks and tabs (%n %t %r) are the translator's. In a source
 // with a tab ("&Open...\tCtrl+O") the shortcut after the tab is kept as is.
 std::string FormatMismatch(const std::string& sSource, const std::string& sTranslation);
+
+// "" when the translation has the source's line breaks, else the reason. A
+// translator who types the two characters \n (or \t, \r) means the control
+// character, which a resource text never decodes, so those are named first.
+std::string LineBreakMismatch(const std::string& sSource, const std::string& sTranslation);
+
+// Whether a text holds words a translator turns into another language: not
+// when its only letters are all-caps tokens ("ANSI", "(UTF-8)"), words with
+// digits ("Win32"), file names, patterns and paths ("*.txt"), format
+// specifiers, a menu shortcut after the tab, or the names below ("Unicode").
+bool NeedsTranslation(const std::string& sUtf8);
+
+// Whether text can be checked against code page uCodePage on this build.
+bool KnowsCodePage(UINT uCodePage);
+// The characters of a text that code page uCodePage cannot hold exactly (a
+// best-fit look-alike counts as lacking), each once, in order, as UTF-8.
+std::string CodePageLacks(const std::string& sUtf8, UINT uCodePage);

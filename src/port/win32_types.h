@@ -64,6 +64,8 @@ typedef BOOL* LPBOOL;
 #define CP_ACP 0u
 #define CP_UTF8 65001u
 #define MB_ERR_INVALID_CHARS 0x8u
+#define WC_NO_BEST_FIT_CHARS 0x400u
+#define CP_UTF7 65000u
 
 #define ERROR_SUCCESS 0u
 #define ERROR_FILE_NOT_FOUND 2u

@@ -267,3 +267,74 @@ TEST(PoTest, ApplyWritesAnOutputAndSaysWhatItReplaces)
     EXPECT_NE(replaced.out.find("added as de-DE, replacing 1 copy in that language"), std::string::npos)
         << replaced.out;
 }
+
+TEST(PoTest, ApplyRefusesFormatDifferencesBeforeWritingUnlessAllowed)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const std::string original = ReadBytes(BuildPath(PIVRA_RES_TARGET));
+    const WString target = dir.Path(W("app.exe")), po = dir.Path(W("app.po"));
+    WriteBytes(target, original);
+    const std::string sPot = cli.Run({W("po"), W("extract"), target}).out;
+    WriteBytes(po,
+               Translated(sPot, {{"MENU 1 / 0x0100", "新建(&N)\tStrg+N"}, {"MENU 1 / 0x0108", "退出(&X)"}}));
+    const std::string sLine =
+        "MENU 1 / 0x0100 \"&New\\tCtrl+N\": the shortcut after the tab is \"Strg+N\" where the source has "
+        "\"Ctrl+N\"";
+    CliResult checked = cli.Run({W("po"), W("check"), target, po});
+    EXPECT_EQ(checked.exitCode, 1);
+    EXPECT_NE(checked.out.find("format specifiers (1):\n  " + sLine + "\n"), std::string::npos)
+        << checked.out;
+    EXPECT_NE(checked.out.find("\n1 problem found\n"), std::string::npos) << checked.out;
+
+    CliResult refused = cli.Run({W("po"), W("apply"), target, po, W("--backup")});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("format specifiers: " + sLine + "\n"), std::string::npos) << refused.err;
+    EXPECT_EQ(ReadBytes(target), original);
+    EXPECT_EQ(ReadBytes(target + W(".bak")), "");
+
+    CliResult allowed = cli.Run({W("po"), W("apply"), target, po, W("--allow-format")});
+    EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
+    EXPECT_EQ(Sources(cli.Run({W("po"), W("extract"), target}).out)["MENU 1 / 0x0100"], "新建(&N)\tStrg+N");
+}
+
+// Wine's notepad with a PO that keeps every source text, and with one that has
+// 40 right translations and 20 seeded faults of every kind po check knows.
+TEST(PoTest, CheckCountsWhatTheTranslationGotWrongNotWhatTheSourceHas)
+{
+    const std::string notepad = ReadBytes(BuildPath("/usr/lib/i386-linux-gnu/wine/i386-windows/notepad.exe"));
+    if (notepad.empty())
+        GTEST_SKIP() << "Wine's notepad.exe is not installed";
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString target = dir.Path(W("notepad.exe")), po = dir.Path(W("notepad.po"));
+    const WString rules = dir.Path(W("rules.ini"));
+    WriteBytes(target, notepad);
+    WriteUtf16(rules, "[001]\nEN=Notepad\nCN=\n[002]\nEN=ERROR\nCN=\n");
+
+    std::vector<PoEntry> same = ReadPoText(cli.Run({W("po"), W("extract"), target}).out);
+    for (PoEntry& entry : same)
+        if (entry.fHasContext)
+            entry.strs = {entry.sId};
+    WriteBytes(po, WritePo(same));
+    CliResult unchanged = cli.Run({W("po"), W("check"), target, po});
+    EXPECT_EQ(unchanged.exitCode, 0) << unchanged.out;
+    EXPECT_NE(unchanged.out.find("note: accelerator keys the source texts share already (3):\n"),
+              std::string::npos)
+        << unchanged.out;
+    EXPECT_NE(unchanged.out.find("\nno problems found\n"), std::string::npos) << unchanged.out;
+
+    WriteBytes(po, ReadBytes(BuildPath(PIVRA_SEEDED_PO)));
+    CliResult seeded =
+        cli.Run({W("po"), W("check"), target, po, W("--rules"), rules, W("--charset"), W("936")});
+    EXPECT_EQ(seeded.exitCode, 1);
+    // Every seeded fault once; the notes name the three unchanged texts and the
+    // clashes notepad's own texts have, and no right translation.
+    for (const char* szList :
+         {"\nno longer in the target (2):\n", "\naccelerator keys (3):\n", "\nformat specifiers (5):\n",
+          "\nline breaks (4):\n", "\ncharacters code page 936 lacks (2):\n", "\nover the byte budget (1):\n",
+          "\nnote: accelerator keys the source texts share already (3):\n",
+          "\nnote: the same as the source text (3):\n", "\n17 problems found\n"})
+        EXPECT_NE(seeded.out.find(szList), std::string::npos) << szList << seeded.out;
+    EXPECT_EQ(ReadBytes(target), notepad);
+}

@@ -85,4 +85,80 @@ TEST(TextChecks, FormatMismatch)
         EXPECT_EQ(FormatMismatch(c.szSource, c.szTranslation), c.szReason)
             << c.szSource << " -> " << c.szTranslation;
 }
+
+TEST(TextChecks, LineBreakMismatch)
+{
+    struct Case
+    {
+        const char* szSource;
+        const char* szTranslation;
+        const char* szReason;
+    };
+    const Case rgCases[] = {
+        {"Line one\nline two", "第一行\n第二行", ""},
+        {"Line one\r\nline two", "第一行\r\n第二行", ""},
+        {"Line one\nline two", "第一行，第二行", "the translation has 0 line breaks where the source has 1"},
+        {"One line", "一行\n", "the translation has 1 line break where the source has 0"},
+        {"Line one\nline two", "第一行\\n第二行",
+         "the translation has the two characters \\n where the source has a line break"},
+        {"Name\tValue", "名称\\t值", "the translation has the two characters \\t where the source has a tab"},
+        {"C:\\new", "C:\\new", ""},
+        {"Path", "C:\\new", "the translation has the two characters \\n, which the source lacks"},
+        {"%1%n%2", "%1，%2", ""},
+    };
+    for (const Case& c : rgCases)
+        EXPECT_EQ(LineBreakMismatch(c.szSource, c.szTranslation), c.szReason)
+            << c.szSource << " -> " << c.szTranslation;
+}
+
+TEST(TextChecks, NeedsTranslation)
+{
+    const std::pair<const char*, bool> rgCases[] = {
+        {"&Open...\tCtrl+O", true},
+        {"Word &Wrap", true},
+        {"Unicode (big endian)", true},
+        {"Done.", true},
+        {"...and more", true},
+        {"Öffnen", true},
+        {"Unicode (UTF-8)", false},
+        {"&&", false},
+        {"ANSI", false},
+        {"OK", false},
+        {"%s", false},
+        {"%1!s! (%2)", false},
+        {"*.txt", false},
+        {"notepad.exe", false},
+        {"Win32", false},
+        {"http://x.org", false},
+        {"\tCtrl+O", false},
+        {"(&F)", false},
+        {"1.0.0", false},
+        {"", false},
+        {"—", false},
+        {"&f", false},
+        {"&Time/Date\tF5", true},
+        {"C:\\Windows\\system32", false},
+        {"dev@pivra.invalid", false},
+        {"Page &p", true},
+        {"x", false},
+        {"开", true},
+    };
+    for (const auto& c : rgCases)
+        EXPECT_EQ(NeedsTranslation(c.first), c.second) << c.first;
+}
+
+TEST(TextChecks, CodePageLacks)
+{
+    // 936 (GBK) holds Chinese, its full-width punctuation and the euro sign,
+    // not Hangul, a character outside the BMP, or a look-alike of a letter it has.
+    const std::pair<const char*, const char*> rgCases[] = {
+        {"打开(&O)…", ""}, {"“引号”，句号。", ""}, {"€ 5", ""},
+        {"", ""},          {"열기 열기", "열기"},  {"打开\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {"Ǎbc", "Ǎ"},
+    };
+    ASSERT_TRUE(KnowsCodePage(936));
+    for (const auto& c : rgCases)
+        EXPECT_EQ(CodePageLacks(c.first, 936), c.second) << c.first;
+    EXPECT_EQ(CodePageLacks("열기", CP_UTF8), "");
+}
 } // namespace

@@ -1,0 +1,19 @@
+// The checks po check lists and po apply refuses before it writes, so both
+// name an entry's fault in the same line.
+#pragma once
+
+#include "cli/po_file.h"
+#include "cli/po_sources.h"
+
+#include <string>
+#include <vector>
+
+// "MENU 1 / 0x0100 \"&New\\tCtrl+N\": the reason" when the translation's
+// format specifiers (or the shortcut after a tab) differ from the source's;
+// "" when they agree.
+std::string FormatFinding(const PoSource& source, const std::string& sTranslation);
+
+// The format findings of every translated entry whose source text the target
+// still holds; rule texts only when fRules (a rule set was given).
+std::vector<std::string> FormatFindings(const std::vector<PoEntry>& entries,
+                                        const std::vector<PoSource>& sources, bool fRules);
