@@ -1,6 +1,8 @@
 // The tool's whole-file writes on Windows: every new file is made under a
 // name nobody can foresee, created only as a new file, and moved over its
 // destination only once it is complete and flushed.
+// rand_s is declared only when asked for before the first C library header.
+#define _CRT_RAND_S
 #include "cli/cli_files.h"
 
 #include <algorithm>

@@ -11,9 +11,12 @@
 
 #ifndef _WIN32
 #include "port/native_path.h"
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -753,4 +756,196 @@ TEST(CliTest, CheckAndApplyOnWinesProgramsSayWhatEachWriteTouches)
     EXPECT_EQ(2, cli.Run({W("apply"), rules, target, W("--log"), dir.Path(W("cli.log"))}).exitCode);
     EXPECT_TRUE(winemine == ReadBytes(target));
 }
+
+FileIdentity IdentityOf(const WString& path)
+{
+    FileIdentity identity = {0, 0};
+    EXPECT_TRUE(GetFileIdentity(path, identity)) << Utf8(path);
+    return identity;
+}
+
+std::vector<WString> FilesIn(const TempDir& dir)
+{
+    std::vector<WString> names;
+    for (const auto& entry : std::filesystem::directory_iterator(FsPath(dir.Dir())))
+        names.push_back(ToolPath(entry.path().filename()));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Another program moves its file onto the target's name while the tool works:
+// before the write begins, and between the copy and its exchange.
+TEST(CliFilesTest, AReplacementTakesOnlyTheFileThatWasRead)
+{
+    typedef bool (*FnWrite)(const WString& path, const FileIdentity& read, std::string& sReason);
+    const FnWrite writers[] = {
+        [](const WString& path, const FileIdentity& read, std::string& sReason) {
+            return ReplaceReadFile(path, read, reinterpret_cast<const BYTE*>("new"), 3, sReason);
+        },
+        [](const WString& path, const FileIdentity& read, std::string& sReason) {
+            WString temp;
+            FileIdentity copied;
+            if (!MakeTempCopy(path, temp, copied, sReason))
+                return false;
+            WriteBytes(temp, "new");
+            return PutTempInPlace(temp, path, read, sReason);
+        },
+    };
+    for (FnWrite fnWrite : writers)
+    {
+        TempDir dir;
+        const WString path = dir.Path(W("target.exe")), other = dir.Path(W("other.exe"));
+        WriteBytes(path, "read");
+        FileIdentity read = IdentityOf(path);
+        WriteBytes(other, "moved in");
+        std::filesystem::rename(FsPath(other), FsPath(path));
+        std::string sReason;
+        EXPECT_FALSE(fnWrite(path, read, sReason));
+        EXPECT_EQ("was replaced by another file while the tool worked; left as it is", sReason);
+        EXPECT_EQ("moved in", ReadBytes(path));
+        read = IdentityOf(path);
+        EXPECT_TRUE(fnWrite(path, read, sReason)) << sReason;
+        EXPECT_EQ("new", ReadBytes(path));
+        EXPECT_FALSE(IdentityOf(path) == read);
+        EXPECT_EQ(std::vector<WString>{W("target.exe")}, FilesIn(dir));
+    }
+}
+
+// A run of apply: the target is replaced by a patched copy with its owner,
+// group and mode, the backup is an exact copy, an older backup survives a
+// rerun that changes nothing, and what a killed run left is named, not removed.
+TEST(CliTest, ApplyReplacesTheTargetThroughACompleteCopy)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini")), log = dir.Path(W("run.log"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n");
+    const std::string demo = DemoTarget();
+    const WString target = dir.Path(W("demo.exe")), backup = dir.Path(W("demo.exe.bak"));
+    const WString stale = dir.Path(W("demo.exe.pivra-tmp-7"));
+    WriteBytes(target, demo);
+    WriteBytes(stale, "left by a killed run");
+    const auto mtime = std::filesystem::last_write_time(FsPath(target)) - std::chrono::hours(24 * 400);
+    std::filesystem::last_write_time(FsPath(target), mtime);
+#ifndef _WIN32
+    const std::string native = NativePath(target.c_str());
+    ASSERT_EQ(0, chmod(native.c_str(), 0751));
+    const bool root = geteuid() == 0;
+    if (root)
+    {
+        ASSERT_EQ(0, chown(native.c_str(), 1234, 5678));
+    }
+#endif
+    const FileIdentity before = IdentityOf(target);
+    CliResult result = cli.Run({W("apply"), rules, target, W("--backup"), W("--log"), log});
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_NE(std::string::npos, result.err.find("pivra-cli apply: " + ShownPath(stale) +
+                                                 ": left by an earlier run that did not finish; remove it"))
+        << result.err;
+    EXPECT_EQ("left by a killed run", ReadBytes(stale));
+    const std::string patched = ReadBytes(target);
+    EXPECT_NE(demo, patched);
+    EXPECT_FALSE(IdentityOf(target) == before);
+    EXPECT_EQ(demo, ReadBytes(backup));
+    EXPECT_EQ(mtime, std::filesystem::last_write_time(FsPath(backup)));
+    std::vector<WString> left = StaleTempFiles(target);
+    ASSERT_EQ(1u, left.size());
+    EXPECT_EQ(ToolPath(FsPath(stale)), ToolPath(FsPath(left[0])));
+    EXPECT_TRUE(StaleTempFiles(backup).empty());
+#ifndef _WIN32
+    for (const WString& path : {target, backup})
+    {
+        struct stat st;
+        ASSERT_EQ(0, stat(NativePath(path.c_str()).c_str(), &st));
+        EXPECT_EQ(0751u, st.st_mode & 07777) << Utf8(path);
+        if (root)
+        {
+            EXPECT_TRUE(st.st_uid == 1234 && st.st_gid == 5678) << Utf8(path);
+        }
+    }
+#endif
+
+    // Nothing is left to translate: the backup of the original stays.
+    result = cli.Run({W("apply"), rules, target, W("--backup"), W("--force"), W("--log"), log});
+    EXPECT_EQ(1, result.exitCode) << result.err;
+    EXPECT_EQ(demo, ReadBytes(backup));
+    EXPECT_EQ(patched, ReadBytes(target));
+    EXPECT_TRUE(StaleTempFiles(backup).empty());
+
+    // In place, as the main window patches: the same file, patched alike.
+    const WString inPlace = dir.Path(W("in-place.exe")), linked = dir.Path(W("linked.exe"));
+    WriteBytes(inPlace, demo);
+    WriteBytes(linked, demo);
+    std::filesystem::create_hard_link(FsPath(linked), FsPath(dir.Path(W("other-name.exe"))));
+    const FileIdentity inPlaceBefore = IdentityOf(inPlace), linkedBefore = IdentityOf(linked);
+    result = cli.Run({W("apply"), rules, inPlace, W("--in-place"), W("--log"), log});
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_EQ(std::string::npos, result.out.find("patched in place")) << result.out;
+    result = cli.Run({W("apply"), rules, linked, W("--log"), log});
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_NE(std::string::npos, result.out.find("  patched in place: the file has other names\n"))
+        << result.out;
+    EXPECT_TRUE(IdentityOf(inPlace) == inPlaceBefore && IdentityOf(linked) == linkedBefore);
+    EXPECT_TRUE(patched == ReadBytes(inPlace) && patched == ReadBytes(linked));
+    EXPECT_EQ(patched, ReadBytes(dir.Path(W("other-name.exe"))));
+    EXPECT_TRUE(StaleTempFiles(inPlace).empty() && StaleTempFiles(linked).empty());
+}
+
+// Refused by what the file is: the output of extract or po extract that is
+// the target, under its own name or another.
+TEST(CliTest, AnOutputThatIsTheTargetIsRefused)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const std::string res = ReadBytes(BuildPath(PIVRA_RES_TARGET));
+    const WString target = dir.Path(W("res.exe"));
+    WriteBytes(target, res);
+    const WString other = SecondName(dir, W("res.exe"));
+    for (const WString& output : {target, other})
+        for (std::vector<WString> args : {std::vector<WString>{W("po"), W("extract"), target},
+                                          std::vector<WString>{W("extract"), target}})
+        {
+            args.insert(args.end(), {W("-o"), output, W("--force")});
+            CliResult result = cli.Run(args);
+            EXPECT_EQ(2, result.exitCode) << Utf8(output);
+            EXPECT_NE(std::string::npos, result.err.find(": is the target of this run")) << result.err;
+            EXPECT_TRUE(res == ReadBytes(target)) << Utf8(args[0]);
+        }
+}
+
+#ifndef _WIN32
+// A link planted at a temporary name a write could use is never followed.
+TEST(CliTest, NoWriteFollowsALinkAtATemporaryName)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini")), victim = dir.Path(W("victim.txt"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n");
+    WriteBytes(dir.Path(W("demo.exe")), DemoTarget());
+    WriteBytes(dir.Path(W("res.exe")), ReadBytes(BuildPath(PIVRA_RES_TARGET)));
+    WriteBytes(victim, "victim");
+    const WString names[] = {W("demo.exe"), W("demo.exe.bak"), W("out.ini"), W("out.pot")};
+    std::vector<WString> links;
+    for (const WString& name : names)
+        for (LPCWSTR suffix : {W(".pivra-tmp-1"), W(".pivra-tmp-2"), W(".pivra-tmp-00000000")})
+        {
+            links.push_back(dir.Path(name + suffix));
+            std::filesystem::create_symlink(FsPath(victim), FsPath(links.back()));
+        }
+    const std::vector<WString> runs[] = {
+        {W("apply"), rules, dir.Path(W("demo.exe")), W("--backup"), W("--log"), dir.Path(W("run.log"))},
+        {W("extract"), dir.Path(W("demo.exe")), W("-o"), dir.Path(W("out.ini"))},
+        {W("po"), W("extract"), dir.Path(W("res.exe")), W("-o"), dir.Path(W("out.pot"))},
+    };
+    for (const std::vector<WString>& args : runs)
+    {
+        CliResult result = cli.Run(args);
+        EXPECT_EQ(0, result.exitCode) << Utf8(args[0]) << result.err;
+    }
+    EXPECT_EQ("victim", ReadBytes(victim));
+    for (const WString& link : links)
+        EXPECT_TRUE(std::filesystem::is_symlink(FsPath(link))) << Utf8(link);
+    EXPECT_TRUE(FileExists(dir.Path(W("demo.exe.bak"))) && FileExists(dir.Path(W("out.pot"))));
+}
+#endif
 } // namespace
