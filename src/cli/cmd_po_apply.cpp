@@ -213,6 +213,9 @@ bool WriteImage(const CliContext& cli, const PoOptions& options, const FileIdent
         exitCode = ReportBadInput(cli, wsBackup, sReason);
         return false;
     }
+    if (HasOtherNames(wsWrite))
+        WriteErr("pivra-cli po apply: " + ShownPath(options.wsTarget) +
+                 ": the file has other names (hard links); they keep the old image\n");
     if (ReplaceReadFile(wsWrite, read, image.data(), image.size(), sReason))
         return true;
     if (options.backup && !fHadBackup)
@@ -267,7 +270,11 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
     if (!LoadPoTarget(cli, options, sLang, target, exitCode))
         return exitCode;
     FileIdentity read = {0, 0};
-    GetFileIdentity(options.wsTarget, read);
+    target.view.Identity(read);
+    for (const WString& wsBeside : {options.wsTarget, options.wsTarget + W(".bak")})
+        for (const WString& wsStale : StaleTempFiles(wsBeside))
+            WriteErr("pivra-cli po apply: " + ShownPath(wsStale) +
+                     ": left by an earlier run that did not finish; remove it\n");
     if (!options.wsAs.empty() && wAs == target.wLang)
         return ReportBadInput(
             cli, options.wsTarget,
@@ -349,13 +356,13 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
         WriteErr("pivra-cli po apply: not applied: " + sRefused + "\n");
 
     const std::string sCounts =
-        std::to_string(plan.translations.size()) + " resource texts in " + std::to_string(plan.cChanged) +
-        " resources " +
+        Plural(plan.translations.size(), "resource text", "resource texts") + " in " +
+        Plural(plan.cChanged, "resource", "resources") + " " +
         (options.wsAs.empty()    ? "replaced (" + LanguageName(target.wLang) + ")"
          : plan.replaced.empty() ? "added as " + LanguageName(wAs)
                                  : "added as " + LanguageName(wAs) + ", replacing " +
                                        Plural(plan.replaced.size(), "copy", "copies") + " in that language") +
-        ", " + std::to_string(plan.ruleWrites.size()) + " rule texts";
+        ", " + Plural(plan.ruleWrites.size(), "rule text", "rule texts");
     if (!refusals.empty() && !options.partial)
     {
         WriteOut(ShownPath(options.wsTarget) + ": " + sCounts + " checked; nothing written: " +
