@@ -25,9 +25,17 @@ enum TargetUse
 // the reason otherwise.
 bool CheckTarget(const WString& wsPath, TargetUse use, std::string& sReason);
 
-// A target's bytes, mapped read-only under a shared open that stays until the
-// object goes, so no other program changes them meanwhile and no copy of a
-// large file is made.
+enum TargetViewMode
+{
+    kViewReadOnly,
+    // Writable, but every write goes to a private copy of its page: the file
+    // never changes, and only the pages written take memory of their own.
+    kViewCopyOnWrite
+};
+
+// A target's bytes, mapped under a shared open that stays until the object
+// goes, so no other program changes them meanwhile and no copy of a large file
+// is made.
 class CTargetView
 {
   public:
@@ -36,10 +44,12 @@ class CTargetView
     CTargetView(const CTargetView&) = delete;
     CTargetView& operator=(const CTargetView&) = delete;
 
-    bool Open(const WString& wsPath, std::string& sReason);
+    bool Open(const WString& wsPath, std::string& sReason, TargetViewMode mode = kViewReadOnly);
     // Lets go of the file, so it can be replaced.
     void Close();
     const BYTE* Data() const { return m_pView; }
+    // Null unless opened copy-on-write.
+    BYTE* WritableData() { return m_fCopyOnWrite ? m_pView : nullptr; }
     DWORD Size() const { return m_dwSize; }
 
   private:
@@ -47,6 +57,7 @@ class CTargetView
     HANDLE m_hMapping;
     BYTE* m_pView;
     DWORD m_dwSize;
+    bool m_fCopyOnWrite;
 };
 
 // What a file is, whatever it is named by: device and inode on Linux, volume

@@ -65,7 +65,14 @@ bool LoadPoTarget(const CliContext& cli, const PoOptions& options, const std::st
             exitCode = ReportBadInput(cli, options.wsRuleSet, sReason);
             return false;
         }
-        RuleSources(wsRuleFile, target.view.Data(), target.view.Size(), target.sources, target.problems);
+        CTargetView scratch;
+        if (!scratch.Open(options.wsTarget, sReason, kViewCopyOnWrite))
+        {
+            exitCode = ReportBadInput(cli, options.wsTarget, sReason);
+            return false;
+        }
+        RuleSources(wsRuleFile, target.view.Data(), scratch.WritableData(), target.view.Size(),
+                    target.sources, target.problems);
     }
     return true;
 }

@@ -23,6 +23,7 @@ struct PortHandle
     int fd;
     uint64_t cbMapping; // mappings only
     bool writable;
+    bool copyable; // mappings only: views may be copy-on-write (PAGE_WRITECOPY or PAGE_READWRITE)
 };
 
 std::mutex g_viewLock;
@@ -119,7 +120,7 @@ HANDLE CreateFileW(LPCWSTR wsFile, DWORD dwAccess, DWORD dwShare, void*, DWORD d
         return INVALID_HANDLE_VALUE;
     }
     SetLastError(ERROR_SUCCESS);
-    return new PortHandle{PortHandle::File, fd, 0, write};
+    return new PortHandle{PortHandle::File, fd, 0, write, false};
 }
 
 BOOL CloseHandle(HANDLE hObject)
@@ -207,10 +208,11 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistance, PLONG plDistanceHigh, DWORD d
     PortHandle* p = AsHandle(hFile, PortHandle::File);
     if (p == nullptr)
         return INVALID_SET_FILE_POINTER;
-    int64_t distance = plDistanceHigh != nullptr
-                           ? static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(*plDistanceHigh)) << 32 |
-                                                  static_cast<uint32_t>(lDistance))
-                           : lDistance;
+    int64_t distance =
+        plDistanceHigh != nullptr
+            ? static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(*plDistanceHigh)) << 32 |
+                                   static_cast<uint32_t>(lDistance))
+            : lDistance;
     int whence = dwMethod == FILE_BEGIN ? SEEK_SET : dwMethod == FILE_CURRENT ? SEEK_CUR : SEEK_END;
     off_t pos = lseek(p->fd, distance, whence);
     if (pos < 0)
@@ -265,6 +267,9 @@ HANDLE CreateFileMappingW(HANDLE hFile, void*, DWORD dwProtect, DWORD dwSizeHigh
     if (cb == 0)
         cb = static_cast<uint64_t>(st.st_size);
     bool writable = dwProtect == PAGE_READWRITE;
+    // A copy-on-write mapping needs no write access to the file: its views
+    // write to private pages only.
+    bool copyable = writable || dwProtect == PAGE_WRITECOPY;
     // Windows refuses to map an empty file, and a larger mapping than the file
     // would need the file grown, which the callers here never ask for.
     if (cb == 0 || cb > static_cast<uint64_t>(st.st_size) || (writable && !p->writable))
@@ -278,7 +283,7 @@ HANDLE CreateFileMappingW(HANDLE hFile, void*, DWORD dwProtect, DWORD dwSizeHigh
         SetLastError(ErrorFromErrno(errno));
         return nullptr;
     }
-    return new PortHandle{PortHandle::Mapping, fd, cb, writable};
+    return new PortHandle{PortHandle::Mapping, fd, cb, writable, copyable};
 }
 
 LPVOID MapViewOfFile(HANDLE hMapping, DWORD dwAccess, DWORD dwOffsetHigh, DWORD dwOffsetLow, SIZE_T cbSize)
@@ -287,15 +292,18 @@ LPVOID MapViewOfFile(HANDLE hMapping, DWORD dwAccess, DWORD dwOffsetHigh, DWORD 
     if (p == nullptr)
         return nullptr;
     uint64_t offset = static_cast<uint64_t>(dwOffsetHigh) << 32 | dwOffsetLow;
+    // FILE_MAP_ALL_ACCESS holds the copy bit too and is a shared writable view.
     bool write = (dwAccess & FILE_MAP_WRITE) != 0;
-    if (offset >= p->cbMapping || (write && !p->writable) || cbSize > p->cbMapping - offset ||
-        p->cbMapping - offset > SIZE_MAX)
+    bool copy = !write && (dwAccess & FILE_MAP_COPY) != 0;
+    if (offset >= p->cbMapping || (write && !p->writable) || (copy && !p->copyable) ||
+        cbSize > p->cbMapping - offset || p->cbMapping - offset > SIZE_MAX)
     {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
     size_t cb = cbSize != 0 ? cbSize : static_cast<size_t>(p->cbMapping - offset);
-    void* pView = mmap(nullptr, cb, PROT_READ | (write ? PROT_WRITE : 0), MAP_SHARED, p->fd, static_cast<off_t>(offset));
+    void* pView = mmap(nullptr, cb, PROT_READ | (write || copy ? PROT_WRITE : 0),
+                       copy ? MAP_PRIVATE : MAP_SHARED, p->fd, static_cast<off_t>(offset));
     if (pView == MAP_FAILED)
     {
         SetLastError(ErrorFromErrno(errno));
