@@ -23,7 +23,6 @@ struct PortHandle
     int fd;
     uint64_t cbMapping; // mappings only
     bool writable;
-    bool copyable; // mappings only: views may be copy-on-write (PAGE_WRITECOPY or PAGE_READWRITE)
 };
 
 std::mutex g_viewLock;
@@ -120,7 +119,7 @@ HANDLE CreateFileW(LPCWSTR wsFile, DWORD dwAccess, DWORD dwShare, void*, DWORD d
         return INVALID_HANDLE_VALUE;
     }
     SetLastError(ERROR_SUCCESS);
-    return new PortHandle{PortHandle::File, fd, 0, write, false};
+    return new PortHandle{PortHandle::File, fd, 0, write};
 }
 
 BOOL CloseHandle(HANDLE hObject)
@@ -266,10 +265,9 @@ HANDLE CreateFileMappingW(HANDLE hFile, void*, DWORD dwProtect, DWORD dwSizeHigh
     uint64_t cb = static_cast<uint64_t>(dwSizeHigh) << 32 | dwSizeLow;
     if (cb == 0)
         cb = static_cast<uint64_t>(st.st_size);
+    // PAGE_WRITECOPY is PAGE_READONLY to the mapping: any mapping takes
+    // copy-on-write views, whose writes go to private pages only.
     bool writable = dwProtect == PAGE_READWRITE;
-    // A copy-on-write mapping needs no write access to the file: its views
-    // write to private pages only.
-    bool copyable = writable || dwProtect == PAGE_WRITECOPY;
     // Windows refuses to map an empty file, and a larger mapping than the file
     // would need the file grown, which the callers here never ask for.
     if (cb == 0 || cb > static_cast<uint64_t>(st.st_size) || (writable && !p->writable))
@@ -283,7 +281,7 @@ HANDLE CreateFileMappingW(HANDLE hFile, void*, DWORD dwProtect, DWORD dwSizeHigh
         SetLastError(ErrorFromErrno(errno));
         return nullptr;
     }
-    return new PortHandle{PortHandle::Mapping, fd, cb, writable, copyable};
+    return new PortHandle{PortHandle::Mapping, fd, cb, writable};
 }
 
 LPVOID MapViewOfFile(HANDLE hMapping, DWORD dwAccess, DWORD dwOffsetHigh, DWORD dwOffsetLow, SIZE_T cbSize)
@@ -295,8 +293,8 @@ LPVOID MapViewOfFile(HANDLE hMapping, DWORD dwAccess, DWORD dwOffsetHigh, DWORD 
     // FILE_MAP_ALL_ACCESS holds the copy bit too and is a shared writable view.
     bool write = (dwAccess & FILE_MAP_WRITE) != 0;
     bool copy = !write && (dwAccess & FILE_MAP_COPY) != 0;
-    if (offset >= p->cbMapping || (write && !p->writable) || (copy && !p->copyable) ||
-        cbSize > p->cbMapping - offset || p->cbMapping - offset > SIZE_MAX)
+    if (offset >= p->cbMapping || (write && !p->writable) || cbSize > p->cbMapping - offset ||
+        p->cbMapping - offset > SIZE_MAX)
     {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;

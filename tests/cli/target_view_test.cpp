@@ -43,7 +43,9 @@ TEST(TargetViewTest, CopyOnWriteWritesNeverReachTheFile)
     EXPECT_TRUE(CheckTarget(wsFile, kPatchTarget, sReason)) << sReason;
 }
 
-TEST(TargetViewTest, ACopyOnWriteViewOfAReadOnlyMappingIsRefused)
+// Windows maps copy-on-write views of read-only mappings too; a shared
+// writable view needs a mapping, and a file, opened for writing.
+TEST(TargetViewTest, CopyOnWriteViewsNeedNoWriteAccess)
 {
     TempDir dir;
     const WString wsFile = dir.Path(W("target.exe"));
@@ -51,20 +53,21 @@ TEST(TargetViewTest, ACopyOnWriteViewOfAReadOnlyMappingIsRefused)
     HANDLE hFile = CreateFileW(wsFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
-    HANDLE hReadOnly = CreateFileMappingW(hFile, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    ASSERT_NE(nullptr, hReadOnly);
-    EXPECT_EQ(nullptr, MapViewOfFile(hReadOnly, FILE_MAP_COPY, 0, 0, 0));
-    // PAGE_READWRITE needs a file opened for writing; PAGE_WRITECOPY does not.
     EXPECT_EQ(nullptr, CreateFileMappingW(hFile, nullptr, PAGE_READWRITE, 0, 0, nullptr));
-    HANDLE hCopy = CreateFileMappingW(hFile, nullptr, PAGE_WRITECOPY, 0, 0, nullptr);
-    ASSERT_NE(nullptr, hCopy);
-    EXPECT_EQ(nullptr, MapViewOfFile(hCopy, FILE_MAP_WRITE, 0, 0, 0));
-    void* pView = MapViewOfFile(hCopy, FILE_MAP_COPY, 0, 0, 0);
-    ASSERT_NE(nullptr, pView);
-    static_cast<BYTE*>(pView)[99] = 'y';
-    EXPECT_TRUE(UnmapViewOfFile(pView));
-    CloseHandle(hCopy);
-    CloseHandle(hReadOnly);
+    const DWORD protections[] = {PAGE_READONLY, PAGE_WRITECOPY};
+    for (DWORD dwProtect : protections)
+    {
+        HANDLE hMapping = CreateFileMappingW(hFile, nullptr, dwProtect, 0, 0, nullptr);
+        ASSERT_NE(nullptr, hMapping) << dwProtect;
+        EXPECT_EQ(nullptr, MapViewOfFile(hMapping, FILE_MAP_WRITE, 0, 0, 0)) << dwProtect;
+        EXPECT_EQ(nullptr, MapViewOfFile(hMapping, FILE_MAP_ALL_ACCESS, 0, 0, 0)) << dwProtect;
+        void* pView = MapViewOfFile(hMapping, FILE_MAP_COPY, 0, 0, 0);
+        ASSERT_NE(nullptr, pView) << dwProtect;
+        static_cast<BYTE*>(pView)[99] = 'y';
+        EXPECT_EQ('y', static_cast<BYTE*>(pView)[99]);
+        EXPECT_TRUE(UnmapViewOfFile(pView));
+        CloseHandle(hMapping);
+    }
     CloseHandle(hFile);
     EXPECT_EQ(std::string(100, 'x'), ReadBytes(wsFile));
 }
