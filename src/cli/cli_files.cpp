@@ -141,7 +141,8 @@ bool CheckTarget(const WString& wsPath, TargetUse use, std::string& sReason)
     return true;
 }
 
-CTargetView::CTargetView() : m_hFile(INVALID_HANDLE_VALUE), m_hMapping(nullptr), m_pView(nullptr), m_dwSize(0)
+CTargetView::CTargetView()
+    : m_hFile(INVALID_HANDLE_VALUE), m_hMapping(nullptr), m_pView(nullptr), m_dwSize(0), m_fCopyOnWrite(false)
 {
 }
 
@@ -163,18 +164,26 @@ void CTargetView::Close()
     m_hMapping = nullptr;
     m_hFile = INVALID_HANDLE_VALUE;
     m_dwSize = 0;
+    m_fCopyOnWrite = false;
 }
 
-bool CTargetView::Open(const WString& wsPath, std::string& sReason)
+bool CTargetView::Open(const WString& wsPath, std::string& sReason, TargetViewMode mode)
 {
     m_hFile = OpenTarget(wsPath, kReadTarget, sReason, m_dwSize);
     if (m_hFile == INVALID_HANDLE_VALUE)
         return false;
-    m_hMapping = CreateFileMappingW(m_hFile, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    // A file opened for reading only takes a PAGE_WRITECOPY mapping, and
+    // FILE_MAP_COPY views of it.
+    const bool fCopy = mode == kViewCopyOnWrite;
+    m_hMapping = CreateFileMappingW(m_hFile, nullptr, fCopy ? PAGE_WRITECOPY : PAGE_READONLY, 0, 0, nullptr);
     if (m_hMapping != nullptr)
-        m_pView = static_cast<BYTE*>(MapViewOfFile(m_hMapping, FILE_MAP_READ, 0, 0, 0));
+        m_pView =
+            static_cast<BYTE*>(MapViewOfFile(m_hMapping, fCopy ? FILE_MAP_COPY : FILE_MAP_READ, 0, 0, 0));
     if (m_pView != nullptr)
+    {
+        m_fCopyOnWrite = fCopy;
         return true;
+    }
     DWORD dwError = GetLastError();
     sReason = "cannot be mapped into memory (" + std::to_string(m_dwSize) + " bytes, error " +
               std::to_string(dwError) + ")";

@@ -42,9 +42,17 @@ struct FileIdentity
     }
 };
 
-// A target's bytes, mapped read-only under a shared open that stays until the
-// object goes, so no other program changes them meanwhile and no copy of a
-// large file is made.
+enum TargetViewMode
+{
+    kViewReadOnly,
+    // Writable, but every write goes to a private copy of its page: the file
+    // never changes, and only the pages written take memory of their own.
+    kViewCopyOnWrite
+};
+
+// A target's bytes, mapped under a shared open that stays until the object
+// goes, so no other program changes them meanwhile and no copy of a large file
+// is made.
 class CTargetView
 {
   public:
@@ -53,12 +61,14 @@ class CTargetView
     CTargetView(const CTargetView&) = delete;
     CTargetView& operator=(const CTargetView&) = delete;
 
-    bool Open(const WString& wsPath, std::string& sReason);
+    bool Open(const WString& wsPath, std::string& sReason, TargetViewMode mode = kViewReadOnly);
     // Lets go of the file, so it can be replaced.
     void Close();
     // What the open file is (for ReplaceReadFile); false when no file is open.
     bool Identity(FileIdentity& identity) const;
     const BYTE* Data() const { return m_pView; }
+    // Null unless opened copy-on-write.
+    BYTE* WritableData() { return m_fCopyOnWrite ? m_pView : nullptr; }
     DWORD Size() const { return m_dwSize; }
 
   private:
@@ -66,6 +76,7 @@ class CTargetView
     HANDLE m_hMapping;
     BYTE* m_pView;
     DWORD m_dwSize;
+    bool m_fCopyOnWrite;
 };
 
 bool GetFileIdentity(const WString& wsPath, FileIdentity& identity);

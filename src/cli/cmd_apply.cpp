@@ -298,22 +298,21 @@ bool CompletePlace(const WString& wsTarget, const PatchPlace& place, bool change
 int AddUnsafe(const CliContext& cli, const WString& wsRuleFile, const WString& wsTarget, std::string& sText,
               Json& unsafe, size_t& cUnsafe)
 {
-    CTargetView original;
+    CTargetView original, scratch;
     std::string sReason;
-    if (!original.Open(wsTarget, sReason))
+    if (!original.Open(wsTarget, sReason) || !scratch.Open(wsTarget, sReason, kViewCopyOnWrite))
         return ReportBadInput(cli, wsTarget, sReason);
     try
     {
-        std::vector<BYTE> view(original.Data(), original.Data() + original.Size());
         PeImage image;
-        image.Load(view.data(), static_cast<DWORD>(view.size()));
+        image.Load(original.Data(), original.Size());
         if (!image.pe)
             return kExitDone;
         DryRunResult result;
         {
             CProgress progress("check " + ShownPath(wsTarget));
             DryRunPatch(
-                wsRuleFile.c_str(), view, original.Data(), result,
+                wsRuleFile.c_str(), scratch.WritableData(), scratch.Size(), original.Data(), result,
                 [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); },
                 &image.map);
         }

@@ -156,17 +156,15 @@ std::string ReportText(UINT uTried, UINT uModified)
 }
 
 int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString& wsTarget,
-                const CTargetView& original)
+                const CTargetView& original, CTargetView& scratch)
 {
-    // One copy for the rules to change; the untouched bytes stay in the mapping.
-    std::vector<BYTE> view(original.Data(), original.Data() + original.Size());
     PeImage image;
-    image.Load(view.data(), static_cast<DWORD>(view.size()));
+    image.Load(original.Data(), original.Size());
     DryRunResult result;
     {
         CProgress progress("check");
         DryRunPatch(
-            wsRuleFile.c_str(), view, original.Data(), result,
+            wsRuleFile.c_str(), scratch.WritableData(), scratch.Size(), original.Data(), result,
             [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); },
             &image.map);
     }
@@ -217,14 +215,16 @@ int RunCheck(const CliContext& cli, const WString& wsRuleSet, const WString& wsT
     std::string sReason;
     if (!ResolveRuleSet(wsRuleSet, wsRuleFile, sReason))
         return ReportBadInput(cli, wsRuleFile, sReason);
-    CTargetView original;
-    if (!original.Open(wsTarget, sReason))
+    // The rules change a copy-on-write view: only the pages they write are
+    // copied, and the untouched bytes stay in the read-only one.
+    CTargetView original, scratch;
+    if (!original.Open(wsTarget, sReason) || !scratch.Open(wsTarget, sReason, kViewCopyOnWrite))
         return ReportBadInput(cli, wsTarget, sReason);
     // Nothing is printed before the end, so running out of memory part-way
     // leaves room for the one message.
     try
     {
-        return CheckMapped(cli, wsRuleFile, wsTarget, original);
+        return CheckMapped(cli, wsRuleFile, wsTarget, original, scratch);
     }
     catch (const std::bad_alloc&)
     {

@@ -90,12 +90,12 @@ void PlaceTranslations(PoTarget& target, std::vector<TranslatedResource>& transl
         ResourceEntry& entry = target.entries[resource.uEntry];
         if (!add)
         {
-            entry.data.swap(resource.data);
+            entry.SetData(std::move(resource.data));
             continue;
         }
         ResourceEntry copy = entry;
         copy.wLang = wAs;
-        copy.data.swap(resource.data);
+        copy.SetData(std::move(resource.data));
         added.push_back(copy);
     }
     for (ResourceEntry& copy : added)

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 
 namespace
@@ -26,15 +27,35 @@ struct DryState
 {
     LPCWSTR wsRuleFile;
     const char* szRuleFile; // null when the path has no exact ANSI form
-    std::vector<BYTE>& view;
+    BYTE* pView;
+    DWORD cbView;
     const BYTE* pOriginal; // the untouched target, as long as the view
     std::vector<Span> written;
+    // The bytes written so far, as disjoint runs (start -> end): outside them
+    // the view is the untouched target, which is then not read at all.
+    std::map<DWORD, DWORD> changed;
     const CImageMap* pMap; // of the untouched target; null: writes are not judged
 };
 
-DWORD Size(const std::vector<BYTE>& bytes)
+void AddChanged(std::map<DWORD, DWORD>& changed, DWORD dwAt, DWORD cb)
 {
-    return static_cast<DWORD>(bytes.size());
+    DWORD dwStart = dwAt, dwEnd = dwAt + cb;
+    auto it = changed.upper_bound(dwStart);
+    if (it != changed.begin() && std::prev(it)->second >= dwStart)
+        --it;
+    while (it != changed.end() && it->first <= dwEnd)
+    {
+        dwStart = std::min(dwStart, it->first);
+        dwEnd = std::max(dwEnd, it->second);
+        it = changed.erase(it);
+    }
+    changed.emplace(dwStart, dwEnd);
+}
+
+bool TouchesChanged(const std::map<DWORD, DWORD>& changed, DWORD dwAt, DWORD cb)
+{
+    auto it = changed.lower_bound(dwAt + cb);
+    return it != changed.begin() && std::prev(it)->second > dwAt;
 }
 
 // Every occurrence, overlapping ones too, as the search sees them.
@@ -63,6 +84,45 @@ void AddWriters(const DryState& run, DWORD dwAt, DWORD cb, std::vector<UINT>& ru
             rules.push_back(span.uRule);
 }
 
+// The first kShownOffsets occurrences in the untouched target, as FindAll
+// over it finds them: those clear of every write are in the view too, and
+// the others lie in the untouched bytes around the writes.
+void FindAllOriginal(const DryState& run, const BYTE* pPattern, DWORD cb, std::vector<DWORD>& first)
+{
+    first.clear();
+    if (cb == 0)
+        return;
+    std::vector<DWORD> found;
+    for (DWORD dwFrom = 0; dwFrom < run.cbView && found.size() < kShownOffsets;)
+    {
+        const BYTE* pAt = SearchBytes(run.pView + dwFrom, run.cbView - dwFrom, pPattern, cb);
+        if (pAt == nullptr)
+            break;
+        DWORD dwAt = static_cast<DWORD>(pAt - run.pView);
+        if (!TouchesChanged(run.changed, dwAt, cb))
+            found.push_back(dwAt);
+        dwFrom = dwAt + 1;
+    }
+    const DWORD cbReach = cb - 1;
+    for (auto it = run.changed.begin(); it != run.changed.end();)
+    {
+        // Runs closer than a pattern's length share one window, so an
+        // occurrence reaching into both is found once.
+        DWORD dwStart = it->first > cbReach ? it->first - cbReach : 0;
+        DWORD dwEnd = it->second;
+        for (++it; it != run.changed.end() && it->first - dwEnd < cb; ++it)
+            dwEnd = it->second;
+        dwEnd = run.cbView - dwEnd > cbReach ? dwEnd + cbReach : run.cbView;
+        std::vector<DWORD> near;
+        FindAll(run.pOriginal + dwStart, dwEnd - dwStart, pPattern, cb, &near);
+        for (DWORD dwAt : near)
+            if (TouchesChanged(run.changed, dwStart + dwAt, cb))
+                found.push_back(dwStart + dwAt);
+    }
+    std::sort(found.begin(), found.end());
+    first.assign(found.begin(), found.begin() + std::min(found.size(), kShownOffsets));
+}
+
 template <typename Unit> bool PaddedEquals(const Unit* en, UINT lenEn, const Unit* cn, UINT lenCn)
 {
     for (UINT i = 0; i < lenEn; ++i)
@@ -71,15 +131,13 @@ template <typename Unit> bool PaddedEquals(const Unit* en, UINT lenEn, const Uni
     return true;
 }
 
-DWORD ReplaceFrom(std::vector<BYTE>& view, DWORD dwFrom, const WCHAR* en, UINT lenEn, const WCHAR* cn,
-                  UINT lenCn)
+DWORD ReplaceFrom(DryState& run, DWORD dwFrom, const WCHAR* en, UINT lenEn, const WCHAR* cn, UINT lenCn)
 {
-    return ReplaceTextFromW(view.data(), Size(view), dwFrom, en, lenEn, cn, lenCn);
+    return ReplaceTextFromW(run.pView, run.cbView, dwFrom, en, lenEn, cn, lenCn);
 }
-DWORD ReplaceFrom(std::vector<BYTE>& view, DWORD dwFrom, const char* en, UINT lenEn, const char* cn,
-                  UINT lenCn)
+DWORD ReplaceFrom(DryState& run, DWORD dwFrom, const char* en, UINT lenEn, const char* cn, UINT lenCn)
 {
-    return ReplaceTextFromA(view.data(), Size(view), dwFrom, en, lenEn, cn, lenCn);
+    return ReplaceTextFromA(run.pView, run.cbView, dwFrom, en, lenEn, cn, lenCn);
 }
 
 // The run's replacement of one decoded rule: the lowest occurrence, or with
@@ -92,10 +150,10 @@ void Replace(DryState& run, DryRule& rule, const Unit* en, UINT lenEn, const Uni
     const DWORD cbEn = lenEn * static_cast<DWORD>(sizeof(Unit));
     const bool unchanging = PaddedEquals(en, lenEn, cn, lenCn);
     rule.uOccurrences =
-        FindAll(run.view.data(), Size(run.view), reinterpret_cast<const BYTE*>(en), cbEn, &rule.occurrenceAt);
+        FindAll(run.pView, run.cbView, reinterpret_cast<const BYTE*>(en), cbEn, &rule.occurrenceAt);
     for (DWORD dwFrom = 0;;)
     {
-        DWORD dwAt = ReplaceFrom(run.view, dwFrom, en, lenEn, cn, lenCn);
+        DWORD dwAt = ReplaceFrom(run, dwFrom, en, lenEn, cn, lenCn);
         if (dwAt == kNoOccurrence)
             break;
         ++rule.uOverwrites;
@@ -108,8 +166,9 @@ void Replace(DryState& run, DryRule& rule, const Unit* en, UINT lenEn, const Uni
             AddWriters(run, dwAt, cbEn, rule.changedBy);
         }
         run.written.push_back({dwAt, cbEn, rule.number});
+        AddChanged(run.changed, dwAt, cbEn);
         UnsafeWrite unsafe;
-        if (run.pMap != nullptr && JudgeWrite(*run.pMap, run.view.data(), Size(run.view), dwAt,
+        if (run.pMap != nullptr && JudgeWrite(*run.pMap, run.pView, run.cbView, dwAt,
                                               reinterpret_cast<const BYTE*>(en), cbEn, unsafe))
             rule.unsafe.push_back(unsafe);
         if (!rule.repeat || unchanging)
@@ -122,7 +181,7 @@ void Replace(DryState& run, DryRule& rule, const Unit* en, UINT lenEn, const Uni
         return;
     }
     rule.outcome = kDryNotFound;
-    FindAll(run.pOriginal, Size(run.view), reinterpret_cast<const BYTE*>(en), cbEn, &rule.originalAt);
+    FindAllOriginal(run, reinterpret_cast<const BYTE*>(en), cbEn, rule.originalAt);
     for (DWORD dwAt : rule.originalAt)
         AddWriters(run, dwAt, cbEn, rule.changedBy);
 }
@@ -136,8 +195,8 @@ void ApplyDecoded(DryState& run, DryRule& rule, Unit* en, Unit* cn, UINT lenEn, 
     if (lenEn < lenCn || (en[0] == 0) != (cn[0] == 0))
     {
         rule.outcome = lenEn < lenCn ? kDryCnLonger : kDryZeroOneSide;
-        rule.uOccurrences = FindAll(run.view.data(), Size(run.view), reinterpret_cast<const BYTE*>(en),
-                                    rule.cbEn, &rule.offsets);
+        rule.uOccurrences =
+            FindAll(run.pView, run.cbView, reinterpret_cast<const BYTE*>(en), rule.cbEn, &rule.offsets);
         return;
     }
     Replace(run, rule, en, lenEn, cn, lenCn);
@@ -189,14 +248,14 @@ bool DryRule1(DryState& run, UINT uNumber, PatchRule& texts, bool pe64, DryRunRe
 }
 } // namespace
 
-void DryRunPatch(LPCWSTR wsRuleFile, std::vector<BYTE>& view, const BYTE* pOriginal, DryRunResult& result,
+void DryRunPatch(LPCWSTR wsRuleFile, BYTE* pView, DWORD cbView, const BYTE* pOriginal, DryRunResult& result,
                  const FnDryProgress& fnProgress, const CImageMap* pMap)
 {
     result = DryRunResult();
-    result.pe64 = IsPe64(view.data(), Size(view)) != 0;
+    result.pe64 = IsPe64(pView, cbView) != 0;
     char szRuleFile[kAnsiPathBytes];
     bool exact = GetExactAnsiPath(wsRuleFile, szRuleFile, kAnsiPathBytes);
-    DryState run = {wsRuleFile, exact ? szRuleFile : nullptr, view, pOriginal, {}, pMap};
+    DryState run = {wsRuleFile, exact ? szRuleFile : nullptr, pView, cbView, pOriginal, {}, {}, pMap};
     std::unique_ptr<PatchRule> pTexts(new PatchRule);
     profile_store::SnapshotScope snapshot; // one version of the set, as the run reads it
     for (UINT n = 1; DryRule1(run, n, *pTexts, result.pe64, result); ++n)

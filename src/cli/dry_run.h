@@ -46,9 +46,11 @@ struct DryRunResult
 
 typedef std::function<void(UINT uRule)> FnDryProgress;
 
-// Applies the rule set to view (a copy of the target's bytes, changed in place
-// as the run would change the file) and tells what happened to each listed
-// rule; pOriginal holds the untouched bytes, as many as the view. With the
-// map of the untouched image, each write is judged by it.
-void DryRunPatch(LPCWSTR wsRuleFile, std::vector<BYTE>& view, const BYTE* pOriginal, DryRunResult& result,
+// Applies the rule set to the cbView bytes at pView (a copy of the target's
+// bytes, a copy-on-write view of it for a large one, changed in place as the
+// run would change the file) and tells what happened to each listed rule;
+// pOriginal holds the untouched bytes, as many as the view, and is read only
+// around the bytes the rules change. With the map of the untouched image,
+// each write is judged by it.
+void DryRunPatch(LPCWSTR wsRuleFile, BYTE* pView, DWORD cbView, const BYTE* pOriginal, DryRunResult& result,
                  const FnDryProgress& fnProgress, const CImageMap* pMap = nullptr);

@@ -219,15 +219,14 @@ void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vect
     }
 }
 
-void RuleSources(const WString& wsRuleFile, const BYTE* pView, DWORD dwSize, std::vector<PoSource>& sources,
-                 std::vector<std::string>& problems)
+void RuleSources(const WString& wsRuleFile, const BYTE* pView, BYTE* pScratch, DWORD dwSize,
+                 std::vector<PoSource>& sources, std::vector<std::string>& problems)
 {
-    std::vector<BYTE> copy(pView, pView + dwSize);
     PeImage image;
     image.Load(pView, dwSize);
     DryRunResult result;
     DryRunPatch(
-        wsRuleFile.c_str(), copy, pView, result, [](UINT) {}, image.pe ? &image.map : nullptr);
+        wsRuleFile.c_str(), pScratch, dwSize, pView, result, [](UINT) {}, image.pe ? &image.map : nullptr);
     for (const DryRule& rule : result.rules)
     {
         if (rule.outcome == kDryOtherBitness)

@@ -61,9 +61,10 @@ void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vect
 // Each rule of the rule set that applies to the image's bitness, with its
 // first occurrence in the target named by the map. Rules whose EN a PO file
 // cannot hold (a zero unit, bytes that are no text in the code page) are named
-// in problems and left out.
-void RuleSources(const WString& wsRuleFile, const BYTE* pView, DWORD dwSize, std::vector<PoSource>& sources,
-                 std::vector<std::string>& problems);
+// in problems and left out. pScratch holds the same bytes as pView, for the
+// rules to change (a copy-on-write view); pView stays untouched.
+void RuleSources(const WString& wsRuleFile, const BYTE* pView, BYTE* pScratch, DWORD dwSize,
+                 std::vector<PoSource>& sources, std::vector<std::string>& problems);
 
 // Whether a translation fits a rule: its stored CN form (escape notation),
 // or false with the reason (over the budget, not in the ANSI code page).

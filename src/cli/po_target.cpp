@@ -21,7 +21,9 @@ bool LoadPoTarget(const CliContext& cli, const PoOptions& options, const std::st
         exitCode = ReportBadInput(cli, options.wsTarget, NoPeReason(target.view.Data(), target.view.Size()));
         return false;
     }
-    if (!ReadResourceEntries(target.view.Data(), target.view.Size(), target.entries, sReason))
+    // The entries borrow their data from the view, which the target holds as long.
+    if (!ReadResourceEntries(target.view.Data(), target.view.Size(), target.entries, sReason,
+                             kBorrowResourceData))
     {
         exitCode = ReportBadInput(cli, options.wsTarget, "has resources the tool cannot read: " + sReason);
         return false;
@@ -65,7 +67,14 @@ bool LoadPoTarget(const CliContext& cli, const PoOptions& options, const std::st
             exitCode = ReportBadInput(cli, options.wsRuleSet, sReason);
             return false;
         }
-        RuleSources(wsRuleFile, target.view.Data(), target.view.Size(), target.sources, target.problems);
+        CTargetView scratch;
+        if (!scratch.Open(options.wsTarget, sReason, kViewCopyOnWrite))
+        {
+            exitCode = ReportBadInput(cli, options.wsTarget, sReason);
+            return false;
+        }
+        RuleSources(wsRuleFile, target.view.Data(), scratch.WritableData(), target.view.Size(),
+                    target.sources, target.problems);
     }
     return true;
 }

@@ -14,7 +14,7 @@
 struct PoTarget
 {
     CTargetView view;
-    std::vector<ResourceEntry> entries;
+    std::vector<ResourceEntry> entries; // their data borrowed from the view
     WORD wLang = 0;
     bool hasTexts = false; // the image holds resource texts at all
     std::vector<PoSource> sources;

@@ -202,7 +202,7 @@ int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<Resource
             return Refuse(result, "the image is packed or compressed (the resource section's raw data is "
                                   "shorter than its resource directory)");
         std::vector<ResourceEntry> present;
-        if (!ReadResourceEntries(pView, dwSize, present, sReason))
+        if (!ReadResourceEntries(pView, dwSize, present, sReason, kBorrowResourceData))
             return Refuse(result, "the resource tree cannot be read whole: " + sReason);
     }
 
@@ -224,7 +224,7 @@ int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<Resource
 
     unsigned long long cbPayload = 0;
     for (const ResourceEntry& entry : entries)
-        cbPayload += entry.data.size() + 128 + 2 * (entry.type.name.size() + entry.name.name.size());
+        cbPayload += entry.Size() + 128 + 2 * (entry.type.name.size() + entry.name.name.size());
     if (cbPayload > kMaxSectionBytes)
         return Refuse(result, "the resources are too large for one section");
 

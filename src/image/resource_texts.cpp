@@ -125,7 +125,7 @@ class CTextWalk
   public:
     CTextWalk(const ResourceEntry& entry, const std::map<std::string, std::string>* pTranslations,
               std::vector<ResourceText>* pTexts)
-        : m_entry(entry), m_in(entry.data.data(), 0, static_cast<DWORD>(entry.data.size())),
+        : m_entry(entry), m_in(entry.Bytes(), 0, static_cast<DWORD>(entry.Size())),
           m_pTranslations(pTranslations), m_pTexts(pTexts), m_sName(NameOf(entry.name)),
           m_sLang(LanguageName(entry.wLang))
     {
@@ -149,7 +149,7 @@ class CTextWalk
     {
         if (!m_in.Holds(dwAt, cb))
             return Fail("the data ends inside a field at " + Hex(dwAt));
-        m_out.insert(m_out.end(), m_entry.data.begin() + dwAt, m_entry.data.begin() + dwAt + cb);
+        m_out.insert(m_out.end(), m_entry.Bytes() + dwAt, m_entry.Bytes() + dwAt + cb);
         dwAt += cb;
         return true;
     }
@@ -233,7 +233,7 @@ class CTextWalk
         if (fPadding)
             PadOut();
         else
-            m_out.insert(m_out.end(), m_entry.data.begin() + dwFrom, m_entry.data.begin() + dwEnd);
+            m_out.insert(m_out.end(), m_entry.Bytes() + dwFrom, m_entry.Bytes() + dwEnd);
     }
     // A text found at sContext: listed when not empty, and what to write in its
     // place. Texts of zero-terminated fields cannot hold a zero unit.
@@ -654,7 +654,10 @@ int TranslateResource(const ResourceEntry& entry, const std::map<std::string, st
 {
     if (!HasResourceTexts(entry))
     {
-        data = entry.data;
+        if (entry.pBorrowed != nullptr)
+            data.assign(entry.Bytes(), entry.Bytes() + entry.Size());
+        else
+            data = entry.data;
         return 1;
     }
     // Written aside first: data may be the entry's own.

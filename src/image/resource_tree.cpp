@@ -18,8 +18,8 @@ class CEntryReader
 {
   public:
     CEntryReader(const PeLayout& layout, const CImageBytes& bytes, const CImageBytes& tree,
-                 std::vector<ResourceEntry>& entries)
-        : m_layout(layout), m_bytes(bytes), m_tree(tree), m_entries(entries),
+                 std::vector<ResourceEntry>& entries, const BYTE* pBorrowFrom)
+        : m_layout(layout), m_bytes(bytes), m_tree(tree), m_entries(entries), m_pBorrowFrom(pBorrowFrom),
           m_uBudget(4ull * layout.dwSize + (1u << 20))
     {
     }
@@ -47,6 +47,7 @@ class CEntryReader
     CImageBytes m_bytes;
     CImageBytes m_tree;
     std::vector<ResourceEntry>& m_entries;
+    const BYTE* m_pBorrowFrom; // the view, when the entries borrow from it
     std::unordered_set<DWORD> m_visited;
     unsigned long long m_uBudget;
 };
@@ -76,18 +77,29 @@ bool CEntryReader::Data(DWORD dwRelative, ResourceEntry& entry)
     if (dwAt < m_tree.Begin() || !m_tree.ReadStruct(dwAt, data))
         return Fail("a resource data entry lies outside the resource section");
     entry.dwCodePage = data.dwCodePage;
-    entry.data.clear();
+    DWORD dwOffset = 0;
     if (data.cb != 0)
     {
-        DWORD dwOffset = 0, cbAvailable = 0;
+        DWORD cbAvailable = 0;
         if (!m_layout.RvaToOffset(data.dwRva, dwOffset, cbAvailable) || data.cb > cbAvailable)
             return Fail("the data of a resource lies outside the file");
+        // Charged alike whether copied or borrowed, so both reads refuse the same trees.
         if (!Spend(data.cb))
             return Fail("the resource tree asks for too much work");
-        entry.data.resize(data.cb);
-        m_bytes.Read(dwOffset, entry.data.data(), data.cb);
     }
+    // The walk's entry carries the ids only; the data goes straight into the list.
     m_entries.push_back(entry);
+    ResourceEntry& added = m_entries.back();
+    if (data.cb != 0 && m_pBorrowFrom != nullptr)
+    {
+        added.pBorrowed = m_pBorrowFrom + dwOffset;
+        added.cbBorrowed = data.cb;
+    }
+    else if (data.cb != 0)
+    {
+        added.data.resize(data.cb);
+        m_bytes.Read(dwOffset, added.data.data(), data.cb);
+    }
     return true;
 }
 
@@ -190,7 +202,6 @@ typedef std::map<WORD, const ResourceEntry*> LangMap;
 typedef std::map<ResourceId, LangMap, IdLess> NameMap;
 typedef std::map<ResourceId, NameMap, IdLess> TypeMap;
 
-
 DWORD DirectoryBytes(size_t cEntries)
 {
     return static_cast<DWORD>(sizeof(PeResourceDirectory) + cEntries * sizeof(PeResourceEntry));
@@ -246,7 +257,7 @@ template <class M> size_t CountNamed(const M& map)
 } // namespace
 
 int ReadResourceEntries(const BYTE* pView, DWORD dwSize, std::vector<ResourceEntry>& entries,
-                        std::string& sReason)
+                        std::string& sReason, ResourceDataUse use)
 {
     entries.clear();
     PeLayout layout;
@@ -262,7 +273,8 @@ int ReadResourceEntries(const BYTE* pView, DWORD dwSize, std::vector<ResourceEnt
         return 0;
     }
     CImageBytes bytes(pView, 0, layout.dwSize);
-    CEntryReader reader(layout, bytes, bytes.Sub(dwRoot, dwRoot + cbTree), entries);
+    CEntryReader reader(layout, bytes, bytes.Sub(dwRoot, dwRoot + cbTree), entries,
+                        use == kBorrowResourceData ? pView : nullptr);
     ResourceEntry entry = {{false, 0, std::u16string()}, {false, 0, std::u16string()}, 0, 0, {}};
     if (!reader.Directory(0, 0, entry))
     {
@@ -304,7 +316,7 @@ void WriteResourceSection(const std::vector<ResourceEntry>& entries, DWORD dwRva
         for (const auto& name : type.second)
             for (const auto& lang : name.second)
                 cbSection = ((cbSection + kDataAlignment - 1) & ~(kDataAlignment - 1)) +
-                            static_cast<DWORD>(lang.second->data.size());
+                            static_cast<DWORD>(lang.second->Size());
     section.assign(cbSection, 0);
 
     PutDirectory(section, 0, CountNamed(types), types.size() - CountNamed(types));
@@ -335,18 +347,18 @@ void WriteResourceSection(const std::vector<ResourceEntry>& entries, DWORD dwRva
             dwLangLevel += DirectoryBytes(name.second.size());
             for (const auto& lang : name.second)
             {
-                const std::vector<BYTE>& data = lang.second->data;
+                const ResourceEntry& data = *lang.second;
                 dwNextData = (dwNextData + kDataAlignment - 1) & ~(kDataAlignment - 1);
                 Put32(section, dwLangItem, lang.first);
                 Put32(section, dwLangItem + 4, dwLeaf);
                 dwLangItem += sizeof(PeResourceEntry);
                 Put32(section, dwLeaf, dwRva + dwNextData);
-                Put32(section, dwLeaf + 4, static_cast<DWORD>(data.size()));
+                Put32(section, dwLeaf + 4, static_cast<DWORD>(data.Size()));
                 Put32(section, dwLeaf + 8, lang.second->dwCodePage);
                 dwLeaf += sizeof(PeResourceData);
-                if (!data.empty())
-                    std::memcpy(&section[dwNextData], data.data(), data.size());
-                dwNextData += static_cast<DWORD>(data.size());
+                if (data.Size() != 0)
+                    std::memcpy(&section[dwNextData], data.Bytes(), data.Size());
+                dwNextData += static_cast<DWORD>(data.Size());
             }
         }
     }

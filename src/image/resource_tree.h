@@ -22,7 +22,28 @@ struct ResourceEntry
     ResourceId name;
     WORD wLang;
     DWORD dwCodePage;
-    std::vector<BYTE> data;
+    std::vector<BYTE> data; // the entry's own bytes, unless it borrows
+    // Set by a read that borrows: the bytes in the image read, which outlives
+    // the entry; data is then empty. SetData gives the entry its own.
+    const BYTE* pBorrowed = nullptr;
+    DWORD cbBorrowed = 0;
+
+    const BYTE* Bytes() const { return pBorrowed != nullptr ? pBorrowed : data.data(); }
+    size_t Size() const { return pBorrowed != nullptr ? cbBorrowed : data.size(); }
+    void SetData(std::vector<BYTE>&& bytes)
+    {
+        data = std::move(bytes);
+        pBorrowed = nullptr;
+        cbBorrowed = 0;
+    }
+};
+
+enum ResourceDataUse
+{
+    kCopyResourceData,
+    // The entries point into the view, which must outlive them: an image of
+    // large resources is then not held twice.
+    kBorrowResourceData
 };
 
 // 1 and the image's resources in the order of the tree; an image without a
@@ -30,7 +51,7 @@ struct ResourceEntry
 // read whole (a directory or data outside the file, a loop, a tree deeper than
 // type/name/language): a rebuild from a partial list would lose resources.
 int ReadResourceEntries(const BYTE* pView, DWORD dwSize, std::vector<ResourceEntry>& entries,
-                        std::string& sReason);
+                        std::string& sReason, ResourceDataUse use = kCopyResourceData);
 
 // The entries as a resource section whose first byte lies at RVA dwRva, in the
 // order the loader expects (named entries before id entries, each sorted; data

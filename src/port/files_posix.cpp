@@ -297,6 +297,8 @@ HANDLE CreateFileMappingW(HANDLE hFile, void*, DWORD dwProtect, DWORD dwSizeHigh
     uint64_t cb = static_cast<uint64_t>(dwSizeHigh) << 32 | dwSizeLow;
     if (cb == 0)
         cb = static_cast<uint64_t>(st.st_size);
+    // PAGE_WRITECOPY is PAGE_READONLY to the mapping: any mapping takes
+    // copy-on-write views, whose writes go to private pages only.
     bool writable = dwProtect == PAGE_READWRITE;
     // Windows refuses to map an empty file, and a larger mapping than the file
     // would need the file grown, which the callers here never ask for.
@@ -320,7 +322,9 @@ LPVOID MapViewOfFile(HANDLE hMapping, DWORD dwAccess, DWORD dwOffsetHigh, DWORD 
     if (p == nullptr)
         return nullptr;
     uint64_t offset = static_cast<uint64_t>(dwOffsetHigh) << 32 | dwOffsetLow;
+    // FILE_MAP_ALL_ACCESS holds the copy bit too and is a shared writable view.
     bool write = (dwAccess & FILE_MAP_WRITE) != 0;
+    bool copy = !write && (dwAccess & FILE_MAP_COPY) != 0;
     if (offset >= p->cbMapping || (write && !p->writable) || cbSize > p->cbMapping - offset ||
         p->cbMapping - offset > SIZE_MAX)
     {
@@ -328,8 +332,8 @@ LPVOID MapViewOfFile(HANDLE hMapping, DWORD dwAccess, DWORD dwOffsetHigh, DWORD 
         return nullptr;
     }
     size_t cb = cbSize != 0 ? cbSize : static_cast<size_t>(p->cbMapping - offset);
-    void* pView = mmap(nullptr, cb, PROT_READ | (write ? PROT_WRITE : 0), MAP_SHARED, p->fd,
-                       static_cast<off_t>(offset));
+    void* pView = mmap(nullptr, cb, PROT_READ | (write || copy ? PROT_WRITE : 0),
+                       copy ? MAP_PRIVATE : MAP_SHARED, p->fd, static_cast<off_t>(offset));
     if (pView == MAP_FAILED)
     {
         SetLastError(ErrorFromErrno(errno));

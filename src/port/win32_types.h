@@ -54,6 +54,8 @@ typedef BOOL* LPBOOL;
 
 #define PAGE_READONLY 0x02u
 #define PAGE_READWRITE 0x04u
+#define PAGE_WRITECOPY 0x08u
+#define FILE_MAP_COPY 0x1u
 #define FILE_MAP_WRITE 0x2u
 #define FILE_MAP_READ 0x4u
 #define FILE_MAP_ALL_ACCESS 0xF001Fu

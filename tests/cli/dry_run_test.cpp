@@ -3,6 +3,7 @@
 #include "cli/dry_run.h"
 #include "cli_runner.h"
 #include "patch/patch_run.h"
+#include "rules/escape.h"
 #include "rules/rule_set.h"
 
 #include <gtest/gtest.h>
@@ -52,7 +53,8 @@ TEST(DryRunTest, LeavesWhatTheRunLeavesAndForeseesItsCounts)
         WriteBytes(log, "");
         std::vector<BYTE> view(image.begin(), image.end());
         DryRunResult dry;
-        DryRunPatch(rules.c_str(), view, reinterpret_cast<const BYTE*>(image.data()), dry, [](UINT) {});
+        DryRunPatch(rules.c_str(), view.data(), static_cast<DWORD>(view.size()),
+                    reinterpret_cast<const BYTE*>(image.data()), dry, [](UINT) {});
 
         PatchWindow window = {nullptr, [](void*) { return 0u; }, [](void*, PatchProgress, UINT) {},
                               [](void*, LPCWSTR, LPCWSTR, UINT) {}};
@@ -71,6 +73,33 @@ TEST(DryRunTest, LeavesWhatTheRunLeavesAndForeseesItsCounts)
         // Every tried rule that changed nothing leaves two lines.
         EXPECT_EQ(2 * cFailed, cLines) << ini;
         EXPECT_EQ(cFailed, dry.uTried - dry.uModified) << ini;
+        // Where the untouched target holds a missing EN, found near the
+        // writes only, against a search of the whole untouched target.
+        for (const DryRule& rule : dry.rules)
+        {
+            if (rule.outcome != kDryNotFound)
+                continue;
+            std::string pattern;
+            if (rule.unicode)
+            {
+                WString wsEn = rule.wsEn;
+                wsEn.push_back(0);
+                pattern.assign(reinterpret_cast<const char*>(wsEn.data()), UnescapeTextW(&wsEn[0]) * 2);
+            }
+            else
+            {
+                pattern = ToUtf8(rule.wsEn); // the generated texts are ASCII
+                pattern.push_back(0);
+                pattern.resize(UnescapeTextA(&pattern[0]));
+            }
+            std::vector<DWORD> expected;
+            for (size_t at = 0;
+                 !pattern.empty() && at + pattern.size() <= image.size() && expected.size() < kShownOffsets;
+                 ++at)
+                if (image.compare(at, pattern.size(), pattern) == 0)
+                    expected.push_back(static_cast<DWORD>(at));
+            EXPECT_EQ(expected, rule.originalAt) << ini << "rule " << rule.number;
+        }
     }
 }
 } // namespace

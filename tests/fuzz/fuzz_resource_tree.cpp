@@ -93,6 +93,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string sReason;
     int fRead = ReadResourceEntries(pView, dwSize, entries, sReason);
     Check(fRead == 1 ? sReason.empty() : !sReason.empty() && entries.empty());
+    // Borrowing refuses the same trees and points at the bytes a copy holds.
+    std::vector<ResourceEntry> borrowed;
+    std::string sBorrowed;
+    Check(ReadResourceEntries(pView, dwSize, borrowed, sBorrowed, kBorrowResourceData) == fRead &&
+          sBorrowed == sReason && borrowed.size() == entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        Check(borrowed[i].data.empty() && borrowed[i].Size() == entries[i].data.size() &&
+              (entries[i].data.empty() ||
+               (borrowed[i].Bytes() >= pView && borrowed[i].Bytes() + borrowed[i].Size() <= pView + size &&
+                std::memcmp(borrowed[i].Bytes(), entries[i].data.data(), entries[i].data.size()) == 0)));
 
     RebuildResult result;
     if (RebuildResources(pView, dwSize, entries, result) == 1)

@@ -108,10 +108,23 @@ bool SameEntries(const std::vector<ResourceEntry>& a, const std::vector<Resource
 
 std::vector<ResourceEntry> Read(const std::vector<BYTE>& image)
 {
-    std::vector<ResourceEntry> entries;
+    std::vector<ResourceEntry> entries, borrowed;
     std::string sReason;
     EXPECT_EQ(1, ReadResourceEntries(image.data(), static_cast<DWORD>(image.size()), entries, sReason))
         << sReason;
+    // A read that borrows sees the same bytes, where they lie in the image.
+    EXPECT_EQ(1, ReadResourceEntries(image.data(), static_cast<DWORD>(image.size()), borrowed, sReason,
+                                     kBorrowResourceData));
+    EXPECT_EQ(entries.size(), borrowed.size());
+    for (size_t i = 0; i < entries.size() && i < borrowed.size(); ++i)
+    {
+        EXPECT_TRUE(borrowed[i].data.empty());
+        EXPECT_EQ(entries[i].data,
+                  std::vector<BYTE>(borrowed[i].Bytes(), borrowed[i].Bytes() + borrowed[i].Size()));
+        EXPECT_TRUE(borrowed[i].Size() == 0 ||
+                    (borrowed[i].Bytes() >= image.data() &&
+                     borrowed[i].Bytes() + borrowed[i].Size() <= image.data() + image.size()));
+    }
     return entries;
 }
 
