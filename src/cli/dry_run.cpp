@@ -113,9 +113,9 @@ void FindAllOriginal(const DryState& run, const BYTE* pPattern, DWORD cb, std::v
         for (++it; it != run.changed.end() && it->first - dwEnd < cb; ++it)
             dwEnd = it->second;
         dwEnd = run.cbView - dwEnd > cbReach ? dwEnd + cbReach : run.cbView;
-        std::vector<DWORD> near;
-        FindAll(run.pOriginal + dwStart, dwEnd - dwStart, pPattern, cb, &near);
-        for (DWORD dwAt : near)
+        std::vector<DWORD> nearby;
+        FindAll(run.pOriginal + dwStart, dwEnd - dwStart, pPattern, cb, &nearby);
+        for (DWORD dwAt : nearby)
             if (TouchesChanged(run.changed, dwStart + dwAt, cb))
                 found.push_back(dwStart + dwAt);
     }
