@@ -171,7 +171,7 @@ std::vector<ResourceEntry> WithData(size_t cb)
 
 // A tree laid out here by hand (MENU 1 in two languages, one data entry in
 // .text) is read as such; the writer puts any order into the loader's, aligns
-// data to 8, and what it writes reads back as the same entries.
+// data to 4, and what it writes reads back as the same entries.
 TEST(ResourceTree, ReadsHandBuiltTreeAndWritesLoaderOrder)
 {
     std::vector<BYTE> tree(0x100, 0);
@@ -197,17 +197,19 @@ TEST(ResourceTree, ReadsHandBuiltTreeAndWritesLoaderOrder)
     std::vector<BYTE> rebuilt = MakeImage(section, false);
     EXPECT_TRUE(SameEntries(Read(rebuilt), kSorted));
     EXPECT_EQ(section, Section(Read(rebuilt))) << "the output depends only on the entries";
-    // An independent reader finds the data where the writer says, aligned to 8.
+    // An independent reader finds the data where the writer says, aligned to 4
+    // and no more: 17 bytes of data take 20.
     CImageMap map;
     ASSERT_EQ(1, map.Load(rebuilt.data(), static_cast<DWORD>(rebuilt.size())));
     ASSERT_EQ(kSorted.size(), map.Resources().size());
     for (size_t i = 0; i < kSorted.size(); ++i)
     {
         const ImageResource& r = map.Resources()[i];
-        EXPECT_EQ(0u, (r.dwRva - kRsrcRva) % 8) << r.sType << " " << r.sName;
+        EXPECT_EQ(0u, (r.dwRva - kRsrcRva) % 4) << r.sType << " " << r.sName;
         EXPECT_EQ(kSorted[i].data.size(), r.cb);
         EXPECT_EQ(kSorted[i].wLang, r.wLang);
     }
+    EXPECT_EQ(20u, map.Resources()[6].dwRva - map.Resources()[5].dwRva);
     EXPECT_EQ("abc", map.Resources()[0].sType);
     EXPECT_EQ("ZED", map.Resources()[2].sType);
 }
