@@ -348,6 +348,34 @@ int CopyUnchanged(const BYTE* pView, const PeLayout& layout, DWORD dwFileEnd, Re
     return 1;
 }
 
+// The resource directory entry to the new tree; the signature's cleared.
+void PutDirectories(const PeLayout& layout, DWORD dwRva, DWORD cb, std::vector<BYTE>& image)
+{
+    DWORD dwResources = layout.dwDirectories + kPeResourceDirectory * sizeof(PeDataDirectory);
+    Put32(image, dwResources, dwRva);
+    Put32(image, dwResources + 4, cb);
+    if (HasSignature(layout))
+        std::memset(&image[layout.dwDirectories + kPeSecurityDirectory * sizeof(PeDataDirectory)], 0,
+                    sizeof(PeDataDirectory));
+}
+
+// SizeOfImage up to the resource section's end, exactly there when the
+// resized section ends the image (fEnds); SizeOfInitializedData by the raw
+// data added and removed; then the checksum over the finished file.
+void PutSizes(const PeLayout& layout, const CImageBytes& bytes, DWORD dwVirtualEnd, bool fEnds, DWORD cbAdded,
+              DWORD cbRemoved, std::vector<BYTE>& image)
+{
+    DWORD dwSizeOfImage = fEnds || dwVirtualEnd > layout.dwSizeOfImage ? dwVirtualEnd : layout.dwSizeOfImage;
+    Put32(image, layout.dwOptional + kOptSizeOfImage, dwSizeOfImage);
+    DWORD dwInitialized = 0;
+    bytes.Read32(layout.dwOptional + kOptSizeOfInitializedData, dwInitialized);
+    long long llInitialized = static_cast<long long>(dwInitialized) + cbAdded - cbRemoved;
+    llInitialized = llInitialized < 0 ? 0 : llInitialized > 0xFFFFFFFFll ? 0xFFFFFFFFll : llInitialized;
+    Put32(image, layout.dwOptional + kOptSizeOfInitializedData, static_cast<DWORD>(llInitialized));
+    if (layout.dwCheckSum != 0)
+        Put32(image, layout.dwOptional + kOptCheckSum, PeCheckSum(image, layout.dwOptional + kOptCheckSum));
+}
+
 // How the resources are written: into the old section's place (its raw data
 // resized, what lies behind moved), or into a new last section with the old
 // raw data dropped, or kept when something else lives in it.
@@ -477,30 +505,12 @@ int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<Resource
     std::memcpy(&image[header.dwRawOffset], section.data(), section.size());
     PutStruct(image, dwHeader, header);
 
-    DWORD dwResources = layout.dwDirectories + kPeResourceDirectory * sizeof(PeDataDirectory);
-    Put32(image, dwResources, header.dwVirtualAddress);
-    Put32(image, dwResources + 4, static_cast<DWORD>(section.size()));
-    if (HasSignature(layout))
-        std::memset(&image[layout.dwDirectories + kPeSecurityDirectory * sizeof(PeDataDirectory)], 0,
-                    sizeof(PeDataDirectory));
+    PutDirectories(layout, header.dwVirtualAddress, header.dwVirtualSize, image);
     const PeSectionHeader* pOld = iOld >= 0 ? &layout.sections[iOld] : nullptr;
     bool fEndsImage =
         pOld != nullptr &&
         dwMaxVaEnd == pOld->dwVirtualAddress + AlignUp(SectionVirtualSize(*pOld), layout.dwSectionAlignment);
-    DWORD dwSizeOfImage = layout.dwSizeOfImage;
-    if (mode == kRewriteInPlace && fEndsImage)
-        dwSizeOfImage = static_cast<DWORD>(uVirtualEnd); // the resized section alone decides the end
-    else if (uVirtualEnd > dwSizeOfImage)
-        dwSizeOfImage = static_cast<DWORD>(uVirtualEnd);
-    Put32(image, layout.dwOptional + kOptSizeOfImage, dwSizeOfImage);
-    DWORD dwInitialized = 0;
-    bytes.Read32(layout.dwOptional + kOptSizeOfInitializedData, dwInitialized);
-    long long llInitialized = static_cast<long long>(dwInitialized) + cbNewRaw - cbOldRaw;
-    Put32(image, layout.dwOptional + kOptSizeOfInitializedData,
-          static_cast<DWORD>(llInitialized < 0              ? 0
-                             : llInitialized > 0xFFFFFFFFll ? 0xFFFFFFFFll
-                                                            : llInitialized));
-    if (layout.dwCheckSum != 0)
-        Put32(image, layout.dwOptional + kOptCheckSum, PeCheckSum(image, layout.dwOptional + kOptCheckSum));
+    PutSizes(layout, bytes, static_cast<DWORD>(uVirtualEnd), mode == kRewriteInPlace && fEndsImage, cbNewRaw,
+             cbOldRaw, image);
     return 1;
 }

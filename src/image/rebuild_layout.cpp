@@ -104,17 +104,16 @@ int PlanRawData(const PeLayout& layout, const std::vector<FileOffsetField>& fiel
         if (field.dwAt + 4ull > dwFrom && field.dwAt < uCutTo)
             return 0;
 
-    plan.dwCutFrom = dwFrom;
-    plan.dwCutTo = static_cast<DWORD>(uCutTo);
-    plan.dwTailEnd = dwFileEnd;
+    RawPlan planned = {dwFrom, static_cast<DWORD>(uCutTo), dwFileEnd, 0};
     unsigned long long uNewTail = static_cast<unsigned long long>(dwFrom) + cbNew;
     // The tail keeps each offset's remainder by the file alignment, so the
     // sections in it stay aligned and the loader reads them as before.
-    if (plan.dwCutTo < dwFileEnd)
-        uNewTail += (plan.dwCutTo % dwAlignment + dwAlignment - uNewTail % dwAlignment) % dwAlignment;
-    if (uNewTail + (dwFileEnd - plan.dwCutTo) > kMaxFile)
+    if (planned.dwCutTo < dwFileEnd)
+        uNewTail += (planned.dwCutTo % dwAlignment + dwAlignment - uNewTail % dwAlignment) % dwAlignment;
+    if (uNewTail + (dwFileEnd - planned.dwCutTo) > kMaxFile)
         return 0;
-    plan.dwNewTail = static_cast<DWORD>(uNewTail);
+    planned.dwNewTail = static_cast<DWORD>(uNewTail);
+    plan = planned;
     return 1;
 }
 
