@@ -1,7 +1,9 @@
 #include "image/image_rebuild.h"
 
 #include "image/pe_layout.h"
+#include "image/rebuild_layout.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -14,6 +16,8 @@ const DWORD kScnRead = 0x40000000;
 const DWORD kMaxFileAlignment = 0x10000;
 const unsigned long long kMaxFile = 0xFFFFFFFFull;
 const unsigned long long kMaxSectionBytes = 0x7FFFFFFFull;
+const size_t kMaxSections = 96; // the most the loader maps; an image with more is "Bad EXE format"
+const char kResourceName[] = ".rsrc";
 
 // Section names of the executable packers seen in the wild; their resources
 // are compressed or stubs, and a rebuild would break the unpacker.
@@ -124,21 +128,13 @@ bool SectionSharedWithOthers(const PeLayout& layout, const CImageBytes& bytes, c
     auto InsideRaw = [&](DWORD dwOffset) { return dwOffset - s.dwRawOffset < s.dwRawSize; };
     if (layout.fh.dwSymbolTable != 0 && InsideRaw(layout.fh.dwSymbolTable))
         return true;
-    DWORD dwDebug = 0, cbDebug = 0;
-    if (layout.directories.size() > kPeDebugDirectory && layout.directories[kPeDebugDirectory].dwRva != 0 &&
-        layout.RvaToOffset(layout.directories[kPeDebugDirectory].dwRva, dwDebug, cbDebug))
-    {
-        DWORD cb = layout.directories[kPeDebugDirectory].cb;
-        cb = cb < cbDebug ? cb : cbDebug;
-        for (DWORD dw = 0; dw + sizeof(PeDebugDirectory) <= cb; dw += sizeof(PeDebugDirectory))
-        {
-            PeDebugDirectory entry;
-            if (bytes.ReadStruct(dwDebug + dw, entry) && entry.cbData != 0 &&
-                ((entry.dwDataRva != 0 && Inside(entry.dwDataRva, entry.cbData)) ||
-                 (entry.dwDataOffset != 0 && InsideRaw(entry.dwDataOffset))))
-                return true;
-        }
-    }
+    std::vector<DebugEntryAt> debug;
+    ReadDebugEntries(layout, bytes, debug);
+    for (const DebugEntryAt& at : debug)
+        if (at.entry.cbData != 0 &&
+            ((at.entry.dwDataRva != 0 && Inside(at.entry.dwDataRva, at.entry.cbData)) ||
+             (at.entry.dwDataOffset != 0 && InsideRaw(at.entry.dwDataOffset))))
+            return true;
     DWORD dwRelocations = 0, cbAvailable = 0;
     if (layout.directories.size() > kPeRelocationDirectory &&
         layout.directories[kPeRelocationDirectory].dwRva != 0 &&
@@ -159,6 +155,236 @@ bool SectionSharedWithOthers(const PeLayout& layout, const CImageBytes& bytes, c
     }
     return false;
 }
+
+// The header checks that come before any plan: a table inside the headers,
+// alignments the loader takes, no packer, no raw data past the end.
+bool CheckHeaders(const PeLayout& layout, std::string& sReason)
+{
+    if (layout.directories.size() <= kPeResourceDirectory)
+        sReason = "the image has no data directory entry for resources";
+    else if (!PowerOfTwo(layout.dwFileAlignment) || layout.dwFileAlignment > kMaxFileAlignment ||
+             !PowerOfTwo(layout.dwSectionAlignment) || layout.dwSectionAlignment < layout.dwFileAlignment)
+        sReason = "the image's file or section alignment is not one the loader accepts";
+    else if (layout.dwSectionTable +
+                 static_cast<unsigned long long>(layout.sections.size()) * sizeof(PeSectionHeader) >
+             layout.dwSizeOfHeaders)
+        sReason = "the section table extends past SizeOfHeaders";
+    for (const PeSectionHeader& s : layout.sections)
+    {
+        if (!sReason.empty())
+            break;
+        if (PackerName(s))
+            sReason = "the image is packed (a packer's section name)";
+        else if (s.dwRawSize != 0 &&
+                 static_cast<unsigned long long>(s.dwRawOffset) + s.dwRawSize > layout.dwSize)
+            sReason = "a section's raw data lies outside the file (a truncated image)";
+    }
+    return sReason.empty();
+}
+
+// iOld the section the resource directory points into, -1 when there is none;
+// false when the tree there cannot be read whole.
+bool FindResourceSection(const BYTE* pView, const PeLayout& layout, int& iOld, std::string& sReason)
+{
+    iOld = -1;
+    const PeDataDirectory& resources = layout.directories[kPeResourceDirectory];
+    if (resources.dwRva == 0)
+        return true;
+    iOld = layout.SectionOfRva(resources.dwRva);
+    if (iOld < 0)
+    {
+        sReason = "the resource directory lies in no section";
+        return false;
+    }
+    DWORD dwRoot = 0, cbAvailable = 0;
+    if (layout.sections[iOld].dwRawSize == 0 || !layout.RvaToOffset(resources.dwRva, dwRoot, cbAvailable) ||
+        cbAvailable < resources.cb)
+    {
+        sReason = "the image is packed or compressed (the resource section's raw data is shorter than its "
+                  "resource directory)";
+        return false;
+    }
+    std::vector<ResourceEntry> present;
+    if (!ReadResourceEntries(pView, layout.dwSize, present, sReason, kBorrowResourceData))
+    {
+        sReason = "the resource tree cannot be read whole: " + sReason;
+        return false;
+    }
+    return true;
+}
+
+// The end of what the new file keeps: a signature at the very end, behind
+// the sections, is cut off there.
+DWORD FileEndWithoutSignature(const PeLayout& layout)
+{
+    if (layout.directories.size() <= kPeSecurityDirectory)
+        return layout.dwSize;
+    const PeDataDirectory& security = layout.directories[kPeSecurityDirectory];
+    if (security.dwRva != 0 &&
+        static_cast<unsigned long long>(security.dwRva) + security.cb == layout.dwSize &&
+        security.dwRva >= RawEnd(layout))
+        return security.dwRva;
+    return layout.dwSize;
+}
+
+bool HasSignature(const PeLayout& layout)
+{
+    return layout.directories.size() > kPeSecurityDirectory &&
+           layout.directories[kPeSecurityDirectory].dwRva != 0;
+}
+
+// Whether the section holds the resource tree alone, from its first byte: then
+// its raw data may be written again or dropped.
+bool HoldsResourcesAlone(const PeLayout& layout, const CImageBytes& bytes, int iOld)
+{
+    const PeSectionHeader& old = layout.sections[iOld];
+    return layout.directories[kPeResourceDirectory].dwRva == old.dwVirtualAddress &&
+           old.dwRawOffset % layout.dwFileAlignment == 0 &&
+           !(old.dwCharacteristics & (kScnCode | kScnExecute)) &&
+           !SectionSharedWithOthers(layout, bytes, old);
+}
+
+// The bytes of address space from the section's start to the next section;
+// to the end of the 4 GB when none follows.
+unsigned long long VirtualRoom(const PeLayout& layout, int i)
+{
+    const DWORD dwStart = layout.sections[i].dwVirtualAddress;
+    unsigned long long uNext = kMaxFile + 1;
+    for (size_t j = 0; j < layout.sections.size(); ++j)
+        if (static_cast<int>(j) != i && layout.sections[j].dwVirtualAddress >= dwStart &&
+            layout.sections[j].dwVirtualAddress < uNext)
+            uNext = layout.sections[j].dwVirtualAddress;
+    return uNext - dwStart;
+}
+
+// The end of the image's address space: the headers' pages and every section.
+bool VirtualEnd(const PeLayout& layout, DWORD& dwMaxEnd, std::string& sReason)
+{
+    unsigned long long uHeadersEnd = AlignUp(layout.dwSizeOfHeaders, layout.dwSectionAlignment);
+    if (uHeadersEnd > kMaxFile)
+    {
+        sReason = "SizeOfHeaders passes 4 GB";
+        return false;
+    }
+    dwMaxEnd = static_cast<DWORD>(uHeadersEnd);
+    for (const PeSectionHeader& s : layout.sections)
+    {
+        unsigned long long uEnd =
+            s.dwVirtualAddress + AlignUp(SectionVirtualSize(s), layout.dwSectionAlignment);
+        if (uEnd > kMaxFile)
+        {
+            sReason = "a section's virtual range passes 4 GB";
+            return false;
+        }
+        dwMaxEnd = uEnd > dwMaxEnd ? static_cast<DWORD>(uEnd) : dwMaxEnd;
+    }
+    return true;
+}
+
+// A new section header goes behind the table, into bytes the headers hold and
+// nothing uses; the loader takes no more than 96 sections.
+bool HeaderSlotFree(const PeLayout& layout, const CImageBytes& bytes, std::string& sReason)
+{
+    const unsigned long long uSlot =
+        layout.dwSectionTable +
+        static_cast<unsigned long long>(layout.sections.size()) * sizeof(PeSectionHeader);
+    const unsigned long long uSlotEnd = uSlot + sizeof(PeSectionHeader);
+    bool fRoom = uSlotEnd <= layout.dwSizeOfHeaders && uSlotEnd <= layout.dwSize;
+    for (const PeSectionHeader& s : layout.sections)
+        if (s.dwRawSize != 0 && s.dwRawOffset < uSlotEnd)
+            fRoom = false;
+    for (unsigned long long u = uSlot; fRoom && u < uSlotEnd; ++u)
+        fRoom = bytes.At(static_cast<DWORD>(u)) == 0;
+    if (!fRoom)
+        sReason = "there is no free room behind the section table for another section header";
+    else if (layout.sections.size() >= kMaxSections)
+        sReason = "it has " + std::to_string(layout.sections.size()) +
+                  " sections, the most the loader takes, and the new resource section would be one more";
+    return sReason.empty();
+}
+
+bool NamedResource(const BYTE* abName)
+{
+    return std::memcmp(abName, kResourceName, sizeof(kResourceName)) == 0;
+}
+
+// The sections named .rsrc renamed .rsrc0 (or the first of .rsrc1 to .rsrc9
+// no section has), so the name leads tools that look resources up by it to
+// the new section alone.
+void RenameResourceSections(const PeLayout& layout, std::vector<BYTE>& image)
+{
+    std::vector<std::string> names;
+    for (const PeSectionHeader& s : layout.sections)
+        names.push_back(std::string(s.abName, std::find(s.abName, s.abName + sizeof(s.abName), 0)));
+    for (size_t i = 0; i < layout.sections.size(); ++i)
+    {
+        if (!NamedResource(layout.sections[i].abName))
+            continue;
+        std::string sName = std::string(kResourceName) + '0';
+        while (sName.back() < '9' && std::find(names.begin(), names.end(), sName) != names.end())
+            ++sName.back();
+        names[i] = sName;
+        std::memcpy(&image[layout.dwSectionTable + i * sizeof(PeSectionHeader)], sName.c_str(), sName.size());
+    }
+}
+
+PeSectionHeader HeaderIn(const std::vector<BYTE>& image, DWORD dwAt)
+{
+    PeSectionHeader header;
+    std::memcpy(&header, &image[dwAt], sizeof(header));
+    return header;
+}
+
+// The image as it was, less its signature: an image without resources given none.
+int CopyUnchanged(const BYTE* pView, const PeLayout& layout, DWORD dwFileEnd, RebuildResult& result)
+{
+    result.image.assign(pView, pView + dwFileEnd);
+    if (HasSignature(layout))
+        std::memset(&result.image[layout.dwDirectories + kPeSecurityDirectory * sizeof(PeDataDirectory)], 0,
+                    sizeof(PeDataDirectory));
+    if (layout.dwCheckSum != 0)
+        Put32(result.image, layout.dwOptional + kOptCheckSum,
+              PeCheckSum(result.image, layout.dwOptional + kOptCheckSum));
+    return 1;
+}
+
+// The resource directory entry to the new tree; the signature's cleared.
+void PutDirectories(const PeLayout& layout, DWORD dwRva, DWORD cb, std::vector<BYTE>& image)
+{
+    DWORD dwResources = layout.dwDirectories + kPeResourceDirectory * sizeof(PeDataDirectory);
+    Put32(image, dwResources, dwRva);
+    Put32(image, dwResources + 4, cb);
+    if (HasSignature(layout))
+        std::memset(&image[layout.dwDirectories + kPeSecurityDirectory * sizeof(PeDataDirectory)], 0,
+                    sizeof(PeDataDirectory));
+}
+
+// SizeOfImage up to the resource section's end, exactly there when the
+// resized section ends the image (fEnds); SizeOfInitializedData by the raw
+// data added and removed; then the checksum over the finished file.
+void PutSizes(const PeLayout& layout, const CImageBytes& bytes, DWORD dwVirtualEnd, bool fEnds, DWORD cbAdded,
+              DWORD cbRemoved, std::vector<BYTE>& image)
+{
+    DWORD dwSizeOfImage = fEnds || dwVirtualEnd > layout.dwSizeOfImage ? dwVirtualEnd : layout.dwSizeOfImage;
+    Put32(image, layout.dwOptional + kOptSizeOfImage, dwSizeOfImage);
+    DWORD dwInitialized = 0;
+    bytes.Read32(layout.dwOptional + kOptSizeOfInitializedData, dwInitialized);
+    long long llInitialized = static_cast<long long>(dwInitialized) + cbAdded - cbRemoved;
+    llInitialized = llInitialized < 0 ? 0 : llInitialized > 0xFFFFFFFFll ? 0xFFFFFFFFll : llInitialized;
+    Put32(image, layout.dwOptional + kOptSizeOfInitializedData, static_cast<DWORD>(llInitialized));
+    if (layout.dwCheckSum != 0)
+        Put32(image, layout.dwOptional + kOptCheckSum, PeCheckSum(image, layout.dwOptional + kOptCheckSum));
+}
+
+// How the resources are written: into the old section's place (its raw data
+// resized, what lies behind moved), or into a new last section with the old
+// raw data dropped, or kept when something else lives in it.
+enum RebuildMode
+{
+    kRewriteInPlace,
+    kDropOldData,
+    kKeepOldData,
+};
 } // namespace
 
 int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<ResourceEntry>& entries,
@@ -167,223 +393,124 @@ int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<Resource
     result = RebuildResult();
     PeLayout layout;
     std::string sReason;
-    if (!ReadPeLayout(pView, dwSize, layout, sReason))
+    int iOld = -1;
+    if (!ReadPeLayout(pView, dwSize, layout, sReason) || !CheckHeaders(layout, sReason) ||
+        !FindResourceSection(pView, layout, iOld, sReason))
         return Refuse(result, sReason);
     CImageBytes bytes(pView, 0, layout.dwSize);
-    if (layout.directories.size() <= kPeResourceDirectory)
-        return Refuse(result, "the image has no data directory entry for resources");
-    if (!PowerOfTwo(layout.dwFileAlignment) || layout.dwFileAlignment > kMaxFileAlignment ||
-        !PowerOfTwo(layout.dwSectionAlignment) || layout.dwSectionAlignment < layout.dwFileAlignment)
-        return Refuse(result, "the image's file or section alignment is not one the loader accepts");
-    unsigned long long uTableEnd =
-        layout.dwSectionTable +
-        static_cast<unsigned long long>(layout.sections.size()) * sizeof(PeSectionHeader);
-    if (uTableEnd > layout.dwSizeOfHeaders)
-        return Refuse(result, "the section table extends past SizeOfHeaders");
-    for (const PeSectionHeader& s : layout.sections)
-    {
-        if (PackerName(s))
-            return Refuse(result, "the image is packed (a packer's section name)");
-        if (s.dwRawSize != 0 && static_cast<unsigned long long>(s.dwRawOffset) + s.dwRawSize > layout.dwSize)
-            return Refuse(result, "a section's raw data lies outside the file (a truncated image)");
-    }
 
-    const PeDataDirectory resources = layout.directories[kPeResourceDirectory];
-    int iOld = -1;
-    if (resources.dwRva != 0)
-    {
-        iOld = layout.SectionOfRva(resources.dwRva);
-        if (iOld < 0)
-            return Refuse(result, "the resource directory lies in no section");
-        const PeSectionHeader& old = layout.sections[iOld];
-        DWORD dwRoot = 0, cbAvailable = 0;
-        if (old.dwRawSize == 0 || !layout.RvaToOffset(resources.dwRva, dwRoot, cbAvailable) ||
-            cbAvailable < resources.cb)
-            return Refuse(result, "the image is packed or compressed (the resource section's raw data is "
-                                  "shorter than its resource directory)");
-        std::vector<ResourceEntry> present;
-        if (!ReadResourceEntries(pView, dwSize, present, sReason, kBorrowResourceData))
-            return Refuse(result, "the resource tree cannot be read whole: " + sReason);
-    }
-
-    // The signature covers the bytes this changes, so it goes; it lies at a
-    // file offset, normally the end of the file, where it is cut off.
-    DWORD dwFileEnd = layout.dwSize;
-    bool fDropSignature = false;
-    if (layout.directories.size() > kPeSecurityDirectory &&
-        layout.directories[kPeSecurityDirectory].dwRva != 0)
-    {
-        const PeDataDirectory& security = layout.directories[kPeSecurityDirectory];
-        fDropSignature = true;
-        if (static_cast<unsigned long long>(security.dwRva) + security.cb == layout.dwSize &&
-            security.dwRva >= RawEnd(layout))
-            dwFileEnd = security.dwRva;
+    // The signature covers the bytes this changes, so it goes.
+    const DWORD dwFileEnd = FileEndWithoutSignature(layout);
+    if (HasSignature(layout))
         result.warnings.push_back(
             "the Authenticode signature was removed: the rebuilt image is no longer signed");
-    }
 
     unsigned long long cbPayload = 0;
     for (const ResourceEntry& entry : entries)
-        cbPayload += entry.Size() + 128 + 2 * (entry.type.name.size() + entry.name.name.size());
+        cbPayload += entry.data.size() + 128 + 2 * (entry.type.name.size() + entry.name.name.size());
     if (cbPayload > kMaxSectionBytes)
         return Refuse(result, "the resources are too large for one section");
 
-    DWORD dwRawEnd = RawEnd(layout);
-    bool fOverlay = dwFileEnd > dwRawEnd;
+    const DWORD dwRawEnd = RawEnd(layout);
+    const bool fOverlay = dwFileEnd > dwRawEnd;
     if (fOverlay && !OverlayIsSymbolsOnly(pView, layout, dwRawEnd, dwFileEnd))
         return Refuse(result, "it has " + std::to_string(dwFileEnd - dwRawEnd) +
                                   " bytes of data appended behind its sections (a setup program's payload?), "
                                   "which its program may look for where a rebuilt resource section would go");
-    // The headers take the first pages of the image, whatever the sections say.
-    unsigned long long uHeadersEnd = AlignUp(layout.dwSizeOfHeaders, layout.dwSectionAlignment);
-    if (uHeadersEnd > kMaxFile)
-        return Refuse(result, "SizeOfHeaders passes 4 GB");
-    DWORD dwMaxVaEnd = static_cast<DWORD>(uHeadersEnd);
-    int iLastVa = -1;
-    for (size_t i = 0; i < layout.sections.size(); ++i)
-    {
-        const PeSectionHeader& s = layout.sections[i];
-        unsigned long long uEnd =
-            s.dwVirtualAddress + AlignUp(SectionVirtualSize(s), layout.dwSectionAlignment);
-        if (uEnd > kMaxFile)
-            return Refuse(result, "a section's virtual range passes 4 GB");
-        if (iLastVa < 0 || s.dwVirtualAddress >= layout.sections[iLastVa].dwVirtualAddress)
-            iLastVa = static_cast<int>(i);
-        if (uEnd > dwMaxVaEnd)
-            dwMaxVaEnd = static_cast<DWORD>(uEnd);
-    }
+    DWORD dwMaxVaEnd = 0;
+    if (!VirtualEnd(layout, dwMaxVaEnd, sReason))
+        return Refuse(result, sReason);
+    if (iOld < 0 && entries.empty())
+        return CopyUnchanged(pView, layout, dwFileEnd, result);
 
+    std::vector<FileOffsetField> fields;
+    FileOffsetFields(layout, bytes, fields);
+    RawPlan plan = KeepAllRawData(dwFileEnd);
+    RebuildMode mode = kKeepOldData;
     std::vector<BYTE> section;
-    bool fInPlace = false;
-    if (iOld >= 0)
+    if (iOld >= 0 && HoldsResourcesAlone(layout, bytes, iOld))
     {
-        const PeSectionHeader& old = layout.sections[iOld];
-        bool fLast =
-            iOld == iLastVa && old.dwRawOffset + old.dwRawSize == dwRawEnd &&
-            dwMaxVaEnd == old.dwVirtualAddress + AlignUp(SectionVirtualSize(old), layout.dwSectionAlignment);
-        if (fLast && resources.dwRva == old.dwVirtualAddress &&
-            old.dwRawOffset % layout.dwFileAlignment == 0 &&
-            !(old.dwCharacteristics & (kScnCode | kScnExecute)) &&
-            !SectionSharedWithOthers(layout, bytes, old))
-        {
-            WriteResourceSection(entries, old.dwVirtualAddress, section);
-            // Data behind the section would have to move; only a tree that
-            // fits in the old raw size may be written there.
-            fInPlace = !fOverlay || section.size() <= old.dwRawSize;
-        }
+        WriteResourceSection(entries, layout.sections[iOld].dwVirtualAddress, section);
+        DWORD cbRaw = static_cast<DWORD>(AlignUp(section.size(), layout.dwFileAlignment));
+        if (section.size() <= VirtualRoom(layout, iOld) &&
+            PlanRawData(layout, fields, iOld, cbRaw, dwFileEnd, plan))
+            mode = kRewriteInPlace;
+        else if (PlanRawData(layout, fields, iOld, 0, dwFileEnd, plan))
+            mode = kDropOldData;
     }
 
     PeSectionHeader header;
+    std::memset(&header, 0, sizeof(header));
     DWORD dwHeader = 0;
-    DWORD cbOldRaw = 0;
-    if (fInPlace)
+    if (mode == kRewriteInPlace)
     {
         dwHeader = layout.dwSectionTable + iOld * static_cast<DWORD>(sizeof(PeSectionHeader));
-        header = layout.sections[iOld];
-        cbOldRaw = header.dwRawSize;
-        header.dwVirtualSize = static_cast<DWORD>(section.size());
-        header.dwRawSize =
-            fOverlay ? cbOldRaw : static_cast<DWORD>(AlignUp(section.size(), layout.dwFileAlignment));
-        dwFileEnd = fOverlay ? dwFileEnd : header.dwRawOffset;
+        header.dwVirtualAddress = layout.sections[iOld].dwVirtualAddress;
     }
     else
     {
-        if (resources.dwRva == 0 && entries.empty())
-        {
-            result.image.assign(pView, pView + dwFileEnd);
-            if (fDropSignature)
-                std::memset(
-                    &result.image[layout.dwDirectories + kPeSecurityDirectory * sizeof(PeDataDirectory)], 0,
-                    sizeof(PeDataDirectory));
-            if (layout.dwCheckSum != 0)
-                Put32(result.image, layout.dwOptional + kOptCheckSum,
-                      PeCheckSum(result.image, layout.dwOptional + kOptCheckSum));
-            return 1;
-        }
-        // A new section header goes behind the table, into bytes the headers
-        // hold and nothing uses.
-        dwHeader = static_cast<DWORD>(uTableEnd);
-        unsigned long long uHeaderEnd = uTableEnd + sizeof(PeSectionHeader);
-        bool fRoom = uHeaderEnd <= layout.dwSizeOfHeaders && uHeaderEnd <= layout.dwSize;
-        for (const PeSectionHeader& s : layout.sections)
-            if (s.dwRawSize != 0 && s.dwRawOffset < uHeaderEnd)
-                fRoom = false;
-        for (DWORD dw = dwHeader; fRoom && dw < uHeaderEnd; ++dw)
-            fRoom = bytes.At(dw) == 0;
-        if (!fRoom || layout.sections.size() >= 0xFFFF)
-            return Refuse(result,
-                          "there is no free room behind the section table for another section header");
-
-        std::memset(&header, 0, sizeof(header));
-        // ".rsrc" would give the image two sections of that name and tools that
-        // look resources up by section name the stale one; a name of its own
-        // says what it is. A rebuilt image rebuilds in place, so few are needed.
-        std::string sName = ".rsrc2";
-        for (char ch = '2'; ch <= '9'; ++ch)
-        {
-            sName.back() = ch;
-            bool fUsed = false;
-            for (const PeSectionHeader& s : layout.sections)
-                fUsed =
-                    fUsed || (std::memcmp(s.abName, sName.c_str(), sName.size()) == 0 && s.abName[6] == 0);
-            if (!fUsed)
-                break;
-        }
-        std::memcpy(header.abName, sName.c_str(), sName.size());
+        if (!HeaderSlotFree(layout, bytes, sReason))
+            return Refuse(result, sReason);
+        dwHeader =
+            layout.dwSectionTable + static_cast<DWORD>(layout.sections.size() * sizeof(PeSectionHeader));
+        std::memcpy(header.abName, kResourceName, sizeof(kResourceName) - 1);
         header.dwVirtualAddress = dwMaxVaEnd;
-        WriteResourceSection(entries, header.dwVirtualAddress, section);
-        header.dwVirtualSize = static_cast<DWORD>(section.size());
-        header.dwRawSize = static_cast<DWORD>(AlignUp(section.size(), layout.dwFileAlignment));
-        // Behind everything, appended data included, so no byte of the file moves.
-        unsigned long long uRaw = AlignUp(dwFileEnd, layout.dwFileAlignment);
-        if (uRaw + header.dwRawSize > kMaxFile)
-            return Refuse(result, "the rebuilt image would pass 4 GB");
-        header.dwRawOffset = static_cast<DWORD>(uRaw);
         header.dwCharacteristics = kScnInitializedData | kScnRead;
+        WriteResourceSection(entries, header.dwVirtualAddress, section);
+        // Behind everything, the appended symbols included.
+        header.dwRawOffset = static_cast<DWORD>(AlignUp(plan.NewEnd(), layout.dwFileAlignment));
         if (fOverlay)
-            result.warnings.push_back("the data appended behind the sections stays where it was; the new "
+            result.warnings.push_back("the data appended behind the sections stays behind them; the new "
                                       "resource section follows it");
     }
+    header.dwVirtualSize = static_cast<DWORD>(section.size());
+    const DWORD cbNewRaw = static_cast<DWORD>(AlignUp(section.size(), layout.dwFileAlignment));
     unsigned long long uVirtualEnd =
         header.dwVirtualAddress + AlignUp(header.dwVirtualSize, layout.dwSectionAlignment);
     if (uVirtualEnd > kMaxFile)
         return Refuse(result, "the rebuilt image would pass 4 GB in memory");
+    if (mode != kRewriteInPlace && static_cast<unsigned long long>(header.dwRawOffset) + cbNewRaw > kMaxFile)
+        return Refuse(result, "the rebuilt image would pass 4 GB");
 
-    // The file: what stays, then the section's raw data at its offset.
-    unsigned long long uRawEnd = static_cast<unsigned long long>(header.dwRawOffset) + header.dwRawSize;
-    unsigned long long cbImage = fInPlace && fOverlay ? dwFileEnd : uRawEnd;
     std::vector<BYTE>& image = result.image;
-    image.assign(static_cast<size_t>(cbImage), 0);
-    DWORD cbKept = fInPlace && !fOverlay ? header.dwRawOffset : dwFileEnd;
-    std::memcpy(image.data(), pView, cbKept);
-    if (fInPlace && fOverlay)
-        std::memset(&image[header.dwRawOffset], 0, cbOldRaw);
-    std::memcpy(&image[header.dwRawOffset], section.data(), section.size());
-
-    PutStruct(image, dwHeader, header);
-    if (!fInPlace)
-        Put16(image, layout.dwFileHeader + 2, static_cast<DWORD>(layout.sections.size() + 1));
-    DWORD dwResources = layout.dwDirectories + kPeResourceDirectory * sizeof(PeDataDirectory);
-    Put32(image, dwResources, header.dwVirtualAddress);
-    Put32(image, dwResources + 4, static_cast<DWORD>(section.size()));
-    if (fDropSignature)
-        std::memset(&image[layout.dwDirectories + kPeSecurityDirectory * sizeof(PeDataDirectory)], 0,
-                    sizeof(PeDataDirectory));
-    if (fInPlace)
+    CopyByPlan(pView, plan, fields, image);
+    DWORD cbOldRaw = 0;
+    if (mode == kRewriteInPlace)
     {
-        // The resized section is the last, so it alone decides the end.
-        Put32(image, layout.dwOptional + kOptSizeOfImage, static_cast<DWORD>(uVirtualEnd));
+        // Read back, so the offsets the plan moved stay moved.
+        PeSectionHeader rewritten = HeaderIn(image, dwHeader);
+        cbOldRaw = rewritten.dwRawSize;
+        rewritten.dwVirtualSize = header.dwVirtualSize;
+        rewritten.dwRawSize = cbNewRaw;
+        header = rewritten;
     }
     else
     {
-        DWORD dwSizeOfImage =
-            layout.dwSizeOfImage > uVirtualEnd ? layout.dwSizeOfImage : static_cast<DWORD>(uVirtualEnd);
-        Put32(image, layout.dwOptional + kOptSizeOfImage, dwSizeOfImage);
+        header.dwRawSize = cbNewRaw;
+        image.resize(header.dwRawOffset + static_cast<size_t>(cbNewRaw), 0);
+        RenameResourceSections(layout, image);
+        Put16(image, layout.dwFileHeader + 2, static_cast<DWORD>(layout.sections.size() + 1));
     }
-    DWORD dwInitialized = 0;
-    bytes.Read32(layout.dwOptional + kOptSizeOfInitializedData, dwInitialized);
-    Put32(image, layout.dwOptional + kOptSizeOfInitializedData, dwInitialized + header.dwRawSize - cbOldRaw);
-    if (layout.dwCheckSum != 0)
-        Put32(image, layout.dwOptional + kOptCheckSum, PeCheckSum(image, layout.dwOptional + kOptCheckSum));
+    if (mode == kDropOldData)
+    {
+        // Its address range stays, so no RVA of the image changes meaning.
+        DWORD dwOld = layout.dwSectionTable + iOld * static_cast<DWORD>(sizeof(PeSectionHeader));
+        PeSectionHeader dropped = HeaderIn(image, dwOld);
+        cbOldRaw = dropped.dwRawSize;
+        dropped.dwVirtualSize = SectionVirtualSize(layout.sections[iOld]);
+        dropped.dwRawSize = 0;
+        dropped.dwRawOffset = 0;
+        PutStruct(image, dwOld, dropped);
+    }
+    std::memcpy(&image[header.dwRawOffset], section.data(), section.size());
+    PutStruct(image, dwHeader, header);
+
+    PutDirectories(layout, header.dwVirtualAddress, header.dwVirtualSize, image);
+    const PeSectionHeader* pOld = iOld >= 0 ? &layout.sections[iOld] : nullptr;
+    bool fEndsImage =
+        pOld != nullptr &&
+        dwMaxVaEnd == pOld->dwVirtualAddress + AlignUp(SectionVirtualSize(*pOld), layout.dwSectionAlignment);
+    PutSizes(layout, bytes, static_cast<DWORD>(uVirtualEnd), mode == kRewriteInPlace && fEndsImage, cbNewRaw,
+             cbOldRaw, image);
     return 1;
 }

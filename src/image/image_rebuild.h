@@ -10,11 +10,15 @@ struct RebuildResult
     std::string sReason;               // why the image was refused
 };
 
-// 1 with result.image the image whose resource section holds the entries; the
-// headers the loader reads follow (resource directory entry, section table,
-// SizeOfImage, SizeOfInitializedData, the checksum when there was one).
+// 1 with result.image the image whose resource section holds the entries: the
+// old section's place when they fit its address range and it holds them alone
+// (the raw data behind it moved, with every file offset pointing there), else
+// a new last section named .rsrc. The headers the loader reads follow
+// (resource directory entry, section table, SizeOfImage,
+// SizeOfInitializedData, the checksum when there was one).
 // 0 with result.sReason when the image cannot be rebuilt safely (not a PE
-// image, a packed or compressed one, no room for another section header, a
-// resource tree it cannot read whole); then result.image is empty.
+// image, a packed or compressed one, no room for another section header or
+// the loader's 96 sections already, a resource tree it cannot read whole);
+// then result.image is empty.
 int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<ResourceEntry>& entries,
                      RebuildResult& result);

@@ -9,7 +9,10 @@ namespace
 {
 const DWORD kHighBit = 0x80000000;
 const UINT kLevels = 3; // type, name, language
-const DWORD kDataAlignment = 8;
+// DWORD alignment is all any resource format needs (dialog templates), and it
+// is what the resource compilers of mingw and Wine write: a wider one makes a
+// rebuilt tree outgrow the room its original had.
+const DWORD kDataAlignment = 4;
 
 // The tree as the loader walks it from the root. Each directory is read once,
 // so the work is bounded by the size of the tree; copied data and names are

@@ -55,5 +55,5 @@ int ReadResourceEntries(const BYTE* pView, DWORD dwSize, std::vector<ResourceEnt
 
 // The entries as a resource section whose first byte lies at RVA dwRva, in the
 // order the loader expects (named entries before id entries, each sorted; data
-// aligned). Two entries with the same type, name and language: the first wins.
+// aligned to 4). Two entries with the same type, name and language: the first wins.
 void WriteResourceSection(const std::vector<ResourceEntry>& entries, DWORD dwRva, std::vector<BYTE>& section);

@@ -3,7 +3,8 @@
 // CreateDialogParamW and the version functions must be the translations, every
 // text left alone must be the original, and the code beside the resources must
 // still run. The fixtures are fixtures/ui.rc in a 32-bit and a 64-bit DLL, each
-// with .rsrc before another section and as the last section.
+// with .rsrc before another section (whose raw data moves when the rebuilt
+// tree takes more or fewer file pages) and as the last section.
 #include "image/image_rebuild.h"
 #include "image/resource_texts.h"
 #include "image/resource_tree.h"

@@ -159,11 +159,32 @@ std::vector<BYTE> Section(const std::vector<ResourceEntry>& entries)
     return section;
 }
 
+// COFF symbols appended (one record, an empty string table) and, in the last
+// bytes of .text, a debug directory entry whose data lies at file offset dwData.
+const DWORD kDebugEntry = 0x400 - 28;
+void AddSymbolsAndDebug(std::vector<BYTE>& b, DWORD dwData)
+{
+    DWORD dwSymbols = static_cast<DWORD>(b.size());
+    b.resize(dwSymbols + 18 + 4, 0);
+    std::memcpy(&b[dwSymbols], "symbol", 6);
+    std::memset(&b[kDebugEntry], 0, 28);
+    PutAll(b, {0x4C, dwSymbols, 0x50, 1, dwSymbols + 18, 4, kDirectory + 48, 0x1000 + kDebugEntry - 0x200,
+               kDirectory + 52, 28, kDebugEntry + 16, 8, kDebugEntry + 24, dwData});
+}
+
+std::vector<ResourceEntry> WithData(size_t cb)
+{
+    std::vector<ResourceEntry> entries = kSorted;
+    if (cb != 0)
+        entries[5].data.assign(cb, 'x');
+    return entries;
+}
+
 } // namespace
 
 // A tree laid out here by hand (MENU 1 in two languages, one data entry in
 // .text) is read as such; the writer puts any order into the loader's, aligns
-// data to 8, and what it writes reads back as the same entries.
+// data to 4, and what it writes reads back as the same entries.
 TEST(ResourceTree, ReadsHandBuiltTreeAndWritesLoaderOrder)
 {
     std::vector<BYTE> tree(0x100, 0);
@@ -189,56 +210,134 @@ TEST(ResourceTree, ReadsHandBuiltTreeAndWritesLoaderOrder)
     std::vector<BYTE> rebuilt = MakeImage(section, false);
     EXPECT_TRUE(SameEntries(Read(rebuilt), kSorted));
     EXPECT_EQ(section, Section(Read(rebuilt))) << "the output depends only on the entries";
-    // An independent reader finds the data where the writer says, aligned to 8.
+    // An independent reader finds the data where the writer says, aligned to 4
+    // and no more: 17 bytes of data take 20.
     CImageMap map;
     ASSERT_EQ(1, map.Load(rebuilt.data(), static_cast<DWORD>(rebuilt.size())));
     ASSERT_EQ(kSorted.size(), map.Resources().size());
     for (size_t i = 0; i < kSorted.size(); ++i)
     {
         const ImageResource& r = map.Resources()[i];
-        EXPECT_EQ(0u, (r.dwRva - kRsrcRva) % 8) << r.sType << " " << r.sName;
+        EXPECT_EQ(0u, (r.dwRva - kRsrcRva) % 4) << r.sType << " " << r.sName;
         EXPECT_EQ(kSorted[i].data.size(), r.cb);
         EXPECT_EQ(kSorted[i].wLang, r.wLang);
     }
+    EXPECT_EQ(20u, map.Resources()[6].dwRva - map.Resources()[5].dwRva);
     EXPECT_EQ("abc", map.Resources()[0].sType);
     EXPECT_EQ("ZED", map.Resources()[2].sType);
 }
 
-// Rebuilt in place (.rsrc last) and into a new section (.reloc behind it):
-// longer data reads back, the headers say where it went, and every byte of
-// the old image outside the rewritten parts is unchanged.
+// The tree goes where the old one was when it fits the address space up to
+// the next section (or .rsrc is last), else into a new last section named
+// .rsrc, the old one renamed with its raw data dropped and its address range
+// kept. What lies behind the old raw data (.reloc, the debug data there, the
+// COFF symbols) moves as one with the offsets that point to it; the file is no
+// larger than the new tree needs, and no other byte of the old image changes.
 TEST(ResourceTree, RebuildsInPlaceOrIntoNewSection)
 {
-    std::vector<ResourceEntry> entries = kSorted;
-    entries[5].data.assign(0x900, 'x'); // the tree no longer fits the old raw size
-    for (bool fNew : {false, true})
+    const struct
     {
-        SCOPED_TRACE(fNew ? "new section" : "in place");
-        std::vector<BYTE> image = MakeImage(Section(kSorted), fNew);
+        const char* szName;
+        bool fRelocAfter;
+        size_t cbOld, cbNew; // one entry's data before and after
+        bool fNew;
+    } kCases[] = {
+        {"last, grown", false, 0, 0x900, false},
+        {".reloc behind, grown within the room", true, 0, 0x900, false},
+        {".reloc behind, shrunk", true, 0x1800, 0, false},
+        {".reloc behind, grown past it", true, 0, 0x1800, true},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(c.szName);
+        std::vector<BYTE> image = MakeImage(Section(WithData(c.cbOld)), c.fRelocAfter);
+        const DWORD cbOldRaw = Get32(image, kSectionTable + 40 + 16), dwTail = kRsrc + cbOldRaw;
+        const DWORD dwSymbols = static_cast<DWORD>(image.size()), dwData = dwTail + 0x100;
+        AddSymbolsAndDebug(image, c.fRelocAfter ? dwData : dwSymbols + 18);
+        std::vector<ResourceEntry> entries = WithData(c.cbNew);
         RebuildResult result;
         ASSERT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result))
             << result.sReason;
         const std::vector<BYTE>& out = result.image;
         EXPECT_TRUE(SameEntries(Read(out), entries));
-        DWORD dwHeader = kSectionTable + (fNew ? 3 : 1) * 40;
-        EXPECT_EQ(fNew ? 4 : 2, out[0x46] | out[0x47] << 8);
-        EXPECT_EQ(0, std::memcmp(&out[dwHeader], fNew ? ".rsrc2\0" : ".rsrc\0\0", 8));
+        const DWORD cSections = 2 + c.fRelocAfter + c.fNew,
+                    dwHeader = kSectionTable + (c.fNew ? cSections - 1 : 1) * 40;
+        EXPECT_EQ(cSections, out[0x46] | out[0x47] << 8u);
+        EXPECT_EQ(0, std::memcmp(&out[dwHeader], ".rsrc\0\0", 8));
         DWORD cbVirtual = Get32(out, dwHeader + 8), dwRva = Get32(out, dwHeader + 12);
         DWORD cbRaw = Get32(out, dwHeader + 16), dwRaw = Get32(out, dwHeader + 20);
-        EXPECT_EQ(fNew ? 0x4000u : kRsrcRva, dwRva);
+        EXPECT_EQ(c.fNew ? 0x4000u : kRsrcRva, dwRva);
         EXPECT_EQ(Get32(out, kDirectory + 16), dwRva);
         EXPECT_EQ(Get32(out, kDirectory + 20), cbVirtual);
-        EXPECT_EQ(0u, cbRaw % 0x200);
-        EXPECT_GE(cbRaw, cbVirtual);
-        EXPECT_EQ(out.size(), dwRaw + cbRaw);
-        EXPECT_EQ(Align(dwRva + cbVirtual, 0x1000), Get32(out, kSizeOfImageField));
+        EXPECT_EQ(Align(cbVirtual, 0x200), cbRaw);
+        EXPECT_EQ(c.fRelocAfter && !c.fNew ? Get32(image, kSizeOfImageField)
+                                           : Align(dwRva + cbVirtual, 0x1000),
+                  Get32(out, kSizeOfImageField));
         EXPECT_NE(1u, Get32(out, kChecksumField));
         EXPECT_EQ(0x40000040u, Get32(out, dwHeader + 36));
-        // Outside the headers rewritten and the section written, the old bytes stay.
-        DWORD dwKeptEnd = fNew ? static_cast<DWORD>(image.size()) : kRsrc;
-        EXPECT_EQ(0, std::memcmp(&out[0x200], &image[0x200], dwKeptEnd - 0x200));
+        if (c.fNew)
+        {
+            const BYTE abDropped[24] = {'.', 'r', 's', 'r', 'c', '0', 0, 0};
+            std::vector<BYTE> expected(abDropped, abDropped + 24);
+            PutAll(expected, {8, Get32(image, kSectionTable + 48), 12, kRsrcRva});
+            EXPECT_EQ(0, std::memcmp(&out[kSectionTable + 40], expected.data(), 24));
+            EXPECT_EQ(Align(static_cast<DWORD>(image.size()) - cbOldRaw, 0x200), dwRaw);
+            EXPECT_EQ(out.size(), dwRaw + cbRaw);
+        }
+        else
+            EXPECT_EQ(kRsrc, dwRaw);
+        // The tail moved by one shift, and every offset into it with it.
+        const DWORD dwShift = (c.fNew ? kRsrc : kRsrc + cbRaw) - dwTail;
+        const DWORD cbMoved = static_cast<DWORD>(image.size()) + dwShift;
+        if (!c.fNew)
+        {
+            EXPECT_EQ(cbMoved, out.size());
+        }
+        ASSERT_LE(cbMoved, out.size());
+        EXPECT_EQ(0, std::memcmp(&out[dwTail + dwShift], &image[dwTail], image.size() - dwTail));
+        EXPECT_EQ(dwSymbols + dwShift, Get32(out, 0x4C));
+        EXPECT_EQ(Get32(image, kDebugEntry + 24) + dwShift, Get32(out, kDebugEntry + 24));
+        if (c.fRelocAfter)
+        {
+            EXPECT_EQ(dwTail + dwShift, Get32(out, kSectionTable + 80 + 20));
+        }
+        EXPECT_EQ(0, std::memcmp(&out[0x200], &image[0x200], kDebugEntry + 24 - 0x200));
         EXPECT_EQ(0, std::memcmp(&out[0], &image[0], 0x46));
-        EXPECT_EQ(0, std::memcmp(&out[kSectionTable], &image[kSectionTable], (fNew ? 3 : 1) * 40));
+        EXPECT_EQ(0, std::memcmp(&out[0x48], &image[0x48], 4));
+        EXPECT_EQ(0, std::memcmp(&out[kSectionTable], &image[kSectionTable], 40));
+    }
+}
+
+// No image leaves with more than the 96 sections the loader takes: a new
+// section past that is refused, as when no header slot is free.
+TEST(ResourceTree, AddsNoSectionPastTheLoadersLimit)
+{
+    const struct
+    {
+        UINT cSections;
+        size_t cbNew;
+        int ok;
+    } kCases[] = {{95, 0x1800, 1}, {96, 0x1800, 0}, {96, 0, 1}};
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(std::to_string(c.cSections) + " sections, data of " + std::to_string(c.cbNew));
+        // Room in the headers for the table: the raw data a page further on.
+        std::vector<BYTE> image = MakeImage(Section(kSorted), true);
+        image.insert(image.begin() + 0x200, 0x1000, 0);
+        PutAll(image, {kOptional + 60, 0x1200});
+        for (UINT i = 0; i < 3; ++i)
+            Put(image, kSectionTable + i * 40 + 20, Get32(image, kSectionTable + i * 40 + 20) + 0x1000);
+        for (UINT i = 3; i < c.cSections; ++i)
+            PutSection(image, i, ".bss", 0x4000 + (i - 3) * 0x1000, 0x1000, 0, 0, 0xC0000080);
+        Put(image, 0x46, c.cSections, 2);
+        Put(image, kSizeOfImageField, 0x4000 + (c.cSections - 3) * 0x1000);
+        RebuildResult result;
+        std::vector<ResourceEntry> entries = WithData(c.cbNew);
+        EXPECT_EQ(c.ok, RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result));
+        if (c.ok)
+            EXPECT_EQ(96, result.image[0x46] | result.image[0x47] << 8);
+        else
+            EXPECT_NE(std::string::npos, result.sReason.find("96 sections")) << result.sReason;
     }
 }
 
@@ -262,7 +361,11 @@ TEST(ResourceTree, RefusesWhatItCannotRebuildWhole)
          "above the language level"},
         {"directory at the language level",
          [](Bytes& b) { Put(b, kRsrc + FirstEntryBelow(b, 2) + 20, 0x80000000); }, "language level"},
-        {"no room for a section header", [](Bytes& b) { b[kSectionTable + 3 * 40 + 39] = 1; },
+        {"no room for a section header", // .rsrc shared with the entry point: a new section is needed
+         [](Bytes& b) {
+             Put(b, kOptional + 16, kRsrcRva + 0x10);
+             b[kSectionTable + 3 * 40 + 39] = 1;
+         },
          "no free room"},
         {"packer's section name", [](Bytes& b) { std::memcpy(&b[kSectionTable], "UPX0", 4); }, "packed"},
         {"resources in a section without raw data", [](Bytes& b) { Put(b, kSectionTable + 40 + 16, 0); },
@@ -319,8 +422,11 @@ TEST(ResourceTree, DropsSignatureKeepsSymbolsRefusesOtherAppendedData)
         ASSERT_FALSE(result.warnings.empty());
         EXPECT_NE(std::string::npos, result.warnings[0].find("signature"));
         EXPECT_EQ(0u, Get32(out, kDirectory + 32) | Get32(out, kDirectory + 36));
-        ASSERT_GE(out.size(), dwSignature);
-        EXPECT_EQ(0, std::memcmp(&out[dwOverlay], sOverlay.data(), sOverlay.size()));
+        // The symbols move with the grown section, and their pointer with them.
+        DWORD dwSymbols = Get32(out, 0x4C);
+        EXPECT_EQ(Align(kRsrc + Get32(out, kDirectory + 20), 0x200), dwSymbols);
+        ASSERT_GE(out.size(), dwSymbols + sOverlay.size());
+        EXPECT_EQ(0, std::memcmp(&out[dwSymbols], sOverlay.data(), sOverlay.size()));
         std::vector<BYTE> signature(0x30, 0xAB);
         EXPECT_EQ(out.end(), std::search(out.begin(), out.end(), signature.begin(), signature.end()));
     }
@@ -373,6 +479,8 @@ TEST(ResourceTree, RebuildsInPlaceOnlyWhatHoldsResourcesAlone)
         if (!c.fInPlace)
         {
             EXPECT_EQ(0, std::memcmp(&result.image[kRsrc], &image[kRsrc], image.size() - kRsrc));
+            EXPECT_EQ(0, std::memcmp(&result.image[kSectionTable + 40], ".rsrc0\0", 8));
+            EXPECT_EQ(0, std::memcmp(&result.image[kSectionTable + 80], ".rsrc\0\0", 8));
         }
     }
 }
