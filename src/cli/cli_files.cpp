@@ -1,5 +1,7 @@
 #include "cli/cli_files.h"
 
+#include "cli/cli_output.h"
+
 #include "rules/catalogue.h"
 #include "rules/rule_files.h"
 
@@ -12,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstring>
 #include <fstream>
 
 namespace
@@ -363,4 +366,20 @@ bool WriteWholeFile(const WString& wsPath, const std::string& bytes, bool overwr
 {
     return WriteWholeFile(wsPath, reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), overwrite,
                           sReason);
+}
+
+bool SameBytes(const WString& wsA, const WString& wsB)
+{
+    CTargetView a, b;
+    std::string sReason;
+    return a.Open(wsA, sReason) && b.Open(wsB, sReason) && a.Size() == b.Size() &&
+           std::memcmp(a.Data(), b.Data(), a.Size()) == 0;
+}
+
+void TellSetAsideBackups(const char* szPrefix, const WString& wsBackup)
+{
+    for (const WString& wsAside : SetAsideFiles(wsBackup))
+        WriteErr(szPrefix + ShownPath(wsAside) +
+                 ": an older backup that a run which did not finish set aside; " + "if " +
+                 ShownPath(wsBackup) + " is not the original, move this one back to it\n");
 }

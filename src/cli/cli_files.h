@@ -145,3 +145,11 @@ bool MoveBack(const WString& wsAside, const WString& wsPath);
 // The temporary files of the tool beside wsPath that a run which did not
 // finish left (NAME.pivra-tmp-...), for the caller to name; never deleted.
 std::vector<WString> StaleTempFiles(const WString& wsPath);
+// Older backups (NAME.pivra-old-...) a run that did not finish had set aside
+// while it made a new one: each may be the only copy of an original.
+std::vector<WString> SetAsideFiles(const WString& wsPath);
+// Whether two files hold the same bytes; false when either cannot be read.
+bool SameBytes(const WString& wsA, const WString& wsB);
+// Names, on standard error after szPrefix, the older backups of wsBackup a
+// run that did not finish set aside.
+void TellSetAsideBackups(const char* szPrefix, const WString& wsBackup);

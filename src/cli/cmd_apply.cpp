@@ -195,6 +195,8 @@ void TellStaleFiles(const ApplyOptions& options)
             for (const WString& wsStale : StaleTempFiles(wsBeside))
                 WriteErr("pivra-cli apply: " + ShownPath(wsStale) +
                          ": left by an earlier run that did not finish; remove it\n");
+    for (const WString& wsTarget : options.targets)
+        TellSetAsideBackups("pivra-cli apply: ", BackupPath(wsTarget));
 }
 
 // A target's backup while its run may still change nothing: an older backup
@@ -444,14 +446,21 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
         UINT uUnlogged = uTried - uModified > watch.failed.size()
                              ? uTried - uModified - static_cast<UINT>(watch.failed.size())
                              : 0;
-        if (!CompletePlace(wsTarget, place, uModified > 0, sReason))
+        // A rule whose CN is its EN counts as a change but changes no byte: only
+        // a run that changed bytes may replace an older backup.
+        bool fChanged = uModified > 0;
+        if (fChanged && place.copy)
+            fChanged = !SameBytes(place.wsFile, wsTarget);
+        else if (fChanged && !backups[t].wsAside.empty())
+            fChanged = !SameBytes(wsTarget, backups[t].wsPath);
+        if (!CompletePlace(wsTarget, place, fChanged, sReason))
         {
             TellBadInput(cli, wsTarget, sReason);
             error = BadInputJson(wsTarget, sReason);
             exitCode = kExitBadInput;
             break;
         }
-        if (uModified > 0)
+        if (fChanged)
             KeepBackup(backups[t]);
         else if (!backups[t].wsAside.empty())
             MoveBack(backups[t].wsAside, backups[t].wsPath);

@@ -206,10 +206,20 @@ bool WriteImage(const CliContext& cli, const PoOptions& options, const FileIdent
     std::error_code ec;
     std::filesystem::path real = std::filesystem::canonical(FsPath(options.wsTarget), ec);
     const WString wsWrite = ec ? options.wsTarget : ToolPath(real);
+    // An older backup stays aside until the new image is in place, so a write
+    // that fails leaves it as it was.
     const WString wsBackup = options.wsTarget + W(".bak");
-    const bool fHadBackup = PathExists(wsBackup);
-    if (options.backup && !CopyFileExact(wsWrite, wsBackup, options.force, sReason))
+    WString wsAside;
+    if (options.backup && PathExists(wsBackup) && (!options.force || !MoveAside(wsBackup, wsAside, sReason)))
     {
+        exitCode =
+            ReportBadInput(cli, wsBackup, options.force ? sReason : "exists already (--force replaces it)");
+        return false;
+    }
+    if (options.backup && !CopyFileExact(wsWrite, wsBackup, false, sReason))
+    {
+        if (!wsAside.empty())
+            MoveBack(wsAside, wsBackup);
         exitCode = ReportBadInput(cli, wsBackup, sReason);
         return false;
     }
@@ -217,9 +227,15 @@ bool WriteImage(const CliContext& cli, const PoOptions& options, const FileIdent
         WriteErr("pivra-cli po apply: " + ShownPath(options.wsTarget) +
                  ": the file has other names (hard links); they keep the old image\n");
     if (ReplaceReadFile(wsWrite, read, image.data(), image.size(), sReason))
+    {
+        if (!wsAside.empty())
+            RemoveFile(wsAside);
         return true;
-    if (options.backup && !fHadBackup)
-        std::filesystem::remove(FsPath(wsBackup), ec);
+    }
+    if (!wsAside.empty())
+        MoveBack(wsAside, wsBackup);
+    else if (options.backup)
+        RemoveFile(wsBackup);
     exitCode = ReportBadInput(cli, options.wsTarget, sReason);
     return false;
 }
@@ -271,8 +287,9 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
         return exitCode;
     FileIdentity read = {0, 0};
     target.view.Identity(read);
-    for (const WString& wsBeside : {options.wsTarget, options.wsTarget + W(".bak")})
-        for (const WString& wsStale : StaleTempFiles(wsBeside))
+    TellSetAsideBackups("pivra-cli po apply: ", options.wsTarget + W(".bak"));
+    for (const WString& wsBeside : {options.wsTarget, options.wsTarget + W(".bak"), options.wsOutput})
+        for (const WString& wsStale : wsBeside.empty() ? std::vector<WString>() : StaleTempFiles(wsBeside))
             WriteErr("pivra-cli po apply: " + ShownPath(wsStale) +
                      ": left by an earlier run that did not finish; remove it\n");
     if (!options.wsAs.empty() && wAs == target.wLang)
@@ -334,12 +351,25 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
     if (fRun)
     {
         ResolveRuleSet(options.wsRuleSet, wsRuleFile, sReason);
+        // The CNs go in after the image: a rule set that cannot take them is
+        // known now, so no image is written whose rule set says otherwise.
+        if (!plan.ruleWrites.empty() &&
+            (!CheckWritableFile(wsRuleFile, true, sReason) || !CheckLogFile(wsRuleFile, sReason)))
+            return ReportBadInput(cli, wsRuleFile, sReason);
         if (!RunRulesOver(wsRuleFile, plan.ruleWrites, image, run, sReason))
             return ReportBadInput(cli, wsRuleFile, sReason);
     }
     std::vector<std::string> refusals = plan.refused;
+    size_t cNoCn = 0;
     for (const DryRule& rule : run.failed)
     {
+        // A rule nobody has translated yet is open, as an untranslated entry
+        // is: the run passes over it (and logs it, as the patch run does).
+        if (rule.outcome == kDryZeroOneSide && rule.wsCn.empty())
+        {
+            ++cNoCn;
+            continue;
+        }
         WCHAR wsNode[kKeyChars];
         FormatNode(wsNode, rule.number);
         refusals.push_back("rule " + ToUtf8(WString(wsNode)) + " " + ShownQuoted(ToUtf8(rule.wsEn)) + ": " +
@@ -347,6 +377,11 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
                             : rule.outcome == kDryCnLonger ? "its CN is longer than its EN"
                                                            : "its CN is empty"));
     }
+    if (cNoCn > 0)
+        WriteErr("pivra-cli po apply: " + Plural(cNoCn, "rule has", "rules have") +
+                 " no CN yet and changes nothing\n");
+    for (const std::string& sReplaced : plan.replaced)
+        WriteErr("pivra-cli po apply: replaces the copy " + sReplaced + "\n");
     for (const std::string& sUnsafe : run.unsafe)
         refusals.push_back("the patch run would break the image: " + sUnsafe);
     if (plan.cRulesLeft > 0)
@@ -365,9 +400,9 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
         ", " + Plural(plan.ruleWrites.size(), "rule text", "rule texts");
     if (!refusals.empty() && !options.partial)
     {
-        WriteOut(ShownPath(options.wsTarget) + ": " + sCounts + " checked; nothing written: " +
+        WriteOut(ShownPath(options.wsTarget) + ": nothing written: " +
                  Plural(refusals.size(), "translation or rule", "translations and rules") +
-                 " refused (--partial writes the rest)\n");
+                 " refused (--partial writes the rest); checked: " + sCounts + "\n");
         return kExitRulesFailed;
     }
 
@@ -386,10 +421,14 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
     for (const RuleCnWrite& write : plan.ruleWrites)
     {
         if (WriteRuleKey(wsRuleFile.c_str(), write.uRule, wsKey, write.wsCn.c_str()))
+        {
             ++cRules;
-        else
-            WriteErr("pivra-cli po apply: rule " + std::to_string(write.uRule) +
-                     ": the rule set could not be written\n");
+            continue;
+        }
+        WCHAR wsNode[kKeyChars];
+        FormatNode(wsNode, write.uRule);
+        WriteErr("pivra-cli po apply: rule " + ToUtf8(WString(wsNode)) +
+                 ": the rule set could not be written\n");
     }
     if (fPatch)
         LogFailedRules(wsLog, run.failed);
@@ -400,12 +439,12 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
                  ? "the image unchanged"
                  : "the image to " + ShownPath(wsWritten) + " (" + std::to_string(image.size()) + " bytes)";
     if (fRun)
-        sText += ", " + std::to_string(cRules) + " CNs into the rule set, " +
+        sText += ", " + Plural(cRules, "CN", "CNs") + " into the rule set, " +
                  (fPatch ? "the patch run (" + std::to_string(run.uTried) + " rules tried, " +
                                std::to_string(run.uModified) + " changed the image)"
                          : std::string("not the patch run (it would break the image)"));
-    WriteOut(sText + "\n");
     if (fPatch && !run.failed.empty())
         WriteOut("failure log: " + ShownPath(wsLog) + "\n");
-    return refusals.empty() ? kExitDone : kExitRulesFailed;
+    WriteOut(sText + "\n");
+    return refusals.empty() && cRules == plan.ruleWrites.size() ? kExitDone : kExitRulesFailed;
 }

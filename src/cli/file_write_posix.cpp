@@ -19,6 +19,8 @@
 namespace
 {
 const char kTempMark[] = ".pivra-tmp-";
+// An older backup kept aside while a run may still change nothing.
+const char kAsideMark[] = ".pivra-old-";
 const int kTempNameAttempts = 16;
 const char kNoRoom[] = "cannot be written (no access to its folder, or no room)";
 
@@ -415,7 +417,7 @@ bool MoveAside(const WString& wsPath, WString& wsAside, std::string& sReason)
     const std::string path = NativePath(wsPath.c_str());
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt)
     {
-        const std::string aside = path + kTempMark + RandomPart();
+        const std::string aside = path + kAsideMark + RandomPart();
         bool taken = false;
         if (MoveInPlace(path, aside, false, taken))
         {
@@ -434,21 +436,34 @@ bool MoveBack(const WString& wsAside, const WString& wsPath)
     return rename(NativePath(wsAside.c_str()).c_str(), NativePath(wsPath.c_str()).c_str()) == 0;
 }
 
-std::vector<WString> StaleTempFiles(const WString& wsPath)
+namespace
 {
-    std::vector<WString> stale;
+std::vector<WString> FilesMarked(const WString& wsPath, const char* szMark)
+{
+    std::vector<WString> found;
     std::error_code ec;
     const std::filesystem::path path = FsPath(wsPath);
-    const std::string prefix = path.filename().string() + kTempMark;
+    const std::string prefix = path.filename().string() + szMark;
     std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
     {
         const std::string name = it->path().filename().string();
         if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
-            stale.push_back(ToolPath(path.parent_path() / name));
+            found.push_back(ToolPath(path.parent_path() / name));
     }
-    std::sort(stale.begin(), stale.end());
-    return stale;
+    std::sort(found.begin(), found.end());
+    return found;
+}
+} // namespace
+
+std::vector<WString> StaleTempFiles(const WString& wsPath)
+{
+    return FilesMarked(wsPath, kTempMark);
+}
+
+std::vector<WString> SetAsideFiles(const WString& wsPath)
+{
+    return FilesMarked(wsPath, kAsideMark);
 }
 
 bool HasOtherNames(const WString& wsPath)

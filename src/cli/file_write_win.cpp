@@ -12,6 +12,8 @@
 namespace
 {
 const wchar_t kTempMark[] = L".pivra-tmp-";
+// An older backup kept aside while a run may still change nothing.
+const wchar_t kAsideMark[] = L".pivra-old-";
 const int kTempNameAttempts = 16;
 const char kNoRoom[] = "cannot be written (no access to its folder, or no room)";
 
@@ -269,7 +271,7 @@ bool MoveAside(const WString& wsPath, WString& wsAside, std::string& sReason)
 {
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt)
     {
-        wsAside = wsPath + kTempMark + RandomPart();
+        wsAside = wsPath + kAsideMark + RandomPart();
         if (MoveFileExW(wsPath.c_str(), wsAside.c_str(), MOVEFILE_WRITE_THROUGH))
             return true;
         DWORD dwError = GetLastError();
@@ -286,21 +288,34 @@ bool MoveBack(const WString& wsAside, const WString& wsPath)
            0;
 }
 
-std::vector<WString> StaleTempFiles(const WString& wsPath)
+namespace
 {
-    std::vector<WString> stale;
+std::vector<WString> FilesMarked(const WString& wsPath, const wchar_t* wsMark)
+{
+    std::vector<WString> found;
     std::error_code ec;
     const std::filesystem::path path = FsPath(wsPath);
-    const std::wstring prefix = path.filename().wstring() + kTempMark;
+    const std::wstring prefix = path.filename().wstring() + wsMark;
     std::filesystem::path folder = path.parent_path().empty() ? L"." : path.parent_path();
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
     {
         const std::wstring name = it->path().filename().wstring();
         if (name.size() > prefix.size() && _wcsnicmp(name.c_str(), prefix.c_str(), prefix.size()) == 0)
-            stale.push_back(ToolPath(path.parent_path() / name));
+            found.push_back(ToolPath(path.parent_path() / name));
     }
-    std::sort(stale.begin(), stale.end());
-    return stale;
+    std::sort(found.begin(), found.end());
+    return found;
+}
+} // namespace
+
+std::vector<WString> StaleTempFiles(const WString& wsPath)
+{
+    return FilesMarked(wsPath, kTempMark);
+}
+
+std::vector<WString> SetAsideFiles(const WString& wsPath)
+{
+    return FilesMarked(wsPath, kAsideMark);
 }
 
 bool HasOtherNames(const WString& wsPath)

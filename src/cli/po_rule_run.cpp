@@ -44,6 +44,11 @@ bool RunRulesOver(const WString& wsRuleFile, const std::vector<RuleCnWrite>& wri
     const std::filesystem::path copy = folder / "rules.ini";
     std::filesystem::copy_file(FsPath(wsRuleFile), copy, ec);
     bool ok = !ec;
+    // The copy takes the set's mode; a read-only set still gets its CNs here.
+    if (ok)
+        std::filesystem::permissions(copy,
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ec);
     const WString wsCopy = ToolPath(copy);
     WCHAR wsKey[] = W("CN");
     for (size_t i = 0; ok && i < writes.size(); ++i)

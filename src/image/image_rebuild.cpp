@@ -455,7 +455,11 @@ int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<Resource
             layout.dwSectionTable + static_cast<DWORD>(layout.sections.size() * sizeof(PeSectionHeader));
         std::memcpy(header.abName, kResourceName, sizeof(kResourceName) - 1);
         header.dwVirtualAddress = dwMaxVaEnd;
-        header.dwCharacteristics = kScnInitializedData | kScnRead;
+        // The old section's flags (a writable .rsrc stays writable); a new
+        // tree in an image that had none is read-only data.
+        header.dwCharacteristics = iOld >= 0
+                                       ? layout.sections[iOld].dwCharacteristics & ~(kScnCode | kScnExecute)
+                                       : kScnInitializedData | kScnRead;
         WriteResourceSection(entries, header.dwVirtualAddress, section);
         // Behind everything, the appended symbols included.
         header.dwRawOffset = static_cast<DWORD>(AlignUp(plan.NewEnd(), layout.dwFileAlignment));

@@ -865,12 +865,26 @@ TEST(CliTest, ApplyReplacesTheTargetThroughACompleteCopy)
     }
 #endif
 
-    // Nothing is left to translate: the backup of the original stays.
-    result = cli.Run({W("apply"), rules, target, W("--backup"), W("--force"), W("--log"), log});
-    EXPECT_EQ(1, result.exitCode) << result.err;
-    EXPECT_EQ(demo, ReadBytes(backup));
-    EXPECT_EQ(patched, ReadBytes(target));
-    EXPECT_TRUE(StaleTempFiles(backup).empty());
+    // Nothing is left to translate (a CN that is its EN counts as a change but
+    // changes no byte): the backup of the original stays, also in place.
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n[002]\nEN=Ready\nCN=Ready\n");
+    for (bool inPlace : {false, true})
+    {
+        std::vector<WString> args = {W("apply"), rules, target, W("--backup"), W("--force"), W("--log"), log};
+        if (inPlace)
+            args.push_back(W("--in-place"));
+        result = cli.Run(args);
+        EXPECT_EQ(1, result.exitCode) << result.err;
+        EXPECT_EQ(demo, ReadBytes(backup));
+        EXPECT_EQ(patched, ReadBytes(target));
+        EXPECT_TRUE(StaleTempFiles(backup).empty() && SetAsideFiles(backup).empty());
+    }
+    // An older backup a killed run had set aside is named as what it is.
+    const WString aside = dir.Path(W("demo.exe.bak.pivra-old-0123456789abcdef"));
+    WriteBytes(aside, demo);
+    result = cli.Run({W("apply"), rules, target, W("--log"), log});
+    EXPECT_NE(std::string::npos, result.err.find(ShownPath(aside) + ": an older backup")) << result.err;
+    RemoveFile(aside);
 
     // In place, as the main window patches: the same file, patched alike.
     const WString inPlace = dir.Path(W("in-place.exe")), linked = dir.Path(W("linked.exe"));

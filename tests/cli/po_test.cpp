@@ -256,6 +256,17 @@ TEST(PoTest, ApplyWritesAnOutputAndSaysWhatItReplaces)
         EXPECT_EQ(cli.Run({W("po"), W("apply"), target, po, W("-o"), wsOutput, W("--force")}).exitCode, 2);
     EXPECT_EQ(ReadBytes(target), original);
 
+#ifndef _WIN32
+    // A rule set that cannot take its CNs is known before the image is written.
+    WriteBytes(po, Translated(sPot, {{"MENU 1 / popup 0", "文件(&F)"}, {"RULE 001", "就绪"}}));
+    std::filesystem::permissions(ShownPath(rules), std::filesystem::perms::owner_read);
+    CliResult readOnly = cli.Run({W("po"), W("apply"), target, po, W("--rules"), rules});
+    EXPECT_EQ(readOnly.exitCode, 2);
+    EXPECT_NE(readOnly.err.find("fresh.ini: is read-only"), std::string::npos) << readOnly.err;
+    EXPECT_EQ(ReadBytes(target), original);
+    std::filesystem::permissions(ShownPath(rules), std::filesystem::perms(0644));
+#endif
+
     // The program has MENU 1 in German: a copy that leaves "&New" English would
     // lose "&Neu", so it is refused, and replaced, said so, with --force.
     CliResult refused = cli.Run({W("po"), W("apply"), target, po, W("--as"), W("de-DE")});
