@@ -14,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -382,4 +383,29 @@ void TellSetAsideBackups(const char* szPrefix, const WString& wsBackup)
         WriteErr(szPrefix + ShownPath(wsAside) +
                  ": an older backup that a run which did not finish set aside; " + "if " +
                  ShownPath(wsBackup) + " is not the original, move this one back to it\n");
+}
+
+std::vector<WString> FilesMarked(const WString& wsPath, const WString& wsMark)
+{
+    std::vector<WString> found;
+    std::error_code ec;
+    const std::filesystem::path path = FsPath(wsPath);
+    const WString wsPrefix = ToolPath(path.filename()) + wsMark;
+    std::filesystem::path folder =
+        path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    {
+        const WString wsName = ToolPath(it->path().filename());
+        if (wsName.size() <= wsPrefix.size())
+            continue;
+#ifdef _WIN32
+        const bool fMarked = EqualsNoCase(wsName.substr(0, wsPrefix.size()), wsPrefix);
+#else
+        const bool fMarked = wsName.compare(0, wsPrefix.size(), wsPrefix) == 0;
+#endif
+        if (fMarked)
+            found.push_back(ToolPath(path.parent_path() / it->path().filename()));
+    }
+    std::sort(found.begin(), found.end());
+    return found;
 }

@@ -144,6 +144,9 @@ bool MoveBack(const WString& wsAside, const WString& wsPath);
 
 // The temporary files of the tool beside wsPath that a run which did not
 // finish left (NAME.pivra-tmp-...), for the caller to name; never deleted.
+// The files beside wsPath named wsPath's name followed by wsMark and more
+// (letter case ignored on Windows), sorted.
+std::vector<WString> FilesMarked(const WString& wsPath, const WString& wsMark);
 std::vector<WString> StaleTempFiles(const WString& wsPath);
 // Older backups (NAME.pivra-old-...) a run that did not finish had set aside
 // while it made a new one: each may be the only copy of an original.

@@ -146,19 +146,11 @@ const char* OwnerReason()
     return "belongs to another user or group, which a replacement could not keep (no permission)";
 }
 
-// A new temporary beside path holding the bytes, with the owner, group and
-// mode of pOld (a new file's mode when none).
-bool WriteTemp(const std::string& path, const BYTE* pBytes, size_t cb, const struct stat* pOld,
-               std::string& temp, std::string& sReason)
+// Ends a temporary whose bytes went in (written) or did not: flushed and kept,
+// or removed, with the reason of what failed.
+bool EndTemp(int fd, const std::string& temp, bool written, bool owned, std::string& sReason)
 {
-    int fd = CreateTempBeside(path, temp);
-    if (fd < 0)
-    {
-        sReason = kNoRoom;
-        return false;
-    }
-    bool owned = pOld == nullptr ? fchmod(fd, NewFileMode()) == 0 : TakeOwnerAndMode(fd, *pOld, true);
-    if (!owned || !WriteAll(fd, pBytes, cb))
+    if (!written)
     {
         close(fd);
         unlink(temp.c_str());
@@ -171,6 +163,21 @@ bool WriteTemp(const std::string& path, const BYTE* pBytes, size_t cb, const str
         return false;
     }
     return true;
+}
+
+// A new temporary beside path holding the bytes, with the owner, group and
+// mode of pOld (a new file's mode when none).
+bool WriteTemp(const std::string& path, const BYTE* pBytes, size_t cb, const struct stat* pOld,
+               std::string& temp, std::string& sReason)
+{
+    int fd = CreateTempBeside(path, temp);
+    if (fd < 0)
+    {
+        sReason = kNoRoom;
+        return false;
+    }
+    bool owned = pOld == nullptr ? fchmod(fd, NewFileMode()) == 0 : TakeOwnerAndMode(fd, *pOld, true);
+    return EndTemp(fd, temp, owned && WriteAll(fd, pBytes, cb), owned, sReason);
 }
 
 bool SameIdentity(const struct stat& st, const FileIdentity& identity)
@@ -294,19 +301,7 @@ bool CopyToTemp(const std::string& from, const std::string& beside, bool exact, 
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         ok = futimens(fd, times) == 0;
     }
-    if (!ok)
-    {
-        close(fd);
-        unlink(temp.c_str());
-        sReason = owned ? kNoRoom : OwnerReason();
-        return false;
-    }
-    if (!FinishTemp(fd, temp))
-    {
-        sReason = kNoRoom;
-        return false;
-    }
-    return true;
+    return EndTemp(fd, temp, ok, owned, sReason);
 }
 } // namespace
 
@@ -436,34 +431,14 @@ bool MoveBack(const WString& wsAside, const WString& wsPath)
     return rename(NativePath(wsAside.c_str()).c_str(), NativePath(wsPath.c_str()).c_str()) == 0;
 }
 
-namespace
-{
-std::vector<WString> FilesMarked(const WString& wsPath, const char* szMark)
-{
-    std::vector<WString> found;
-    std::error_code ec;
-    const std::filesystem::path path = FsPath(wsPath);
-    const std::string prefix = path.filename().string() + szMark;
-    std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-    {
-        const std::string name = it->path().filename().string();
-        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
-            found.push_back(ToolPath(path.parent_path() / name));
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-} // namespace
-
 std::vector<WString> StaleTempFiles(const WString& wsPath)
 {
-    return FilesMarked(wsPath, kTempMark);
+    return FilesMarked(wsPath, Utf8ToUtf16(kTempMark));
 }
 
 std::vector<WString> SetAsideFiles(const WString& wsPath)
 {
-    return FilesMarked(wsPath, kAsideMark);
+    return FilesMarked(wsPath, Utf8ToUtf16(kAsideMark));
 }
 
 bool HasOtherNames(const WString& wsPath)

@@ -288,26 +288,6 @@ bool MoveBack(const WString& wsAside, const WString& wsPath)
            0;
 }
 
-namespace
-{
-std::vector<WString> FilesMarked(const WString& wsPath, const wchar_t* wsMark)
-{
-    std::vector<WString> found;
-    std::error_code ec;
-    const std::filesystem::path path = FsPath(wsPath);
-    const std::wstring prefix = path.filename().wstring() + wsMark;
-    std::filesystem::path folder = path.parent_path().empty() ? L"." : path.parent_path();
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-    {
-        const std::wstring name = it->path().filename().wstring();
-        if (name.size() > prefix.size() && _wcsnicmp(name.c_str(), prefix.c_str(), prefix.size()) == 0)
-            found.push_back(ToolPath(path.parent_path() / name));
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-} // namespace
-
 std::vector<WString> StaleTempFiles(const WString& wsPath)
 {
     return FilesMarked(wsPath, kTempMark);
