@@ -4,6 +4,7 @@
 //
 //   pivra-image-dump IMAGE                  the map
 //   pivra-image-dump IMAGE OFFSET...        what each byte is
+//   pivra-image-dump --spans IMAGE          every span of the map, one a line
 //   pivra-image-dump --rebuild OUT IMAGE    the image with its resource section
 //                                           written again from its own entries
 #include "image/image_map.h"
@@ -61,6 +62,12 @@ int Rebuild(const std::vector<BYTE>& bytes, const char* szOut)
 int main(int argc, char** argv)
 {
     const char* szOut = nullptr;
+    bool fSpans = argc == 3 && std::string(argv[1]) == "--spans";
+    if (fSpans)
+    {
+        ++argv;
+        --argc;
+    }
     if (argc >= 4 && std::string(argv[1]) == "--rebuild")
     {
         szOut = argv[2];
@@ -70,6 +77,7 @@ int main(int argc, char** argv)
     if (argc < 2 || (szOut != nullptr && argc != 2))
     {
         std::fprintf(stderr, "usage: pivra-image-dump IMAGE [OFFSET...]\n"
+                             "       pivra-image-dump --spans IMAGE\n"
                              "       pivra-image-dump --rebuild OUT IMAGE\n");
         return 2;
     }
@@ -83,6 +91,17 @@ int main(int argc, char** argv)
     int pe = map.Load(bytes.data(), static_cast<DWORD>(bytes.size()));
     using Json = nlohmann::ordered_json;
     Json out;
+    if (fSpans)
+    {
+        for (const ImageSpan& span : map.Spans())
+            std::cout << span.dwStart << ' ' << span.dwEnd << ' ' << kKindNames[span.kind] << ' '
+                      << (!span.fText             ? ""
+                          : span.text.fTerminated ? "text-terminated "
+                                                  : "text-counted ")
+                      << (span.fText && !span.text.fWide ? "ansi " : "")
+                      << Json(span.sLabel).dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+        return 0;
+    }
     if (argc > 2)
     {
         for (int i = 2; i < argc; ++i)
