@@ -41,46 +41,6 @@ WString FromUtf8(const std::string& s)
 #endif
 }
 
-namespace
-{
-// The length of the well-formed sequence at p[0..n), or 0.
-size_t Utf8SequenceLength(const unsigned char* p, size_t n)
-{
-    unsigned char b = p[0];
-    if (b < 0x80)
-        return 1;
-    size_t cb = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
-    if (cb == 0 || cb > n)
-        return 0;
-    // The second byte's range excludes overlong forms, surrogates and code
-    // points past U+10FFFF.
-    unsigned char lo = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
-    unsigned char hi = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
-    if (p[1] < lo || p[1] > hi)
-        return 0;
-    for (size_t i = 2; i < cb; ++i)
-        if (p[i] < 0x80 || p[i] > 0xBF)
-            return 0;
-    return cb;
-}
-} // namespace
-
-bool IsWellFormedUtf8(const std::string& s, size_t& badAt)
-{
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
-    for (size_t i = 0; i < s.size();)
-    {
-        size_t cb = Utf8SequenceLength(p + i, s.size() - i);
-        if (cb == 0)
-        {
-            badAt = i;
-            return false;
-        }
-        i += cb;
-    }
-    return true;
-}
-
 std::string ShownBytes(const std::string& s)
 {
     static const char kDigits[] = "0123456789ABCDEF";
