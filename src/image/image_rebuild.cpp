@@ -385,103 +385,119 @@ enum RebuildMode
     kDropOldData,
     kKeepOldData,
 };
-} // namespace
 
-int RebuildResources(const PeHeaders& layout, const std::vector<ResourceEntry>& entries,
-                     RebuildResult& result)
+// What the rebuild decided before it writes a byte.
+struct RebuildPlan
 {
-    result = RebuildResult();
-    const BYTE* pView = layout.pView;
-    std::string sReason;
-    int iOld = -1;
-    if (!CheckHeaders(layout, sReason) || !FindResourceSection(layout, iOld, sReason))
-        return Refuse(result, sReason);
-    CImageBytes bytes(pView, 0, layout.dwSize);
+    int iOld = -1;         // the section the old tree lies in
+    DWORD dwFileEnd = 0;   // the end of the bytes kept, less a signature
+    bool fOverlay = false; // data appended behind the sections (symbols only)
+    DWORD dwMaxVaEnd = 0;  // the end of the highest section in memory
+    std::vector<FileOffsetField> fields;
+    RawPlan raw;
+    RebuildMode mode = kKeepOldData;
+    std::vector<BYTE> section;   // the new tree
+    PeSectionHeader header = {}; // the section that holds it
+    DWORD dwHeader = 0;          // where its table entry goes
+    unsigned long long uVirtualEnd = 0;
+};
 
-    // The signature covers the bytes this changes, so it goes.
-    const DWORD dwFileEnd = FileEndWithoutSignature(layout);
-    if (HasSignature(layout))
-        result.warnings.push_back(
-            "the Authenticode signature was removed: the rebuilt image is no longer signed");
-
+// Whether the image can take a rebuilt tree at all: false with the reason.
+bool CheckImage(const PeHeaders& layout, const std::vector<ResourceEntry>& entries, RebuildPlan& plan,
+                std::string& sReason)
+{
+    if (!CheckHeaders(layout, sReason) || !FindResourceSection(layout, plan.iOld, sReason))
+        return false;
     unsigned long long cbPayload = 0;
     for (const ResourceEntry& entry : entries)
         cbPayload += entry.data.size() + 128 + 2 * (entry.type.name.size() + entry.name.name.size());
     if (cbPayload > kMaxSectionBytes)
-        return Refuse(result, "the resources are too large for one section");
-
+    {
+        sReason = "the resources are too large for one section";
+        return false;
+    }
+    plan.dwFileEnd = FileEndWithoutSignature(layout);
     const DWORD dwRawEnd = RawEnd(layout);
-    const bool fOverlay = dwFileEnd > dwRawEnd;
-    if (fOverlay && !OverlayIsSymbolsOnly(pView, layout, dwRawEnd, dwFileEnd))
-        return Refuse(result, "it has " + std::to_string(dwFileEnd - dwRawEnd) +
-                                  " bytes of data appended behind its sections (a setup program's payload?), "
-                                  "which its program may look for where a rebuilt resource section would go");
-    DWORD dwMaxVaEnd = 0;
-    if (!VirtualEnd(layout, dwMaxVaEnd, sReason))
-        return Refuse(result, sReason);
-    if (iOld < 0 && entries.empty())
-        return CopyUnchanged(pView, layout, dwFileEnd, result);
+    plan.fOverlay = plan.dwFileEnd > dwRawEnd;
+    if (plan.fOverlay && !OverlayIsSymbolsOnly(layout.pView, layout, dwRawEnd, plan.dwFileEnd))
+    {
+        sReason = "it has " + std::to_string(plan.dwFileEnd - dwRawEnd) +
+                  " bytes of data appended behind its sections (a setup program's payload?), "
+                  "which its program may look for where a rebuilt resource section would go";
+        return false;
+    }
+    return VirtualEnd(layout, plan.dwMaxVaEnd, sReason);
+}
 
-    std::vector<FileOffsetField> fields;
-    FileOffsetFields(layout, bytes, fields);
-    RawPlan plan = KeepAllRawData(dwFileEnd);
-    RebuildMode mode = kKeepOldData;
-    std::vector<BYTE> section;
+// Where the tree goes: the old section's place when it holds the resources
+// alone and the tree fits its room, else a new last section.
+bool PlaceTree(const PeHeaders& layout, const std::vector<ResourceEntry>& entries, RebuildPlan& plan,
+               std::vector<std::string>& warnings, std::string& sReason)
+{
+    const CImageBytes bytes = layout.Bytes();
+    FileOffsetFields(layout, bytes, plan.fields);
+    plan.raw = KeepAllRawData(plan.dwFileEnd);
+    const int iOld = plan.iOld;
     if (iOld >= 0 && HoldsResourcesAlone(layout, bytes, iOld))
     {
-        WriteResourceSection(entries, layout.sections[iOld].dwVirtualAddress, section);
-        DWORD cbRaw = static_cast<DWORD>(AlignUp(section.size(), layout.dwFileAlignment));
-        if (section.size() <= VirtualRoom(layout, iOld) &&
-            PlanRawData(layout, fields, iOld, cbRaw, dwFileEnd, plan))
-            mode = kRewriteInPlace;
-        else if (PlanRawData(layout, fields, iOld, 0, dwFileEnd, plan))
-            mode = kDropOldData;
+        WriteResourceSection(entries, layout.sections[iOld].dwVirtualAddress, plan.section);
+        DWORD cbRaw = static_cast<DWORD>(AlignUp(plan.section.size(), layout.dwFileAlignment));
+        if (plan.section.size() <= VirtualRoom(layout, iOld) &&
+            PlanRawData(layout, plan.fields, iOld, cbRaw, plan.dwFileEnd, plan.raw))
+            plan.mode = kRewriteInPlace;
+        else if (PlanRawData(layout, plan.fields, iOld, 0, plan.dwFileEnd, plan.raw))
+            plan.mode = kDropOldData;
     }
-
-    PeSectionHeader header;
+    PeSectionHeader& header = plan.header;
     std::memset(&header, 0, sizeof(header));
-    DWORD dwHeader = 0;
-    if (mode == kRewriteInPlace)
+    if (plan.mode == kRewriteInPlace)
     {
-        dwHeader = layout.dwSectionTable + iOld * static_cast<DWORD>(sizeof(PeSectionHeader));
+        plan.dwHeader = layout.dwSectionTable + iOld * static_cast<DWORD>(sizeof(PeSectionHeader));
         header.dwVirtualAddress = layout.sections[iOld].dwVirtualAddress;
     }
     else
     {
         if (!HeaderSlotFree(layout, bytes, sReason))
-            return Refuse(result, sReason);
-        dwHeader =
+            return false;
+        plan.dwHeader =
             layout.dwSectionTable + static_cast<DWORD>(layout.sections.size() * sizeof(PeSectionHeader));
         std::memcpy(header.abName, kResourceName, sizeof(kResourceName) - 1);
-        header.dwVirtualAddress = dwMaxVaEnd;
+        header.dwVirtualAddress = plan.dwMaxVaEnd;
         // The old section's flags (a writable .rsrc stays writable); a new
         // tree in an image that had none is read-only data.
         header.dwCharacteristics = iOld >= 0
                                        ? layout.sections[iOld].dwCharacteristics & ~(kScnCode | kScnExecute)
                                        : kScnInitializedData | kScnRead;
-        WriteResourceSection(entries, header.dwVirtualAddress, section);
+        WriteResourceSection(entries, header.dwVirtualAddress, plan.section);
         // Behind everything, the appended symbols included.
-        header.dwRawOffset = static_cast<DWORD>(AlignUp(plan.NewEnd(), layout.dwFileAlignment));
-        if (fOverlay)
-            result.warnings.push_back("the data appended behind the sections stays behind them; the new "
-                                      "resource section follows it");
+        header.dwRawOffset = static_cast<DWORD>(AlignUp(plan.raw.NewEnd(), layout.dwFileAlignment));
+        if (plan.fOverlay)
+            warnings.push_back("the data appended behind the sections stays behind them; the new "
+                               "resource section follows it");
     }
-    header.dwVirtualSize = static_cast<DWORD>(section.size());
-    const DWORD cbNewRaw = static_cast<DWORD>(AlignUp(section.size(), layout.dwFileAlignment));
-    unsigned long long uVirtualEnd =
-        header.dwVirtualAddress + AlignUp(header.dwVirtualSize, layout.dwSectionAlignment);
-    if (uVirtualEnd > kMaxFile)
-        return Refuse(result, "the rebuilt image would pass 4 GB in memory");
-    if (mode != kRewriteInPlace && static_cast<unsigned long long>(header.dwRawOffset) + cbNewRaw > kMaxFile)
-        return Refuse(result, "the rebuilt image would pass 4 GB");
+    header.dwVirtualSize = static_cast<DWORD>(plan.section.size());
+    const DWORD cbNewRaw = static_cast<DWORD>(AlignUp(plan.section.size(), layout.dwFileAlignment));
+    plan.uVirtualEnd = header.dwVirtualAddress + AlignUp(header.dwVirtualSize, layout.dwSectionAlignment);
+    if (plan.uVirtualEnd > kMaxFile)
+        sReason = "the rebuilt image would pass 4 GB in memory";
+    else if (plan.mode != kRewriteInPlace &&
+             static_cast<unsigned long long>(header.dwRawOffset) + cbNewRaw > kMaxFile)
+        sReason = "the rebuilt image would pass 4 GB";
+    return sReason.empty();
+}
 
-    std::vector<BYTE>& image = result.image;
-    CopyByPlan(pView, plan, fields, image);
+// The new file by the plan: the bytes kept, the tree, its section header,
+// the old section's header when its raw data went, the directories and sizes.
+void WriteRebuilt(const PeHeaders& layout, RebuildPlan& plan, std::vector<BYTE>& image)
+{
+    PeSectionHeader header = plan.header;
+    const DWORD cbNewRaw = static_cast<DWORD>(AlignUp(plan.section.size(), layout.dwFileAlignment));
+    CopyByPlan(layout.pView, plan.raw, plan.fields, image);
     DWORD cbOldRaw = 0;
-    if (mode == kRewriteInPlace)
+    if (plan.mode == kRewriteInPlace)
     {
         // Read back, so the offsets the plan moved stay moved.
-        PeSectionHeader rewritten = HeaderIn(image, dwHeader);
+        PeSectionHeader rewritten = HeaderIn(image, plan.dwHeader);
         cbOldRaw = rewritten.dwRawSize;
         rewritten.dwVirtualSize = header.dwVirtualSize;
         rewritten.dwRawSize = cbNewRaw;
@@ -494,7 +510,8 @@ int RebuildResources(const PeHeaders& layout, const std::vector<ResourceEntry>& 
         RenameResourceSections(layout, image);
         Put16(image, layout.dwFileHeader + 2, static_cast<DWORD>(layout.sections.size() + 1));
     }
-    if (mode == kDropOldData)
+    const int iOld = plan.iOld;
+    if (plan.mode == kDropOldData)
     {
         // Its address range stays, so no RVA of the image changes meaning.
         DWORD dwOld = layout.dwSectionTable + iOld * static_cast<DWORD>(sizeof(PeSectionHeader));
@@ -505,15 +522,35 @@ int RebuildResources(const PeHeaders& layout, const std::vector<ResourceEntry>& 
         dropped.dwRawOffset = 0;
         PutStruct(image, dwOld, dropped);
     }
-    std::memcpy(&image[header.dwRawOffset], section.data(), section.size());
-    PutStruct(image, dwHeader, header);
+    std::memcpy(&image[header.dwRawOffset], plan.section.data(), plan.section.size());
+    PutStruct(image, plan.dwHeader, header);
 
     PutDirectories(layout, header.dwVirtualAddress, header.dwVirtualSize, image);
     const PeSectionHeader* pOld = iOld >= 0 ? &layout.sections[iOld] : nullptr;
-    bool fEndsImage =
-        pOld != nullptr &&
-        dwMaxVaEnd == pOld->dwVirtualAddress + AlignUp(SectionVirtualSize(*pOld), layout.dwSectionAlignment);
-    PutSizes(layout, bytes, static_cast<DWORD>(uVirtualEnd), mode == kRewriteInPlace && fEndsImage, cbNewRaw,
-             cbOldRaw, image);
+    bool fEndsImage = pOld != nullptr &&
+                      plan.dwMaxVaEnd == pOld->dwVirtualAddress +
+                                             AlignUp(SectionVirtualSize(*pOld), layout.dwSectionAlignment);
+    PutSizes(layout, layout.Bytes(), static_cast<DWORD>(plan.uVirtualEnd),
+             plan.mode == kRewriteInPlace && fEndsImage, cbNewRaw, cbOldRaw, image);
+}
+} // namespace
+
+int RebuildResources(const PeHeaders& layout, const std::vector<ResourceEntry>& entries,
+                     RebuildResult& result)
+{
+    result = RebuildResult();
+    RebuildPlan plan;
+    std::string sReason;
+    if (!CheckImage(layout, entries, plan, sReason))
+        return Refuse(result, sReason);
+    // The signature covers the bytes this changes, so it goes.
+    if (HasSignature(layout))
+        result.warnings.push_back(
+            "the Authenticode signature was removed: the rebuilt image is no longer signed");
+    if (plan.iOld < 0 && entries.empty())
+        return CopyUnchanged(layout.pView, layout, plan.dwFileEnd, result);
+    if (!PlaceTree(layout, entries, plan, result.warnings, sReason))
+        return Refuse(result, sReason);
+    WriteRebuilt(layout, plan, result.image);
     return 1;
 }
