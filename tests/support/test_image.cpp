@@ -269,6 +269,11 @@ std::vector<BYTE> TestImage::Build(TestImageLayout& layout) const
     }
     layout.dwAppended = dwRaw + cbSymbols;
     layout.dwEnd = layout.dwAppended + static_cast<DWORD>(m_appended.size());
+    if (!m_signature.empty())
+    {
+        layout.dwSignature = Align(layout.dwEnd, 8);
+        layout.dwEnd = layout.dwSignature + static_cast<DWORD>(m_signature.size());
+    }
 
     std::vector<BYTE> b(layout.dwEnd, 0);
     PutLe(b, 0, 0x5A4D, 2);
@@ -299,6 +304,11 @@ std::vector<BYTE> TestImage::Build(TestImageLayout& layout) const
             if (cb == kWholeContent)
                 cb = static_cast<DWORD>(contents[d.iSection].size());
         }
+        if (i == kTestCertificateDirectory && !m_signature.empty())
+        {
+            dwRva = layout.dwSignature;
+            cb = static_cast<DWORD>(m_signature.size());
+        }
         PutLe(b, layout.dwDirectories + 8 * i, dwRva);
         PutLe(b, layout.dwDirectories + 8 * i + 4, cb);
     }
@@ -323,5 +333,6 @@ std::vector<BYTE> TestImage::Build(TestImageLayout& layout) const
         std::copy(strings.begin(), strings.end(), b.begin() + layout.dwStrings + 4);
     }
     std::copy(m_appended.begin(), m_appended.end(), b.begin() + layout.dwAppended);
+    std::copy(m_signature.begin(), m_signature.end(), b.begin() + layout.dwSignature);
     return b;
 }

@@ -55,7 +55,8 @@ struct TestImageLayout
     std::vector<TestSectionLayout> sections;
     DWORD dwSymbols; // the COFF symbol table, then its string table; 0 when there is neither
     DWORD dwStrings;
-    DWORD dwAppended; // the file's size when nothing is appended
+    DWORD dwAppended;  // the file's size when nothing is appended
+    DWORD dwSignature; // 0 when there is none
     DWORD dwEnd;
     // The resource tree: its directory tables (the root, then the tables of
     // each level in turn), and each resource's data entry and data.
@@ -98,6 +99,9 @@ class TestImage
     void AddSymbol(const std::string& sName);
     // Bytes behind everything else.
     void Append(const std::string& bytes) { m_appended += bytes; }
+    // A signature behind the appended data, aligned to 8 as the loader wants
+    // it, named by the certificate directory (which holds a file offset).
+    void SetSignature(const std::string& bytes) { m_signature = bytes; }
 
     std::vector<BYTE> Build(TestImageLayout& layout) const;
     std::vector<BYTE> Build() const;
@@ -123,7 +127,7 @@ class TestImage
     WORD m_wMachine, m_wCharacteristics = 0;
     DWORD m_dwLfanew = 0x40, m_dwEntryPoint = 0, m_dwChecksum = 0;
     DWORD m_dwSectionAlignment = 0x1000, m_dwFileAlignment = 0x200;
-    std::string m_headerData, m_appended;
+    std::string m_headerData, m_appended, m_signature;
     std::vector<Section> m_sections;
     std::vector<TestResource> m_resources;
     Directory m_directories[16] = {};
