@@ -5,6 +5,7 @@
 #include "image/image_map.h"
 #include "patch/patch_run.h"
 #include "rules/rule_set.h"
+#include "test_image.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -50,12 +51,22 @@ std::string DemoTarget()
 // A 64-bit image holding some of the demo's texts, one in its headers.
 std::string GeneratedPe64()
 {
-    return MakePe(
-        0x8664, Wide("Header text"),
-        {{".text", Wide("Quit") + "\x55\x8B\xEC"},
-         {".rdata", Wide("Welcome to the demo program") + std::string(2, '\0') + "This line is ANSI text" +
-                        std::string(1, '\0') + Wide("Ready") + std::string(4, '\0') + Wide("Ready")},
-         {".rsrc", Wide("Pivra Demo Target")}});
+    TestImage image(true);
+    image.AddHeaderData(Wide("Header text"));
+    image.AddSection(".text", kTestCodeSection, Wide("Quit") + "\x55\x8B\xEC");
+    image.AddSection(".rdata", kTestDataSection,
+                     Wide("Welcome to the demo program") + std::string(2, '\0') + "This line is ANSI text" +
+                         std::string(1, '\0') + Wide("Ready") + std::string(4, '\0') + Wide("Ready"));
+    image.AddSection(".rsrc", kTestDataSection, Wide("Pivra Demo Target"));
+    return image.BuildString();
+}
+
+// A 32-bit image whose one section, .rdata, holds these bytes.
+std::string ImageWithData(const std::string& bytes)
+{
+    TestImage image;
+    image.AddSection(".rdata", kTestDataSection, bytes);
+    return image.BuildString();
 }
 
 // The log's texts without their time stamps.
@@ -247,11 +258,13 @@ TEST(CliTest, ExtractWritesARuleSetThatFindsEachText)
 {
     TempDir dir;
     CliRunner cli(dir);
-    std::string pe =
-        MakePe(0x014C, Wide("Header text"),
-               {{".rdata", Wide(" say \"hi\"\\n ") + std::string(2, '\0') + "\"quoted\"\t\\x41" +
-                               std::string(1, '\0') + "GBK \xC4\xE3\xBA\xC3 text" + std::string(1, '\0')},
-                {".rsrc", Wide("Resource text")}});
+    TestImage builder;
+    builder.AddHeaderData(Wide("Header text"));
+    builder.AddSection(".rdata", kTestDataSection,
+                       Wide(" say \"hi\"\\n ") + std::string(2, '\0') + "\"quoted\"\t\\x41" +
+                           std::string(1, '\0') + "GBK \xC4\xE3\xBA\xC3 text" + std::string(1, '\0'));
+    builder.AddSection(".rsrc", kTestDataSection, Wide("Resource text"));
+    const std::string pe = builder.BuildString();
     for (const auto& target :
          std::vector<std::pair<WString, std::string>>{{W("demo.exe"), DemoTarget()}, {W("gen.exe"), pe}})
     {
@@ -460,7 +473,7 @@ TEST(CliTest, ExtractLeavesOutTextsAStoredEnCannotHold)
     wide2048 += std::string(2047, 'y');
     std::string body = Wide(wide2047) + std::string(2, '\0') + Wide(wide2048) + std::string(2, '\0') +
                        gbk2205 + std::string(1, '\0') + gbk2047 + std::string(1, '\0');
-    WriteBytes(dir.Path(W("long.exe")), MakePe(0x014C, "", {{".rdata", body}}));
+    WriteBytes(dir.Path(W("long.exe")), ImageWithData(body));
     Json extract = ParseJson(
         cli.Run({W("extract"), dir.Path(W("long.exe")), W("-o"), dir.Path(W("long.ini")), W("--json")}));
     EXPECT_EQ(2, extract["tooLong"]) << extract.dump();
@@ -478,13 +491,11 @@ TEST(CliTest, ExtractNamesTheSectionsOfAnImageThatLacksTheOneAskedFor)
 {
     TempDir dir;
     CliRunner cli(dir);
-    // "/4": offset 4 of the COFF string table, which follows the (empty) symbol table.
-    std::string pe = MakePe(0x014C, "", {{".rdata", Wide("Data text")}, {"/4", Wide("Debug text")}});
-    const size_t kFileHeader = 0x84, dwStrings = pe.size();
-    pe += std::string("\x10\0\0\0.debug_info\0", 16);
-    for (size_t i = 0; i < 4; ++i)
-        pe[kFileHeader + 8 + i] = static_cast<char>(dwStrings >> (8 * i));
-    WriteBytes(dir.Path(W("gen.exe")), pe);
+    // The long name is kept in the COFF string table, behind an empty symbol table.
+    TestImage builder;
+    builder.AddSection(".rdata", kTestDataSection, Wide("Data text"));
+    builder.AddSection(".debug_info", 0x42000040, Wide("Debug text"));
+    WriteBytes(dir.Path(W("gen.exe")), builder.BuildString());
     CliResult lacking = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--section"), W("rsrc")});
     EXPECT_EQ(2, lacking.exitCode);
     EXPECT_NE(
@@ -509,7 +520,7 @@ TEST(CliTest, CheckTellsWhichOccurrencesARuleLeaves)
     TempDir dir;
     CliRunner cli(dir);
     const std::string ready = Wide("Ready") + std::string(2, '\0');
-    WriteBytes(dir.Path(W("gen.exe")), MakePe(0x014C, "", {{".rdata", ready + ready + ready}}));
+    WriteBytes(dir.Path(W("gen.exe")), ImageWithData(ready + ready + ready));
     WriteRuleSet(dir.Path(W("rules.ini")), "[001]\nEN=Ready\nCN=R\n");
     CliResult result = cli.Run({W("check"), dir.Path(W("rules.ini")), dir.Path(W("gen.exe"))});
     EXPECT_NE(std::string::npos, result.out.find("     overwrites the first of 3 occurrences, leaves 2:\n"
@@ -529,8 +540,11 @@ TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
     const std::string demo = DemoTarget();
     WriteBytes(dir.Path(W("ro.exe")), demo);
     SetReadOnly(dir.Path(W("ro.exe")), true);
-    std::string cut = MakePe(0x014C, "", {{".rdata", Wide("text")}});
-    WriteBytes(dir.Path(W("cut.exe")), cut.substr(0, 0x80 + 24 + 0x40));
+    TestImage builder;
+    builder.AddSection(".rdata", kTestDataSection, Wide("text"));
+    TestImageLayout at;
+    std::vector<BYTE> cut = builder.Build(at);
+    WriteBytes(dir.Path(W("cut.exe")), std::string(cut.begin(), cut.begin() + at.dwOptional + 0x40));
     std::error_code ec;
     for (const auto& sparse :
          {std::make_pair(W("4g-1.exe"), 0xFFFFFFFFull), std::make_pair(W("4g.exe"), 0x100000000ull)})
