@@ -190,55 +190,76 @@ TEST(CliTest, ApplyGivesTheStartCommandsTargetsAndLog)
     EXPECT_EQ(2 * 8u, LogTexts(dir.Path(W("pivra.log"))).size());
 }
 
+const char* const kOrderRules =
+    "[001]\nEN=Welcome\nCN=Hello\n[002]\nEN=Welcome to\nCN=x\n[003]\nEN=Hello\\0\\0\nCN=Made\n"
+    "[004]\nEN=Ready\nCN=Longer than ready\n[005]\nEN=Quit\nCN=\n[006]\nEN=Ready\nCN=R\nREPEAT=1\n"
+    "[007]\nEN=This line is ANSI text\nCN=ANSI\nUNICODE=0\n[008]\nEN=Header text\nCN=H\nX64=0\n"
+    "[009]\nEN=Pivra Demo Target\nCN=演示\n[010]\nEN=Header text\nCN=H\n";
+
+// check on the target, then apply: the same counts, report and failures, and
+// check leaves the target as it was.
+void ExpectCheckForeseesApply(CliRunner& cli, const TempDir& dir, const WString& name,
+                              const std::string& image)
+{
+    SCOPED_TRACE(Utf8(name));
+    const WString rules = dir.Path(W("order.ini")), target = dir.Path(name);
+    WriteBytes(target, image);
+    CliResult result = cli.Run({W("check"), rules, target, W("--json")});
+    Json check = ParseJson(result);
+    ASSERT_TRUE(check.is_object()) << result.out << result.err;
+    EXPECT_EQ(image, ReadBytes(target));
+    EXPECT_EQ(1, result.exitCode);
+    // The header write of rule 010 on pe64.exe would break it: run it anyway, as the start command does.
+    Json apply = ParseJson(cli.Run({W("apply"), rules, target, W("--json"), W("--allow-unsafe")}));
+    EXPECT_EQ(check["tried"], apply["targets"][0]["tried"]);
+    EXPECT_EQ(check["modified"], apply["targets"][0]["modified"]);
+    EXPECT_EQ(check["report"], apply["targets"][0]["report"]);
+    std::vector<unsigned> failing, failed;
+    for (const Json& rule : check["rules"])
+        if (rule["result"] != "changes" && rule["result"] != "other-bitness")
+            failing.push_back(rule["number"]);
+    for (const Json& rule : apply["targets"][0]["failed"])
+        failed.push_back(rule["number"]);
+    EXPECT_EQ(failing, failed);
+}
+
 TEST(CliTest, CheckForeseesTheRunAndWritesNothing)
 {
     TempDir dir;
     CliRunner cli(dir);
+    WriteRuleSet(dir.Path(W("order.ini")), kOrderRules);
+    ExpectCheckForeseesApply(cli, dir, W("demo.exe"), DemoTarget());
+    ExpectCheckForeseesApply(cli, dir, W("pe64.exe"), GeneratedPe64());
+}
+
+TEST(CliTest, CheckSaysWhatEachRuleWouldDoAndWhichChangedItsText)
+{
+    TempDir dir;
+    CliRunner cli(dir);
     const WString rules = dir.Path(W("order.ini"));
-    WriteRuleSet(
-        rules, "[001]\nEN=Welcome\nCN=Hello\n[002]\nEN=Welcome to\nCN=x\n[003]\nEN=Hello\\0\\0\nCN=Made\n"
-               "[004]\nEN=Ready\nCN=Longer than ready\n[005]\nEN=Quit\nCN=\n[006]\nEN=Ready\nCN=R\nREPEAT=1\n"
-               "[007]\nEN=This line is ANSI text\nCN=ANSI\nUNICODE=0\n[008]\nEN=Header text\nCN=H\nX64=0\n"
-               "[009]\nEN=Pivra Demo Target\nCN=演示\n[010]\nEN=Header text\nCN=H\n");
-    const std::map<std::string, std::string> expectedDemo = {
-        {"1", "changes"}, {"2", "not-found"}, {"3", "changes"},   {"4", "cn-longer"}, {"5", "zero-one-side"},
-        {"6", "changes"}, {"7", "changes"},   {"8", "not-found"}, {"9", "changes"},   {"10", "not-found"}};
-    for (const auto& target : std::vector<std::pair<WString, std::string>>{{W("demo.exe"), DemoTarget()},
-                                                                           {W("pe64.exe"), GeneratedPe64()}})
-    {
-        WriteBytes(dir.Path(target.first), target.second);
-        CliResult result = cli.Run({W("check"), rules, dir.Path(target.first), W("--json")});
-        Json check = ParseJson(result);
-        ASSERT_TRUE(check.is_object()) << result.out << result.err;
-        EXPECT_EQ(target.second, ReadBytes(dir.Path(target.first)));
-        EXPECT_EQ(1, result.exitCode);
-        // The header write of rule 010 on pe64.exe would break it: run it anyway, as the start command does.
-        Json apply =
-            ParseJson(cli.Run({W("apply"), rules, dir.Path(target.first), W("--json"), W("--allow-unsafe")}));
-        EXPECT_EQ(check["tried"], apply["targets"][0]["tried"]);
-        EXPECT_EQ(check["modified"], apply["targets"][0]["modified"]);
-        EXPECT_EQ(check["report"], apply["targets"][0]["report"]);
-        std::vector<unsigned> failing, failed;
-        for (const Json& rule : check["rules"])
-            if (rule["result"] != "changes" && rule["result"] != "other-bitness")
-                failing.push_back(rule["number"]);
-        for (const Json& rule : apply["targets"][0]["failed"])
-            failed.push_back(rule["number"]);
-        EXPECT_EQ(failing, failed);
-        if (target.first == W("demo.exe"))
-        {
-            for (const Json& rule : check["rules"])
-                EXPECT_EQ(expectedDemo.at(std::to_string(rule["number"].get<unsigned>())), rule["result"]);
-        }
-    }
+    WriteRuleSet(rules, kOrderRules);
     WriteBytes(dir.Path(W("demo.exe")), DemoTarget());
     Json check = ParseJson(cli.Run({W("check"), rules, dir.Path(W("demo.exe")), W("--json")}));
+    ASSERT_TRUE(check.is_object());
+    const std::map<std::string, std::string> expected = {
+        {"1", "changes"}, {"2", "not-found"}, {"3", "changes"},   {"4", "cn-longer"}, {"5", "zero-one-side"},
+        {"6", "changes"}, {"7", "changes"},   {"8", "not-found"}, {"9", "changes"},   {"10", "not-found"}};
+    for (const Json& rule : check["rules"])
+        EXPECT_EQ(expected.at(std::to_string(rule["number"].get<unsigned>())), rule["result"]);
     EXPECT_EQ(std::vector<unsigned>{1}, check["rules"][1]["changedBy"].get<std::vector<unsigned>>());
     EXPECT_EQ(std::vector<unsigned>{1}, check["rules"][2]["changedBy"].get<std::vector<unsigned>>());
+}
 
-    // On the generated image: the sections by name, bitness and the headers.
+// On the generated image: the sections by name, bitness and the headers.
+TEST(CliTest, CheckNamesTheSectionsBitnessAndHeadersItWouldWrite)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("order.ini"));
+    WriteRuleSet(rules, kOrderRules);
     WriteBytes(dir.Path(W("pe64.exe")), GeneratedPe64());
-    check = ParseJson(cli.Run({W("check"), rules, dir.Path(W("pe64.exe")), W("--json")}));
+    Json check = ParseJson(cli.Run({W("check"), rules, dir.Path(W("pe64.exe")), W("--json")}));
+    ASSERT_TRUE(check.is_object());
     EXPECT_EQ(true, check["pe"]["is64"]);
     EXPECT_EQ("AMD64", check["pe"]["machine"]);
     EXPECT_EQ(".rdata", check["rules"][0]["offsets"][0]["section"]);
@@ -254,54 +275,68 @@ TEST(CliTest, CheckForeseesTheRunAndWritesNothing)
         << text.out;
 }
 
-TEST(CliTest, ExtractWritesARuleSetThatFindsEachText)
+// A 32-bit image with texts that need escapes, one in its headers, one in .rsrc.
+std::string EscapesImage()
 {
-    TempDir dir;
-    CliRunner cli(dir);
     TestImage builder;
     builder.AddHeaderData(Wide("Header text"));
     builder.AddSection(".rdata", kTestDataSection,
                        Wide(" say \"hi\"\\n ") + std::string(2, '\0') + "\"quoted\"\t\\x41" +
                            std::string(1, '\0') + "GBK \xC4\xE3\xBA\xC3 text" + std::string(1, '\0'));
     builder.AddSection(".rsrc", kTestDataSection, Wide("Resource text"));
-    const std::string pe = builder.BuildString();
-    for (const auto& target :
-         std::vector<std::pair<WString, std::string>>{{W("demo.exe"), DemoTarget()}, {W("gen.exe"), pe}})
+    return builder.BuildString();
+}
+
+// extract -o found on the target, then check with that set: every text is
+// found where extract found it first.
+void ExpectExtractFindsEachText(CliRunner& cli, const TempDir& dir, const WString& name,
+                                const std::string& image)
+{
+    SCOPED_TRACE(Utf8(name));
+    WriteBytes(dir.Path(name), image);
+    CliResult result = cli.Run({W("extract"), dir.Path(name), W("-o"), W("found"), W("--add-to-catalogue"),
+                                W("--force"), W("--json")});
+    ASSERT_EQ(0, result.exitCode) << result.err;
+    Json extract = ParseJson(result);
+    EXPECT_EQ("\xFF\xFE", ReadBytes(dir.Path(W("found.ini"))).substr(0, 2));
+    Json check = ParseJson(cli.Run({W("check"), W("found"), dir.Path(name), W("--json")}));
+    ASSERT_EQ(extract["texts"].size(), check["rules"].size());
+    for (size_t i = 0; i < check["rules"].size(); ++i)
     {
-        WriteBytes(dir.Path(target.first), target.second);
-        CliResult result = cli.Run({W("extract"), dir.Path(target.first), W("-o"), W("found"),
-                                    W("--add-to-catalogue"), W("--force"), W("--json")});
-        ASSERT_EQ(0, result.exitCode) << result.err;
-        Json extract = ParseJson(result);
-        EXPECT_EQ("\xFF\xFE", ReadBytes(dir.Path(W("found.ini"))).substr(0, 2));
-        Json check = ParseJson(cli.Run({W("check"), W("found"), dir.Path(target.first), W("--json")}));
-        ASSERT_EQ(extract["texts"].size(), check["rules"].size());
-        for (size_t i = 0; i < check["rules"].size(); ++i)
-        {
-            EXPECT_EQ(extract["texts"][i]["unicode"], check["rules"][i]["unicode"]);
-            ASSERT_FALSE(check["rules"][i]["offsets"].empty()) << check["rules"][i]["en"];
-            EXPECT_EQ(extract["texts"][i]["firstMatch"], check["rules"][i]["offsets"][0]["offset"])
-                << check["rules"][i]["en"];
-        }
-        std::string listed = cli.Run({W("list"), W("found")}).out;
-        if (target.first == W("demo.exe"))
-        {
-            EXPECT_NE(std::string::npos, listed.find("\tWelcome to the demo program\t\t1\t")) << listed;
-            EXPECT_NE(std::string::npos, listed.find("\tThis line is ANSI text\t\t0\t"));
-        }
-        else
-        {
-            EXPECT_NE(std::string::npos, listed.find("\t\\x20say \"hi\"\\\\n\\x20\t")) << listed;
-            EXPECT_NE(std::string::npos, listed.find("\t\\x22quoted\"\\t\\\\x41\t"));
-            EXPECT_NE(std::string::npos, listed.find("\tGBK 你好 text\t"));
-            EXPECT_EQ(std::string::npos, listed.find("Header text"));
-        }
+        EXPECT_EQ(extract["texts"][i]["unicode"], check["rules"][i]["unicode"]);
+        ASSERT_FALSE(check["rules"][i]["offsets"].empty()) << check["rules"][i]["en"];
+        EXPECT_EQ(extract["texts"][i]["firstMatch"], check["rules"][i]["offsets"][0]["offset"])
+            << check["rules"][i]["en"];
     }
+}
+
+TEST(CliTest, ExtractWritesARuleSetThatFindsEachText)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    ExpectExtractFindsEachText(cli, dir, W("demo.exe"), DemoTarget());
+    std::string listed = cli.Run({W("list"), W("found")}).out;
+    EXPECT_NE(std::string::npos, listed.find("\tWelcome to the demo program\t\t1\t")) << listed;
+    EXPECT_NE(std::string::npos, listed.find("\tThis line is ANSI text\t\t0\t"));
+
+    ExpectExtractFindsEachText(cli, dir, W("gen.exe"), EscapesImage());
+    listed = cli.Run({W("list"), W("found")}).out;
+    EXPECT_NE(std::string::npos, listed.find("\t\\x20say \"hi\"\\\\n\\x20\t")) << listed;
+    EXPECT_NE(std::string::npos, listed.find("\t\\x22quoted\"\\t\\\\x41\t"));
+    EXPECT_NE(std::string::npos, listed.find("\tGBK 你好 text\t"));
+    EXPECT_EQ(std::string::npos, listed.find("Header text"));
     // One entry, in a new UTF-16LE catalogue, though the second extract named the set again.
     std::string catalogue = ReadBytes(dir.Path(W("Pivra.ini")));
     EXPECT_EQ("\xFF\xFE", catalogue.substr(0, 2));
     EXPECT_NE(std::string::npos, catalogue.find(Utf16Bytes(W("\r\n1=found\r\n"))));
     EXPECT_EQ(std::string::npos, catalogue.find(Utf16Bytes(W("2="))));
+}
+
+TEST(CliTest, ExtractTakesTheHeadersOrOneSectionWhenAsked)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    WriteBytes(dir.Path(W("gen.exe")), EscapesImage());
     std::string all = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--all-sections")}).out;
     EXPECT_NE(std::string::npos, all.find("headers UTF-16  Header text")) << all;
     std::string rsrc = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--section"), W(".rsrc")}).out;
@@ -309,6 +344,14 @@ TEST(CliTest, ExtractWritesARuleSetThatFindsEachText)
                   "  .rsrc   UTF-16  Resource text\ntexts found: 1 (code 0, data 1, resources 0, "
                   "imports/exports 0, debug 0, other 0)\n",
               rsrc);
+}
+
+TEST(CliTest, ExtractLeavesAnExistingRuleSetAsItIs)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    WriteBytes(dir.Path(W("gen.exe")), EscapesImage());
+    ASSERT_EQ(0, cli.Run({W("extract"), dir.Path(W("gen.exe")), W("-o"), dir.Path(W("found.ini"))}).exitCode);
     const std::string before = ReadBytes(dir.Path(W("found.ini")));
     CliResult again = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("-o"), dir.Path(W("found.ini"))});
     EXPECT_EQ(2, again.exitCode);
