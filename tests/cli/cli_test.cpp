@@ -574,7 +574,7 @@ TEST(CliTest, CheckTellsWhichOccurrencesARuleLeaves)
         << result.out;
 }
 
-TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
+TEST(CliTest, FileMessagesSayWhatIsTrue)
 {
     TempDir dir;
     CliRunner cli(dir);
@@ -617,6 +617,15 @@ TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
     }
     SetReadOnly(dir.Path(W("ro.exe")), false);
     EXPECT_TRUE(demo == ReadBytes(dir.Path(W("ro.exe"))));
+}
+
+// Usage errors in JSON still give a document that says which command failed.
+TEST(CliTest, UsageErrorsGiveAJsonDocument)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n");
     for (const auto& usage : std::vector<std::vector<WString>>{
              {W("check"), W("--json")}, {W("extract"), rules, W("--json"), W("--min"), W("0")}})
     {
@@ -626,6 +635,16 @@ TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
         EXPECT_TRUE(doc.is_object() && doc["exitCode"] == 2 && doc["command"] == Utf8(usage[0]))
             << result.out;
     }
+}
+
+// A name the system cannot convert as it stands is refused by what it is.
+TEST(CliTest, NamesThatAreNoTextAreRefused)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n");
+    const std::string demo = DemoTarget();
 #ifdef _WIN32
     // Half a surrogate pair must not become U+FFFD and name another file.
     WriteBytes(dir.Path(W("x\uFFFD.exe")), demo);
@@ -768,21 +787,21 @@ TEST(CliTest, CheckMarksEachKindOfWriteThatBreaksTheImageAndApplyRefusesIt)
     EXPECT_TRUE(ReadBytes(oracle) == ReadBytes(target));
 }
 
-// Wine's own programs, copies of them: the menu item that zero padding ends,
-// a glued command id, and a text with 33 other copies, most of them inside
-// other languages' menus; and a 64-bit one.
-TEST(CliTest, CheckAndApplyOnWinesProgramsSayWhatEachWriteTouches)
+const char* const kWineRules = "[001]\nEN=&Wrap long lines\nCN=自动换行(&W)\nREPEAT=1\n[002]\nEN=\xC4\x88"
+                               "E&xit\nCN=退出(&X)\n[003]\nEN=Notepad\nCN=记事本\n[004]\nEN=&Game\nCN=游戏\n";
+
+// A copy of Wine's notepad.exe: the menu item that zero padding ends, a glued
+// command id, and a text with 33 other copies, most of them inside other
+// languages' menus.
+TEST(CliTest, CheckAndApplyOnWinesNotepadSayWhatEachWriteTouches)
 {
     const std::string notepad = ReadBytes(BuildPath("/usr/lib/i386-linux-gnu/wine/i386-windows/notepad.exe"));
-    const std::string winemine =
-        ReadBytes(BuildPath("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/winemine.exe"));
-    if (notepad.empty() || winemine.empty())
-        GTEST_SKIP() << "Wine's notepad.exe or 64-bit winemine.exe is not installed";
+    if (notepad.empty())
+        GTEST_SKIP() << "Wine's notepad.exe is not installed";
     TempDir dir;
     CliRunner cli(dir);
     const WString rules = dir.Path(W("rules.ini")), target = dir.Path(W("notepad.exe"));
-    WriteRuleSet(rules, "[001]\nEN=&Wrap long lines\nCN=自动换行(&W)\nREPEAT=1\n[002]\nEN=\xC4\x88"
-                        "E&xit\nCN=退出(&X)\n[003]\nEN=Notepad\nCN=记事本\n[004]\nEN=&Game\nCN=游戏\n");
+    WriteRuleSet(rules, kWineRules);
     WriteBytes(target, notepad);
     Json check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
     ASSERT_TRUE(check.is_object());
@@ -803,11 +822,23 @@ TEST(CliTest, CheckAndApplyOnWinesProgramsSayWhatEachWriteTouches)
     EXPECT_EQ(2, apply.exitCode);
     EXPECT_NE(std::string::npos, apply.out.find("would break the image")) << apply.out;
     EXPECT_TRUE(notepad == ReadBytes(target));
+}
 
+// A copy of Wine's 64-bit winemine.exe: a menu text whose write breaks the menu.
+TEST(CliTest, CheckAndApplyOnWines64BitWinemineSayWhatEachWriteTouches)
+{
+    const std::string winemine =
+        ReadBytes(BuildPath("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/winemine.exe"));
+    if (winemine.empty())
+        GTEST_SKIP() << "Wine's 64-bit winemine.exe is not installed";
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini")), target = dir.Path(W("winemine.exe"));
+    WriteRuleSet(rules, kWineRules);
     WriteBytes(target, winemine);
-    check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
+    Json check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
     EXPECT_EQ(true, check["pe"]["is64"]);
-    ASSERT_FALSE(check["rules"][3]["unsafeWrites"].empty());
+    ASSERT_FALSE(check["rules"][3]["unsafeWrites"].empty()) << check.dump();
     EXPECT_EQ(0u, check["rules"][3]["unsafeWrites"][0]["label"].get<std::string>().find("MENU "))
         << check.dump();
     EXPECT_EQ(2, cli.Run({W("apply"), rules, target, W("--log"), dir.Path(W("cli.log"))}).exitCode);
