@@ -967,14 +967,36 @@ TEST(CliTest, ApplyReplacesTheTargetThroughACompleteCopy)
         EXPECT_EQ(patched, ReadBytes(target));
         EXPECT_TRUE(StaleTempFiles(backup).empty() && SetAsideFiles(backup).empty());
     }
-    // An older backup a killed run had set aside is named as what it is.
-    const WString aside = dir.Path(W("demo.exe.bak.pivra-old-0123456789abcdef"));
-    WriteBytes(aside, demo);
-    result = cli.Run({W("apply"), rules, target, W("--log"), log});
-    EXPECT_NE(std::string::npos, result.err.find(ShownPath(aside) + ": an older backup")) << result.err;
-    RemoveFile(aside);
+}
 
-    // In place, as the main window patches: the same file, patched alike.
+// An older backup a killed run had set aside is named as what it is.
+TEST(CliTest, ApplyNamesAnOlderBackupSetAside)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini")), target = dir.Path(W("demo.exe"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n");
+    WriteBytes(target, DemoTarget());
+    const WString aside = dir.Path(W("demo.exe.bak.pivra-old-0123456789abcdef"));
+    WriteBytes(aside, DemoTarget());
+    CliResult result = cli.Run({W("apply"), rules, target, W("--log"), dir.Path(W("run.log"))});
+    EXPECT_NE(std::string::npos, result.err.find(ShownPath(aside) + ": an older backup")) << result.err;
+}
+
+// In place, as the main window patches: the same file, patched as a copy is;
+// a file with other names is patched in place without being asked.
+TEST(CliTest, ApplyInPlaceKeepsTheFileAndItsOtherNames)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini")), log = dir.Path(W("run.log"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n[002]\nEN=Ready\nCN=Ready\n");
+    const std::string demo = DemoTarget();
+    WriteBytes(dir.Path(W("copy.exe")), demo);
+    CliResult result = cli.Run({W("apply"), rules, dir.Path(W("copy.exe")), W("--log"), log});
+    ASSERT_EQ(0, result.exitCode) << result.err;
+    const std::string patched = ReadBytes(dir.Path(W("copy.exe")));
+    ASSERT_NE(demo, patched);
     const WString inPlace = dir.Path(W("in-place.exe")), linked = dir.Path(W("linked.exe"));
     WriteBytes(inPlace, demo);
     WriteBytes(linked, demo);
