@@ -698,6 +698,32 @@ std::string StructureRule(const CImageMap& map, const std::string& image, ImageB
     return std::string();
 }
 
+struct UnsafeCase
+{
+    std::string rule;
+    const char* reason; // nullptr: safe
+    const char* label;  // of the first occurrence; nullptr: neither it nor inside looked at
+    bool inside;
+};
+
+// What check says of one rule: it changes the target, with one unsafe write
+// for the reason given or none.
+void ExpectVerdict(const Json& rule, const UnsafeCase& c)
+{
+    SCOPED_TRACE(c.rule);
+    ASSERT_EQ("changes", rule["result"]) << rule.dump();
+    ASSERT_EQ(c.reason == nullptr ? 0u : 1u, rule["unsafeWrites"].size()) << rule.dump();
+    if (c.reason != nullptr)
+    {
+        EXPECT_NE(std::string::npos, rule["unsafeWrites"][0]["reason"].get<std::string>().find(c.reason));
+    }
+    if (c.label != nullptr)
+    {
+        EXPECT_EQ(0u, rule["offsets"][0]["label"].get<std::string>().find(c.label)) << rule.dump();
+        EXPECT_EQ(c.inside, rule["offsets"][0]["insideLongerText"]) << rule.dump();
+    }
+}
+
 TEST(CliTest, CheckMarksEachKindOfWriteThatBreaksTheImageAndApplyRefusesIt)
 {
     TempDir dir;
@@ -708,13 +734,6 @@ TEST(CliTest, CheckMarksEachKindOfWriteThatBreaksTheImageAndApplyRefusesIt)
 
     // In resources the reader's idea of a text's end and of the fields
     // beside it decides, not the length alone.
-    struct UnsafeCase
-    {
-        std::string rule;
-        const char* reason; // nullptr: safe
-        const char* label;  // of the first occurrence; nullptr: neither it nor inside looked at
-        bool inside;
-    };
     std::vector<UnsafeCase> cases = {
         {"EN=&Save file\nCN=保存\n", "zero padding", "MENU 1 en-US, item 0x010A, text", false},
         {"EN=&Close all\nCN=关闭这个文件(&C)\n", nullptr, "MENU 1 en-US, item 0x010B, text", false},
@@ -747,23 +766,12 @@ TEST(CliTest, CheckMarksEachKindOfWriteThatBreaksTheImageAndApplyRefusesIt)
     WriteBytes(target, image);
     Json check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
     ASSERT_TRUE(check.is_object());
+    ASSERT_EQ(cases.size(), check["rules"].size());
     size_t cUnsafe = 0;
     for (size_t i = 0; i < cases.size(); ++i)
     {
-        const Json& rule = check["rules"][i];
-        ASSERT_EQ("changes", rule["result"]) << rule.dump();
-        cUnsafe += rule["unsafeWrites"].size();
-        ASSERT_EQ(cases[i].reason == nullptr ? 0u : 1u, rule["unsafeWrites"].size()) << rule.dump();
-        if (cases[i].reason != nullptr)
-        {
-            EXPECT_NE(std::string::npos,
-                      rule["unsafeWrites"][0]["reason"].get<std::string>().find(cases[i].reason));
-        }
-        if (cases[i].label != nullptr)
-        {
-            EXPECT_EQ(0u, rule["offsets"][0]["label"].get<std::string>().find(cases[i].label)) << rule.dump();
-            EXPECT_EQ(cases[i].inside, rule["offsets"][0]["insideLongerText"]) << rule.dump();
-        }
+        cUnsafe += check["rules"][i]["unsafeWrites"].size();
+        ExpectVerdict(check["rules"][i], cases[i]);
     }
     EXPECT_EQ(cUnsafe, check["unsafeWrites"]);
 
