@@ -537,7 +537,7 @@ TEST(CliTest, ExtractNamesTheSectionsOfAnImageThatLacksTheOneAskedFor)
     // The long name is kept in the COFF string table, behind an empty symbol table.
     TestImage builder;
     builder.AddSection(".rdata", kTestDataSection, Wide("Data text"));
-    builder.AddSection(".debug_info", 0x42000040, Wide("Debug text"));
+    builder.AddSection(".debug_info", kTestDiscardableSection, Wide("Debug text"));
     WriteBytes(dir.Path(W("gen.exe")), builder.BuildString());
     CliResult lacking = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--section"), W("rsrc")});
     EXPECT_EQ(2, lacking.exitCode);

@@ -38,7 +38,7 @@ TestImage Builder(const std::function<void(TestImage&)>& fnAddRsrc, bool fRelocA
         // One block for the page at 0x1000 with one entry: type 3, offset 0.
         std::vector<BYTE> reloc(12, 0);
         PutAll(reloc, {0, 0x1000, 4, 12, 8, 0x3000});
-        UINT iReloc = image.AddSection(".reloc", 0x42000040, reloc);
+        UINT iReloc = image.AddSection(".reloc", kTestDiscardableSection, reloc);
         image.SetDirectoryInSection(kTestRelocationDirectory, iReloc, 0, 12);
     }
     return image;

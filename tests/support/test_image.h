@@ -15,10 +15,11 @@ DWORD GetLe(const std::vector<BYTE>& bytes, DWORD dwAt, UINT cb = 4);
 
 const WORD kTestMachineI386 = 0x014C;
 const WORD kTestMachineAmd64 = 0x8664;
-const DWORD kTestCodeSection = 0x60000020;  // code, execute, read
-const DWORD kTestDataSection = 0x40000040;  // initialised data, read
-const DWORD kTestWriteSection = 0xC0000040; // initialised data, read, write
-const DWORD kTestBssSection = 0xC0000080;   // uninitialised data, read, write
+const DWORD kTestCodeSection = 0x60000020;        // code, execute, read
+const DWORD kTestDataSection = 0x40000040;        // initialised data, read
+const DWORD kTestWriteSection = 0xC0000040;       // initialised data, read, write
+const DWORD kTestBssSection = 0xC0000080;         // uninitialised data, read, write
+const DWORD kTestDiscardableSection = 0x42000040; // initialised data, discardable, read
 const UINT kTestImportDirectory = 1, kTestResourceDirectory = 2, kTestCertificateDirectory = 4,
            kTestRelocationDirectory = 5, kTestDebugDirectory = 6;
 

@@ -39,7 +39,7 @@ TEST(TestImage, PefileReadsWhatTheBuilderLaysOut)
 {
     TestImage image(true);
     image.AddSection(".text", kTestCodeSection, std::string(0x234, '\x90'));
-    image.AddSection(".debug_info", 0x42000040, std::string("dbg"));
+    image.AddSection(".debug_info", kTestDiscardableSection, std::string("dbg"));
     image.AddResources({{u"abc", u"b", 0, Bytes("named"), 1252},
                         {u"abc", 7, 0x409, Bytes("")},
                         {4, 1, 0x409, Bytes(std::string(17, 'm'))},
