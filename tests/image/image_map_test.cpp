@@ -205,6 +205,27 @@ TEST(ImageMap, MalformedImagesGiveAPartialMap)
     }
 }
 
+// A long section name is read from the string table, which lies behind as
+// many symbol records as the file header counts, long names of their own in it.
+TEST(ImageMap, ReadsLongSectionNamesBehindTheSymbols)
+{
+    for (UINT cSymbols : {0u, 1u, 3u})
+    {
+        SCOPED_TRACE(cSymbols);
+        TestImage builder;
+        builder.AddSection(".text", kTestCodeSection, std::string(0x10, '\xCC'));
+        for (UINT i = 0; i < cSymbols; ++i)
+            builder.AddSymbol(i == 1 ? "a_symbol_with_a_long_name" : "short");
+        builder.AddSection(".debug_info", kTestDiscardableSection, std::string("dbg"));
+        const std::vector<BYTE> image = builder.Build();
+        CImageMap map;
+        ASSERT_EQ(1, map.Load(image.data(), static_cast<DWORD>(image.size())));
+        ASSERT_EQ(2u, map.Sections().size());
+        EXPECT_EQ(".text", map.Sections()[0].sName);
+        EXPECT_EQ(".debug_info", map.Sections()[1].sName);
+    }
+}
+
 // Import descriptors that all share one long table of thunks: the map reads
 // it within its budget of a few passes over the file, not once a descriptor.
 TEST(ImageMap, ImportsSharingOneTableCostAFewPassesOverTheFile)
