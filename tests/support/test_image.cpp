@@ -186,12 +186,12 @@ UINT TestImage::AddResources(const std::vector<TestResource>& resources, DWORD c
 
 void TestImage::SetDirectory(UINT i, DWORD dwRva, DWORD cb)
 {
-    m_directories[i] = {dwRva, cb, false, 0};
+    m_directories.at(i) = {dwRva, cb, false, 0};
 }
 
 void TestImage::SetDirectoryInSection(UINT i, UINT iSection, DWORD dwWithin, DWORD cb)
 {
-    m_directories[i] = {dwWithin, cb, true, iSection};
+    m_directories.at(i) = {dwWithin, cb, true, iSection};
 }
 
 void TestImage::AddSymbol(const std::string& sName)

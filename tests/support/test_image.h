@@ -89,7 +89,7 @@ class TestImage
     // A .rsrc section holding the tree of these resources, which the resource
     // directory names. The tree holds them in the order given, named entries
     // before numbered ones at each level as the entry counts require: give
-    // them sorted for a tree the loader can search.
+    // them sorted for a tree the loader can search. One such section an image.
     UINT AddResources(const std::vector<TestResource>& resources, DWORD cbVirtual = 0);
 
     void SetDirectory(UINT i, DWORD dwRva, DWORD cb);
@@ -131,6 +131,6 @@ class TestImage
     std::string m_headerData, m_appended, m_signature;
     std::vector<Section> m_sections;
     std::vector<TestResource> m_resources;
-    Directory m_directories[16] = {};
+    std::vector<Directory> m_directories = std::vector<Directory>(16, Directory{0, 0, false, 0});
     std::vector<std::string> m_symbols;
 };
