@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 
 #ifdef _WIN32
@@ -134,49 +133,4 @@ std::string Wide(const std::string& ascii)
     for (char c : ascii)
         bytes += std::string(1, c) + '\0';
     return bytes;
-}
-
-namespace
-{
-void Put16(std::string& s, size_t at, unsigned v)
-{
-    s[at] = static_cast<char>(v & 0xFF);
-    s[at + 1] = static_cast<char>(v >> 8 & 0xFF);
-}
-void Put32(std::string& s, size_t at, unsigned v)
-{
-    Put16(s, at, v & 0xFFFF);
-    Put16(s, at + 2, v >> 16);
-}
-} // namespace
-
-std::string MakePe(unsigned short wMachine, const std::string& headerText,
-                   const std::vector<PeSectionSpec>& sections)
-{
-    const size_t kPe = 0x80, kOptional = 0xE0, kAlign = 0x200;
-    const size_t dwTable = kPe + 24 + kOptional;
-    size_t cbHeaders = (dwTable + sections.size() * 40 + headerText.size() + kAlign - 1) / kAlign * kAlign;
-    std::string image(cbHeaders, '\0');
-    image[0] = 'M';
-    image[1] = 'Z';
-    Put32(image, 0x3C, kPe);
-    image.replace(kPe, 4, std::string("PE\0\0", 4));
-    Put16(image, kPe + 4, wMachine);
-    Put16(image, kPe + 6, static_cast<unsigned>(sections.size()));
-    Put16(image, kPe + 20, kOptional);
-    Put16(image, kPe + 24, wMachine == 0x8664 || wMachine == 0xAA64 ? 0x20B : 0x10B);
-    Put32(image, kPe + 24 + 60, static_cast<unsigned>(cbHeaders));
-    image.replace(dwTable + sections.size() * 40, headerText.size(), headerText);
-    for (size_t i = 0; i < sections.size(); ++i)
-    {
-        size_t entry = dwTable + i * 40;
-        std::memcpy(&image[entry], sections[i].szName, std::strlen(sections[i].szName));
-        size_t cbRaw = (sections[i].bytes.size() + kAlign - 1) / kAlign * kAlign;
-        Put32(image, entry + 16, static_cast<unsigned>(cbRaw));
-        Put32(image, entry + 20, static_cast<unsigned>(image.size()));
-        std::string raw = sections[i].bytes;
-        raw.resize(cbRaw, '\0');
-        image += raw;
-    }
-    return image;
 }

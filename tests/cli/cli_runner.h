@@ -35,14 +35,4 @@ class CliRunner
     WString m_exe;
 };
 
-// A PE image made from parts: headers (with a text in them), then one section
-// per name holding its bytes, for the given Machine.
-struct PeSectionSpec
-{
-    const char* szName;
-    std::string bytes;
-};
-std::string MakePe(unsigned short wMachine, const std::string& headerText,
-                   const std::vector<PeSectionSpec>& sections);
-
 std::string Wide(const std::string& ascii); // ASCII as UTF-16LE bytes

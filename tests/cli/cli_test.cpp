@@ -5,6 +5,7 @@
 #include "image/image_map.h"
 #include "patch/patch_run.h"
 #include "rules/rule_set.h"
+#include "test_image.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -50,12 +51,22 @@ std::string DemoTarget()
 // A 64-bit image holding some of the demo's texts, one in its headers.
 std::string GeneratedPe64()
 {
-    return MakePe(
-        0x8664, Wide("Header text"),
-        {{".text", Wide("Quit") + "\x55\x8B\xEC"},
-         {".rdata", Wide("Welcome to the demo program") + std::string(2, '\0') + "This line is ANSI text" +
-                        std::string(1, '\0') + Wide("Ready") + std::string(4, '\0') + Wide("Ready")},
-         {".rsrc", Wide("Pivra Demo Target")}});
+    TestImage image(true);
+    image.AddHeaderData(Wide("Header text"));
+    image.AddSection(".text", kTestCodeSection, Wide("Quit") + "\x55\x8B\xEC");
+    image.AddSection(".rdata", kTestDataSection,
+                     Wide("Welcome to the demo program") + std::string(2, '\0') + "This line is ANSI text" +
+                         std::string(1, '\0') + Wide("Ready") + std::string(4, '\0') + Wide("Ready"));
+    image.AddSection(".rsrc", kTestDataSection, Wide("Pivra Demo Target"));
+    return image.BuildString();
+}
+
+// A 32-bit image whose one section, .rdata, holds these bytes.
+std::string ImageWithData(const std::string& bytes)
+{
+    TestImage image;
+    image.AddSection(".rdata", kTestDataSection, bytes);
+    return image.BuildString();
 }
 
 // The log's texts without their time stamps.
@@ -179,55 +190,76 @@ TEST(CliTest, ApplyGivesTheStartCommandsTargetsAndLog)
     EXPECT_EQ(2 * 8u, LogTexts(dir.Path(W("pivra.log"))).size());
 }
 
+const char* const kOrderRules =
+    "[001]\nEN=Welcome\nCN=Hello\n[002]\nEN=Welcome to\nCN=x\n[003]\nEN=Hello\\0\\0\nCN=Made\n"
+    "[004]\nEN=Ready\nCN=Longer than ready\n[005]\nEN=Quit\nCN=\n[006]\nEN=Ready\nCN=R\nREPEAT=1\n"
+    "[007]\nEN=This line is ANSI text\nCN=ANSI\nUNICODE=0\n[008]\nEN=Header text\nCN=H\nX64=0\n"
+    "[009]\nEN=Pivra Demo Target\nCN=演示\n[010]\nEN=Header text\nCN=H\n";
+
+// check on the target, then apply: the same counts, report and failures, and
+// check leaves the target as it was.
+void ExpectCheckForeseesApply(CliRunner& cli, const TempDir& dir, const WString& name,
+                              const std::string& image)
+{
+    SCOPED_TRACE(Utf8(name));
+    const WString rules = dir.Path(W("order.ini")), target = dir.Path(name);
+    WriteBytes(target, image);
+    CliResult result = cli.Run({W("check"), rules, target, W("--json")});
+    Json check = ParseJson(result);
+    ASSERT_TRUE(check.is_object()) << result.out << result.err;
+    EXPECT_EQ(image, ReadBytes(target));
+    EXPECT_EQ(1, result.exitCode);
+    // The header write of rule 010 on pe64.exe would break it: run it anyway, as the start command does.
+    Json apply = ParseJson(cli.Run({W("apply"), rules, target, W("--json"), W("--allow-unsafe")}));
+    EXPECT_EQ(check["tried"], apply["targets"][0]["tried"]);
+    EXPECT_EQ(check["modified"], apply["targets"][0]["modified"]);
+    EXPECT_EQ(check["report"], apply["targets"][0]["report"]);
+    std::vector<unsigned> failing, failed;
+    for (const Json& rule : check["rules"])
+        if (rule["result"] != "changes" && rule["result"] != "other-bitness")
+            failing.push_back(rule["number"]);
+    for (const Json& rule : apply["targets"][0]["failed"])
+        failed.push_back(rule["number"]);
+    EXPECT_EQ(failing, failed);
+}
+
 TEST(CliTest, CheckForeseesTheRunAndWritesNothing)
 {
     TempDir dir;
     CliRunner cli(dir);
+    WriteRuleSet(dir.Path(W("order.ini")), kOrderRules);
+    ExpectCheckForeseesApply(cli, dir, W("demo.exe"), DemoTarget());
+    ExpectCheckForeseesApply(cli, dir, W("pe64.exe"), GeneratedPe64());
+}
+
+TEST(CliTest, CheckSaysWhatEachRuleWouldDoAndWhichChangedItsText)
+{
+    TempDir dir;
+    CliRunner cli(dir);
     const WString rules = dir.Path(W("order.ini"));
-    WriteRuleSet(
-        rules, "[001]\nEN=Welcome\nCN=Hello\n[002]\nEN=Welcome to\nCN=x\n[003]\nEN=Hello\\0\\0\nCN=Made\n"
-               "[004]\nEN=Ready\nCN=Longer than ready\n[005]\nEN=Quit\nCN=\n[006]\nEN=Ready\nCN=R\nREPEAT=1\n"
-               "[007]\nEN=This line is ANSI text\nCN=ANSI\nUNICODE=0\n[008]\nEN=Header text\nCN=H\nX64=0\n"
-               "[009]\nEN=Pivra Demo Target\nCN=演示\n[010]\nEN=Header text\nCN=H\n");
-    const std::map<std::string, std::string> expectedDemo = {
-        {"1", "changes"}, {"2", "not-found"}, {"3", "changes"},   {"4", "cn-longer"}, {"5", "zero-one-side"},
-        {"6", "changes"}, {"7", "changes"},   {"8", "not-found"}, {"9", "changes"},   {"10", "not-found"}};
-    for (const auto& target : std::vector<std::pair<WString, std::string>>{{W("demo.exe"), DemoTarget()},
-                                                                           {W("pe64.exe"), GeneratedPe64()}})
-    {
-        WriteBytes(dir.Path(target.first), target.second);
-        CliResult result = cli.Run({W("check"), rules, dir.Path(target.first), W("--json")});
-        Json check = ParseJson(result);
-        ASSERT_TRUE(check.is_object()) << result.out << result.err;
-        EXPECT_EQ(target.second, ReadBytes(dir.Path(target.first)));
-        EXPECT_EQ(1, result.exitCode);
-        // The header write of rule 010 on pe64.exe would break it: run it anyway, as the start command does.
-        Json apply =
-            ParseJson(cli.Run({W("apply"), rules, dir.Path(target.first), W("--json"), W("--allow-unsafe")}));
-        EXPECT_EQ(check["tried"], apply["targets"][0]["tried"]);
-        EXPECT_EQ(check["modified"], apply["targets"][0]["modified"]);
-        EXPECT_EQ(check["report"], apply["targets"][0]["report"]);
-        std::vector<unsigned> failing, failed;
-        for (const Json& rule : check["rules"])
-            if (rule["result"] != "changes" && rule["result"] != "other-bitness")
-                failing.push_back(rule["number"]);
-        for (const Json& rule : apply["targets"][0]["failed"])
-            failed.push_back(rule["number"]);
-        EXPECT_EQ(failing, failed);
-        if (target.first == W("demo.exe"))
-        {
-            for (const Json& rule : check["rules"])
-                EXPECT_EQ(expectedDemo.at(std::to_string(rule["number"].get<unsigned>())), rule["result"]);
-        }
-    }
+    WriteRuleSet(rules, kOrderRules);
     WriteBytes(dir.Path(W("demo.exe")), DemoTarget());
     Json check = ParseJson(cli.Run({W("check"), rules, dir.Path(W("demo.exe")), W("--json")}));
+    ASSERT_TRUE(check.is_object());
+    const std::map<std::string, std::string> expected = {
+        {"1", "changes"}, {"2", "not-found"}, {"3", "changes"},   {"4", "cn-longer"}, {"5", "zero-one-side"},
+        {"6", "changes"}, {"7", "changes"},   {"8", "not-found"}, {"9", "changes"},   {"10", "not-found"}};
+    for (const Json& rule : check["rules"])
+        EXPECT_EQ(expected.at(std::to_string(rule["number"].get<unsigned>())), rule["result"]);
     EXPECT_EQ(std::vector<unsigned>{1}, check["rules"][1]["changedBy"].get<std::vector<unsigned>>());
     EXPECT_EQ(std::vector<unsigned>{1}, check["rules"][2]["changedBy"].get<std::vector<unsigned>>());
+}
 
-    // On the generated image: the sections by name, bitness and the headers.
+// On the generated image: the sections by name, bitness and the headers.
+TEST(CliTest, CheckNamesTheSectionsBitnessAndHeadersItWouldWrite)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("order.ini"));
+    WriteRuleSet(rules, kOrderRules);
     WriteBytes(dir.Path(W("pe64.exe")), GeneratedPe64());
-    check = ParseJson(cli.Run({W("check"), rules, dir.Path(W("pe64.exe")), W("--json")}));
+    Json check = ParseJson(cli.Run({W("check"), rules, dir.Path(W("pe64.exe")), W("--json")}));
+    ASSERT_TRUE(check.is_object());
     EXPECT_EQ(true, check["pe"]["is64"]);
     EXPECT_EQ("AMD64", check["pe"]["machine"]);
     EXPECT_EQ(".rdata", check["rules"][0]["offsets"][0]["section"]);
@@ -243,52 +275,68 @@ TEST(CliTest, CheckForeseesTheRunAndWritesNothing)
         << text.out;
 }
 
+// A 32-bit image with texts that need escapes, one in its headers, one in .rsrc.
+std::string EscapesImage()
+{
+    TestImage builder;
+    builder.AddHeaderData(Wide("Header text"));
+    builder.AddSection(".rdata", kTestDataSection,
+                       Wide(" say \"hi\"\\n ") + std::string(2, '\0') + "\"quoted\"\t\\x41" +
+                           std::string(1, '\0') + "GBK \xC4\xE3\xBA\xC3 text" + std::string(1, '\0'));
+    builder.AddSection(".rsrc", kTestDataSection, Wide("Resource text"));
+    return builder.BuildString();
+}
+
+// extract -o found on the target, then check with that set: every text is
+// found where extract found it first.
+void ExpectExtractFindsEachText(CliRunner& cli, const TempDir& dir, const WString& name,
+                                const std::string& image)
+{
+    SCOPED_TRACE(Utf8(name));
+    WriteBytes(dir.Path(name), image);
+    CliResult result = cli.Run({W("extract"), dir.Path(name), W("-o"), W("found"), W("--add-to-catalogue"),
+                                W("--force"), W("--json")});
+    ASSERT_EQ(0, result.exitCode) << result.err;
+    Json extract = ParseJson(result);
+    EXPECT_EQ("\xFF\xFE", ReadBytes(dir.Path(W("found.ini"))).substr(0, 2));
+    Json check = ParseJson(cli.Run({W("check"), W("found"), dir.Path(name), W("--json")}));
+    ASSERT_EQ(extract["texts"].size(), check["rules"].size());
+    for (size_t i = 0; i < check["rules"].size(); ++i)
+    {
+        EXPECT_EQ(extract["texts"][i]["unicode"], check["rules"][i]["unicode"]);
+        ASSERT_FALSE(check["rules"][i]["offsets"].empty()) << check["rules"][i]["en"];
+        EXPECT_EQ(extract["texts"][i]["firstMatch"], check["rules"][i]["offsets"][0]["offset"])
+            << check["rules"][i]["en"];
+    }
+}
+
 TEST(CliTest, ExtractWritesARuleSetThatFindsEachText)
 {
     TempDir dir;
     CliRunner cli(dir);
-    std::string pe =
-        MakePe(0x014C, Wide("Header text"),
-               {{".rdata", Wide(" say \"hi\"\\n ") + std::string(2, '\0') + "\"quoted\"\t\\x41" +
-                               std::string(1, '\0') + "GBK \xC4\xE3\xBA\xC3 text" + std::string(1, '\0')},
-                {".rsrc", Wide("Resource text")}});
-    for (const auto& target :
-         std::vector<std::pair<WString, std::string>>{{W("demo.exe"), DemoTarget()}, {W("gen.exe"), pe}})
-    {
-        WriteBytes(dir.Path(target.first), target.second);
-        CliResult result = cli.Run({W("extract"), dir.Path(target.first), W("-o"), W("found"),
-                                    W("--add-to-catalogue"), W("--force"), W("--json")});
-        ASSERT_EQ(0, result.exitCode) << result.err;
-        Json extract = ParseJson(result);
-        EXPECT_EQ("\xFF\xFE", ReadBytes(dir.Path(W("found.ini"))).substr(0, 2));
-        Json check = ParseJson(cli.Run({W("check"), W("found"), dir.Path(target.first), W("--json")}));
-        ASSERT_EQ(extract["texts"].size(), check["rules"].size());
-        for (size_t i = 0; i < check["rules"].size(); ++i)
-        {
-            EXPECT_EQ(extract["texts"][i]["unicode"], check["rules"][i]["unicode"]);
-            ASSERT_FALSE(check["rules"][i]["offsets"].empty()) << check["rules"][i]["en"];
-            EXPECT_EQ(extract["texts"][i]["firstMatch"], check["rules"][i]["offsets"][0]["offset"])
-                << check["rules"][i]["en"];
-        }
-        std::string listed = cli.Run({W("list"), W("found")}).out;
-        if (target.first == W("demo.exe"))
-        {
-            EXPECT_NE(std::string::npos, listed.find("\tWelcome to the demo program\t\t1\t")) << listed;
-            EXPECT_NE(std::string::npos, listed.find("\tThis line is ANSI text\t\t0\t"));
-        }
-        else
-        {
-            EXPECT_NE(std::string::npos, listed.find("\t\\x20say \"hi\"\\\\n\\x20\t")) << listed;
-            EXPECT_NE(std::string::npos, listed.find("\t\\x22quoted\"\\t\\\\x41\t"));
-            EXPECT_NE(std::string::npos, listed.find("\tGBK 你好 text\t"));
-            EXPECT_EQ(std::string::npos, listed.find("Header text"));
-        }
-    }
+    ExpectExtractFindsEachText(cli, dir, W("demo.exe"), DemoTarget());
+    std::string listed = cli.Run({W("list"), W("found")}).out;
+    EXPECT_NE(std::string::npos, listed.find("\tWelcome to the demo program\t\t1\t")) << listed;
+    EXPECT_NE(std::string::npos, listed.find("\tThis line is ANSI text\t\t0\t"));
+
+    ExpectExtractFindsEachText(cli, dir, W("gen.exe"), EscapesImage());
+    listed = cli.Run({W("list"), W("found")}).out;
+    EXPECT_NE(std::string::npos, listed.find("\t\\x20say \"hi\"\\\\n\\x20\t")) << listed;
+    EXPECT_NE(std::string::npos, listed.find("\t\\x22quoted\"\\t\\\\x41\t"));
+    EXPECT_NE(std::string::npos, listed.find("\tGBK 你好 text\t"));
+    EXPECT_EQ(std::string::npos, listed.find("Header text"));
     // One entry, in a new UTF-16LE catalogue, though the second extract named the set again.
     std::string catalogue = ReadBytes(dir.Path(W("Pivra.ini")));
     EXPECT_EQ("\xFF\xFE", catalogue.substr(0, 2));
     EXPECT_NE(std::string::npos, catalogue.find(Utf16Bytes(W("\r\n1=found\r\n"))));
     EXPECT_EQ(std::string::npos, catalogue.find(Utf16Bytes(W("2="))));
+}
+
+TEST(CliTest, ExtractTakesTheHeadersOrOneSectionWhenAsked)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    WriteBytes(dir.Path(W("gen.exe")), EscapesImage());
     std::string all = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--all-sections")}).out;
     EXPECT_NE(std::string::npos, all.find("headers UTF-16  Header text")) << all;
     std::string rsrc = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--section"), W(".rsrc")}).out;
@@ -296,6 +344,14 @@ TEST(CliTest, ExtractWritesARuleSetThatFindsEachText)
                   "  .rsrc   UTF-16  Resource text\ntexts found: 1 (code 0, data 1, resources 0, "
                   "imports/exports 0, debug 0, other 0)\n",
               rsrc);
+}
+
+TEST(CliTest, ExtractLeavesAnExistingRuleSetAsItIs)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    WriteBytes(dir.Path(W("gen.exe")), EscapesImage());
+    ASSERT_EQ(0, cli.Run({W("extract"), dir.Path(W("gen.exe")), W("-o"), dir.Path(W("found.ini"))}).exitCode);
     const std::string before = ReadBytes(dir.Path(W("found.ini")));
     CliResult again = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("-o"), dir.Path(W("found.ini"))});
     EXPECT_EQ(2, again.exitCode);
@@ -460,7 +516,7 @@ TEST(CliTest, ExtractLeavesOutTextsAStoredEnCannotHold)
     wide2048 += std::string(2047, 'y');
     std::string body = Wide(wide2047) + std::string(2, '\0') + Wide(wide2048) + std::string(2, '\0') +
                        gbk2205 + std::string(1, '\0') + gbk2047 + std::string(1, '\0');
-    WriteBytes(dir.Path(W("long.exe")), MakePe(0x014C, "", {{".rdata", body}}));
+    WriteBytes(dir.Path(W("long.exe")), ImageWithData(body));
     Json extract = ParseJson(
         cli.Run({W("extract"), dir.Path(W("long.exe")), W("-o"), dir.Path(W("long.ini")), W("--json")}));
     EXPECT_EQ(2, extract["tooLong"]) << extract.dump();
@@ -478,13 +534,11 @@ TEST(CliTest, ExtractNamesTheSectionsOfAnImageThatLacksTheOneAskedFor)
 {
     TempDir dir;
     CliRunner cli(dir);
-    // "/4": offset 4 of the COFF string table, which follows the (empty) symbol table.
-    std::string pe = MakePe(0x014C, "", {{".rdata", Wide("Data text")}, {"/4", Wide("Debug text")}});
-    const size_t kFileHeader = 0x84, dwStrings = pe.size();
-    pe += std::string("\x10\0\0\0.debug_info\0", 16);
-    for (size_t i = 0; i < 4; ++i)
-        pe[kFileHeader + 8 + i] = static_cast<char>(dwStrings >> (8 * i));
-    WriteBytes(dir.Path(W("gen.exe")), pe);
+    // The long name is kept in the COFF string table, behind an empty symbol table.
+    TestImage builder;
+    builder.AddSection(".rdata", kTestDataSection, Wide("Data text"));
+    builder.AddSection(".debug_info", kTestDiscardableSection, Wide("Debug text"));
+    WriteBytes(dir.Path(W("gen.exe")), builder.BuildString());
     CliResult lacking = cli.Run({W("extract"), dir.Path(W("gen.exe")), W("--section"), W("rsrc")});
     EXPECT_EQ(2, lacking.exitCode);
     EXPECT_NE(
@@ -509,7 +563,7 @@ TEST(CliTest, CheckTellsWhichOccurrencesARuleLeaves)
     TempDir dir;
     CliRunner cli(dir);
     const std::string ready = Wide("Ready") + std::string(2, '\0');
-    WriteBytes(dir.Path(W("gen.exe")), MakePe(0x014C, "", {{".rdata", ready + ready + ready}}));
+    WriteBytes(dir.Path(W("gen.exe")), ImageWithData(ready + ready + ready));
     WriteRuleSet(dir.Path(W("rules.ini")), "[001]\nEN=Ready\nCN=R\n");
     CliResult result = cli.Run({W("check"), dir.Path(W("rules.ini")), dir.Path(W("gen.exe"))});
     EXPECT_NE(std::string::npos, result.out.find("     overwrites the first of 3 occurrences, leaves 2:\n"
@@ -520,7 +574,7 @@ TEST(CliTest, CheckTellsWhichOccurrencesARuleLeaves)
         << result.out;
 }
 
-TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
+TEST(CliTest, FileMessagesSayWhatIsTrue)
 {
     TempDir dir;
     CliRunner cli(dir);
@@ -529,8 +583,11 @@ TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
     const std::string demo = DemoTarget();
     WriteBytes(dir.Path(W("ro.exe")), demo);
     SetReadOnly(dir.Path(W("ro.exe")), true);
-    std::string cut = MakePe(0x014C, "", {{".rdata", Wide("text")}});
-    WriteBytes(dir.Path(W("cut.exe")), cut.substr(0, 0x80 + 24 + 0x40));
+    TestImage builder;
+    builder.AddSection(".rdata", kTestDataSection, Wide("text"));
+    TestImageLayout at;
+    std::vector<BYTE> cut = builder.Build(at);
+    WriteBytes(dir.Path(W("cut.exe")), std::string(cut.begin(), cut.begin() + at.dwOptional + 0x40));
     std::error_code ec;
     for (const auto& sparse :
          {std::make_pair(W("4g-1.exe"), 0xFFFFFFFFull), std::make_pair(W("4g.exe"), 0x100000000ull)})
@@ -560,6 +617,15 @@ TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
     }
     SetReadOnly(dir.Path(W("ro.exe")), false);
     EXPECT_TRUE(demo == ReadBytes(dir.Path(W("ro.exe"))));
+}
+
+// Usage errors in JSON still give a document that says which command failed.
+TEST(CliTest, UsageErrorsGiveAJsonDocument)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n");
     for (const auto& usage : std::vector<std::vector<WString>>{
              {W("check"), W("--json")}, {W("extract"), rules, W("--json"), W("--min"), W("0")}})
     {
@@ -569,6 +635,16 @@ TEST(CliTest, NamesAndMessagesSayWhatIsTrue)
         EXPECT_TRUE(doc.is_object() && doc["exitCode"] == 2 && doc["command"] == Utf8(usage[0]))
             << result.out;
     }
+}
+
+// A name the system cannot convert as it stands is refused by what it is.
+TEST(CliTest, NamesThatAreNoTextAreRefused)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n");
+    const std::string demo = DemoTarget();
 #ifdef _WIN32
     // Half a surrogate pair must not become U+FFFD and name another file.
     WriteBytes(dir.Path(W("x\uFFFD.exe")), demo);
@@ -622,6 +698,32 @@ std::string StructureRule(const CImageMap& map, const std::string& image, ImageB
     return std::string();
 }
 
+struct UnsafeCase
+{
+    std::string rule;
+    const char* reason; // nullptr: safe
+    const char* label;  // of the first occurrence; nullptr: neither it nor inside looked at
+    bool inside;
+};
+
+// What check says of one rule: it changes the target, with one unsafe write
+// for the reason given or none.
+void ExpectVerdict(const Json& rule, const UnsafeCase& c)
+{
+    SCOPED_TRACE(c.rule);
+    ASSERT_EQ("changes", rule["result"]) << rule.dump();
+    ASSERT_EQ(c.reason == nullptr ? 0u : 1u, rule["unsafeWrites"].size()) << rule.dump();
+    if (c.reason != nullptr)
+    {
+        EXPECT_NE(std::string::npos, rule["unsafeWrites"][0]["reason"].get<std::string>().find(c.reason));
+    }
+    if (c.label != nullptr)
+    {
+        EXPECT_EQ(0u, rule["offsets"][0]["label"].get<std::string>().find(c.label)) << rule.dump();
+        EXPECT_EQ(c.inside, rule["offsets"][0]["insideLongerText"]) << rule.dump();
+    }
+}
+
 TEST(CliTest, CheckMarksEachKindOfWriteThatBreaksTheImageAndApplyRefusesIt)
 {
     TempDir dir;
@@ -632,13 +734,6 @@ TEST(CliTest, CheckMarksEachKindOfWriteThatBreaksTheImageAndApplyRefusesIt)
 
     // In resources the reader's idea of a text's end and of the fields
     // beside it decides, not the length alone.
-    struct UnsafeCase
-    {
-        std::string rule;
-        const char* reason; // nullptr: safe
-        const char* label;  // of the first occurrence; nullptr: neither it nor inside looked at
-        bool inside;
-    };
     std::vector<UnsafeCase> cases = {
         {"EN=&Save file\nCN=保存\n", "zero padding", "MENU 1 en-US, item 0x010A, text", false},
         {"EN=&Close all\nCN=关闭这个文件(&C)\n", nullptr, "MENU 1 en-US, item 0x010B, text", false},
@@ -671,23 +766,12 @@ TEST(CliTest, CheckMarksEachKindOfWriteThatBreaksTheImageAndApplyRefusesIt)
     WriteBytes(target, image);
     Json check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
     ASSERT_TRUE(check.is_object());
+    ASSERT_EQ(cases.size(), check["rules"].size());
     size_t cUnsafe = 0;
     for (size_t i = 0; i < cases.size(); ++i)
     {
-        const Json& rule = check["rules"][i];
-        ASSERT_EQ("changes", rule["result"]) << rule.dump();
-        cUnsafe += rule["unsafeWrites"].size();
-        ASSERT_EQ(cases[i].reason == nullptr ? 0u : 1u, rule["unsafeWrites"].size()) << rule.dump();
-        if (cases[i].reason != nullptr)
-        {
-            EXPECT_NE(std::string::npos,
-                      rule["unsafeWrites"][0]["reason"].get<std::string>().find(cases[i].reason));
-        }
-        if (cases[i].label != nullptr)
-        {
-            EXPECT_EQ(0u, rule["offsets"][0]["label"].get<std::string>().find(cases[i].label)) << rule.dump();
-            EXPECT_EQ(cases[i].inside, rule["offsets"][0]["insideLongerText"]) << rule.dump();
-        }
+        cUnsafe += check["rules"][i]["unsafeWrites"].size();
+        ExpectVerdict(check["rules"][i], cases[i]);
     }
     EXPECT_EQ(cUnsafe, check["unsafeWrites"]);
 
@@ -711,21 +795,21 @@ TEST(CliTest, CheckMarksEachKindOfWriteThatBreaksTheImageAndApplyRefusesIt)
     EXPECT_TRUE(ReadBytes(oracle) == ReadBytes(target));
 }
 
-// Wine's own programs, copies of them: the menu item that zero padding ends,
-// a glued command id, and a text with 33 other copies, most of them inside
-// other languages' menus; and a 64-bit one.
-TEST(CliTest, CheckAndApplyOnWinesProgramsSayWhatEachWriteTouches)
+const char* const kWineRules = "[001]\nEN=&Wrap long lines\nCN=自动换行(&W)\nREPEAT=1\n[002]\nEN=\xC4\x88"
+                               "E&xit\nCN=退出(&X)\n[003]\nEN=Notepad\nCN=记事本\n[004]\nEN=&Game\nCN=游戏\n";
+
+// A copy of Wine's notepad.exe: the menu item that zero padding ends, a glued
+// command id, and a text with 33 other copies, most of them inside other
+// languages' menus.
+TEST(CliTest, CheckAndApplyOnWinesNotepadSayWhatEachWriteTouches)
 {
     const std::string notepad = ReadBytes(BuildPath("/usr/lib/i386-linux-gnu/wine/i386-windows/notepad.exe"));
-    const std::string winemine =
-        ReadBytes(BuildPath("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/winemine.exe"));
-    if (notepad.empty() || winemine.empty())
-        GTEST_SKIP() << "Wine's notepad.exe or 64-bit winemine.exe is not installed";
+    if (notepad.empty())
+        GTEST_SKIP() << "Wine's notepad.exe is not installed";
     TempDir dir;
     CliRunner cli(dir);
     const WString rules = dir.Path(W("rules.ini")), target = dir.Path(W("notepad.exe"));
-    WriteRuleSet(rules, "[001]\nEN=&Wrap long lines\nCN=自动换行(&W)\nREPEAT=1\n[002]\nEN=\xC4\x88"
-                        "E&xit\nCN=退出(&X)\n[003]\nEN=Notepad\nCN=记事本\n[004]\nEN=&Game\nCN=游戏\n");
+    WriteRuleSet(rules, kWineRules);
     WriteBytes(target, notepad);
     Json check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
     ASSERT_TRUE(check.is_object());
@@ -746,11 +830,23 @@ TEST(CliTest, CheckAndApplyOnWinesProgramsSayWhatEachWriteTouches)
     EXPECT_EQ(2, apply.exitCode);
     EXPECT_NE(std::string::npos, apply.out.find("would break the image")) << apply.out;
     EXPECT_TRUE(notepad == ReadBytes(target));
+}
 
+// A copy of Wine's 64-bit winemine.exe: a menu text whose write breaks the menu.
+TEST(CliTest, CheckAndApplyOnWines64BitWinemineSayWhatEachWriteTouches)
+{
+    const std::string winemine =
+        ReadBytes(BuildPath("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/winemine.exe"));
+    if (winemine.empty())
+        GTEST_SKIP() << "Wine's 64-bit winemine.exe is not installed";
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini")), target = dir.Path(W("winemine.exe"));
+    WriteRuleSet(rules, kWineRules);
     WriteBytes(target, winemine);
-    check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
+    Json check = ParseJson(cli.Run({W("check"), rules, target, W("--json")}));
     EXPECT_EQ(true, check["pe"]["is64"]);
-    ASSERT_FALSE(check["rules"][3]["unsafeWrites"].empty());
+    ASSERT_FALSE(check["rules"][3]["unsafeWrites"].empty()) << check.dump();
     EXPECT_EQ(0u, check["rules"][3]["unsafeWrites"][0]["label"].get<std::string>().find("MENU "))
         << check.dump();
     EXPECT_EQ(2, cli.Run({W("apply"), rules, target, W("--log"), dir.Path(W("cli.log"))}).exitCode);
@@ -879,14 +975,36 @@ TEST(CliTest, ApplyReplacesTheTargetThroughACompleteCopy)
         EXPECT_EQ(patched, ReadBytes(target));
         EXPECT_TRUE(StaleTempFiles(backup).empty() && SetAsideFiles(backup).empty());
     }
-    // An older backup a killed run had set aside is named as what it is.
-    const WString aside = dir.Path(W("demo.exe.bak.pivra-old-0123456789abcdef"));
-    WriteBytes(aside, demo);
-    result = cli.Run({W("apply"), rules, target, W("--log"), log});
-    EXPECT_NE(std::string::npos, result.err.find(ShownPath(aside) + ": an older backup")) << result.err;
-    RemoveFile(aside);
+}
 
-    // In place, as the main window patches: the same file, patched alike.
+// An older backup a killed run had set aside is named as what it is.
+TEST(CliTest, ApplyNamesAnOlderBackupSetAside)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini")), target = dir.Path(W("demo.exe"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n");
+    WriteBytes(target, DemoTarget());
+    const WString aside = dir.Path(W("demo.exe.bak.pivra-old-0123456789abcdef"));
+    WriteBytes(aside, DemoTarget());
+    CliResult result = cli.Run({W("apply"), rules, target, W("--log"), dir.Path(W("run.log"))});
+    EXPECT_NE(std::string::npos, result.err.find(ShownPath(aside) + ": an older backup")) << result.err;
+}
+
+// In place, as the main window patches: the same file, patched as a copy is;
+// a file with other names is patched in place without being asked.
+TEST(CliTest, ApplyInPlaceKeepsTheFileAndItsOtherNames)
+{
+    TempDir dir;
+    CliRunner cli(dir);
+    const WString rules = dir.Path(W("rules.ini")), log = dir.Path(W("run.log"));
+    WriteRuleSet(rules, "[001]\nEN=Quit\nCN=Q\n[002]\nEN=Ready\nCN=Ready\n");
+    const std::string demo = DemoTarget();
+    WriteBytes(dir.Path(W("copy.exe")), demo);
+    CliResult result = cli.Run({W("apply"), rules, dir.Path(W("copy.exe")), W("--log"), log});
+    ASSERT_EQ(0, result.exitCode) << result.err;
+    const std::string patched = ReadBytes(dir.Path(W("copy.exe")));
+    ASSERT_NE(demo, patched);
     const WString inPlace = dir.Path(W("in-place.exe")), linked = dir.Path(W("linked.exe"));
     WriteBytes(inPlace, demo);
     WriteBytes(linked, demo);

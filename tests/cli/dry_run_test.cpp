@@ -5,6 +5,7 @@
 #include "patch/patch_run.h"
 #include "rules/escape.h"
 #include "rules/rule_set.h"
+#include "test_image.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +33,9 @@ TEST(DryRunTest, LeavesWhatTheRunLeavesAndForeseesItsCounts)
             body += random() % 2 ? Wide(text) : text;
             body += std::string(random() % 3, random() % 2 ? '\0' : 'A');
         }
-        std::string image = MakePe(random() % 2 ? 0x8664 : 0x014C, "", {{".rdata", body}});
+        TestImage builder(random() % 2 == 1);
+        builder.AddSection(".rdata", kTestDataSection, body);
+        std::string image = builder.BuildString();
         std::string ini = "[Config]\r\n";
         int cRules = 1 + static_cast<int>(random() % 8);
         for (int n = 1; n <= cRules; ++n)

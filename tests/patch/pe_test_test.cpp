@@ -1,5 +1,6 @@
 #include "patch/pe_test.h"
 #include "temp_dir.h"
+#include "test_image.h"
 
 #include <gtest/gtest.h>
 
@@ -28,20 +29,17 @@ int IsPe64Of(const std::string& bytes)
     return result;
 }
 
+// The first cbFile bytes of an image whose headers the builder put at 0x80,
+// its e_lfanew then set to dwLfanew.
 std::string Header(DWORD dwLfanew, WORD wMachine, size_t cbFile)
 {
-    std::string bytes(cbFile, '\0');
-    bytes[0] = 'M';
-    bytes[1] = 'Z';
-    for (int i = 0; i < 4; ++i)
-        bytes[0x3C + i] = static_cast<char>(dwLfanew >> (8 * i));
-    if (uint64_t(dwLfanew) + 6 <= cbFile)
-    {
-        bytes.replace(dwLfanew, 4, std::string("PE\0\0", 4));
-        bytes[dwLfanew + 4] = static_cast<char>(wMachine & 0xFF);
-        bytes[dwLfanew + 5] = static_cast<char>(wMachine >> 8);
-    }
-    return bytes;
+    TestImage builder;
+    builder.SetLfanew(0x80);
+    builder.SetMachine(wMachine);
+    std::vector<BYTE> bytes = builder.Build();
+    PutLe(bytes, 0x3C, dwLfanew);
+    bytes.resize(cbFile, 0);
+    return std::string(bytes.begin(), bytes.end());
 }
 } // namespace
 
