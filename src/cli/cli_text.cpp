@@ -17,7 +17,7 @@ std::string ToUtf8(const WCHAR* ws, size_t cch)
         WideCharToMultiByte(CP_UTF8, 0, ws, static_cast<int>(cch), &s[0], cb, nullptr, nullptr);
     return s;
 #else
-    return Utf16ToUtf8(ws, cch);
+    return NativeUtf16ToUtf8(ws, cch);
 #endif
 }
 
@@ -37,48 +37,8 @@ WString FromUtf8(const std::string& s)
         MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &ws[0], cch);
     return ws;
 #else
-    return Utf8ToUtf16(s);
+    return NativeUtf8ToUtf16(s);
 #endif
-}
-
-namespace
-{
-// The length of the well-formed sequence at p[0..n), or 0.
-size_t Utf8SequenceLength(const unsigned char* p, size_t n)
-{
-    unsigned char b = p[0];
-    if (b < 0x80)
-        return 1;
-    size_t cb = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
-    if (cb == 0 || cb > n)
-        return 0;
-    // The second byte's range excludes overlong forms, surrogates and code
-    // points past U+10FFFF.
-    unsigned char lo = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
-    unsigned char hi = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
-    if (p[1] < lo || p[1] > hi)
-        return 0;
-    for (size_t i = 2; i < cb; ++i)
-        if (p[i] < 0x80 || p[i] > 0xBF)
-            return 0;
-    return cb;
-}
-} // namespace
-
-bool IsWellFormedUtf8(const std::string& s, size_t& badAt)
-{
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
-    for (size_t i = 0; i < s.size();)
-    {
-        size_t cb = Utf8SequenceLength(p + i, s.size() - i);
-        if (cb == 0)
-        {
-            badAt = i;
-            return false;
-        }
-        i += cb;
-    }
-    return true;
 }
 
 std::string ShownBytes(const std::string& s)

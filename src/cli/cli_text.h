@@ -3,6 +3,7 @@
 #pragma once
 
 #include "port/win32.h"
+#include "util/utf8.h"
 
 #include <string>
 
@@ -12,9 +13,6 @@ std::string ToUtf8(const WCHAR* ws, size_t cch);
 std::string ToUtf8(const WString& ws);
 WString FromUtf8(const std::string& s);
 
-// Whether s is well-formed UTF-8: no overlong form, surrogate, code point past
-// U+10FFFF or cut sequence. Else false with the offset of the first bad byte.
-bool IsWellFormedUtf8(const std::string& s, size_t& badAt);
 // s for a message: well-formed sequences as they are, every other byte as \xNN.
 std::string ShownBytes(const std::string& s);
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "image/pe_format.h"
+#include "image/resource_names.h"
 #include "port/win32.h"
 
 #include <string>
@@ -124,19 +125,21 @@ class CImageMap
     // section's raw data (or of the headers); false when the RVA is not in the file.
     bool RvaToOffset(DWORD dwRva, DWORD& dwOffset, DWORD& cbAvailable) const;
 
-    // Used while loading by the resource reader.
+  private:
+    // The labels of the resource tree and of the resources inside it
+    // (image_map_resources.cpp).
+    class CTreeLabels;
+    class CResourceLabels;
+
     void AddSpan(DWORD dwStart, DWORD cb, ImageByteKind kind, const std::string& sLabel);
     void AddText(DWORD dwStart, DWORD cbText, bool fTerminated, bool fWide, const std::string& sLabel);
     bool Full() const;
-    bool SpendWork(DWORD cb) { return Spend(cb); }
-
-  private:
     void ReadSections(const CImageBytes& bytes, DWORD dwTable, UINT cTable, const PeFileHeader& fh);
     void ReadImports(const CImageBytes& bytes);
     void ReadExports(const CImageBytes& bytes);
     void ReadRelocations(const CImageBytes& bytes);
     void ReadDebug(const CImageBytes& bytes);
-    void ReadResources(const CImageBytes& bytes);
+    void ReadResources(const BYTE* pView, const CImageBytes& bytes);
     bool Directory(UINT i, DWORD& dwOffset, DWORD& cb) const;
     // Counts work done on bytes the image may make the map visit more than
     // once; false when the image has asked for more than a few passes over it.
@@ -170,8 +173,3 @@ class CImageMap
     std::vector<UINT> m_rangeOrder; // of m_rawRanges, by virtual address
     unsigned long long m_uBudget = 0;
 };
-
-// "en-US", "zh-CN", "neutral", ... or "lang 0x0409".
-std::string LanguageName(WORD wLang);
-// "MENU", "DIALOG", ... for the standard resource types, else "type 240".
-std::string ResourceTypeName(WORD wType);

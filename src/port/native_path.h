@@ -5,5 +5,5 @@
 
 // '\' becomes '/', the rest is converted to UTF-8 (a lone surrogate becomes U+FFFD).
 std::string NativePath(const char16_t* wsPath);
-std::string Utf16ToUtf8(const char16_t* ws, size_t cch);
-std::u16string Utf8ToUtf16(const std::string& s);
+std::string NativeUtf16ToUtf8(const char16_t* ws, size_t cch);
+std::u16string NativeUtf8ToUtf16(const std::string& s);

@@ -22,7 +22,7 @@ WString BuildPath(const char* szUnix)
         ws += static_cast<WCHAR>(*p == '/' ? '\\' : *p);
     return ws;
 #else
-    return Utf8ToUtf16(szUnix);
+    return NativeUtf8ToUtf16(szUnix);
 #endif
 }
 
@@ -91,7 +91,7 @@ CliResult CliRunner::Run(const std::vector<WString>& args) const
 #else
     std::vector<std::string> args8;
     for (const WString& arg : args)
-        args8.push_back(Utf16ToUtf8(arg.data(), arg.size()));
+        args8.push_back(NativeUtf16ToUtf8(arg.data(), arg.size()));
     return RunBytes(args8);
 #endif
 }
