@@ -118,7 +118,7 @@ WString ToolPath(const std::filesystem::path& path)
 #ifdef _WIN32
     return path.wstring();
 #else
-    return NativeUtf8ToUtf16(path.string());
+    return Utf8ToUtf16(path.string());
 #endif
 }
 

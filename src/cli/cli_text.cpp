@@ -17,7 +17,7 @@ std::string ToUtf8(const WCHAR* ws, size_t cch)
         WideCharToMultiByte(CP_UTF8, 0, ws, static_cast<int>(cch), &s[0], cb, nullptr, nullptr);
     return s;
 #else
-    return NativeUtf16ToUtf8(ws, cch);
+    return Utf16ToUtf8(ws, cch);
 #endif
 }
 
@@ -37,7 +37,7 @@ WString FromUtf8(const std::string& s)
         MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &ws[0], cch);
     return ws;
 #else
-    return NativeUtf8ToUtf16(s);
+    return Utf8ToUtf16(s);
 #endif
 }
 

@@ -2,8 +2,8 @@
 // UTF-8, the core's texts UTF-16.
 #pragma once
 
+#include "port/utf8.h"
 #include "port/win32.h"
-#include "util/utf8.h"
 
 #include <string>
 

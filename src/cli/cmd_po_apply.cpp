@@ -335,8 +335,7 @@ int RunPoApply(const CliContext& cli, const PoOptions& options)
     }
     PlaceTranslations(target, translated, !options.wsAs.empty(), wAs);
     RebuildResult rebuilt;
-    if (plan.cChanged > 0 &&
-        !RebuildResources(target.view.Data(), target.view.Size(), target.entries, rebuilt))
+    if (plan.cChanged > 0 && !RebuildResources(target.headers, target.entries, rebuilt))
         return ReportBadInput(cli, options.wsTarget, "cannot be rebuilt: " + rebuilt.sReason);
     std::vector<BYTE> image;
     if (plan.cChanged > 0)

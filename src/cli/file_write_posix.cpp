@@ -391,7 +391,7 @@ bool MakeTempCopy(const WString& wsFrom, WString& wsTemp, FileIdentity& read, st
     bool sourceFailed = false;
     if (!CopyToTemp(from, from, false, temp, &read, sReason, sourceFailed))
         return false;
-    wsTemp = NativeUtf8ToUtf16(temp);
+    wsTemp = Utf8ToUtf16(temp);
     return true;
 }
 
@@ -416,7 +416,7 @@ bool MoveAside(const WString& wsPath, WString& wsAside, std::string& sReason)
         bool taken = false;
         if (MoveInPlace(path, aside, false, taken))
         {
-            wsAside = NativeUtf8ToUtf16(aside);
+            wsAside = Utf8ToUtf16(aside);
             return true;
         }
         if (!taken)
@@ -433,12 +433,12 @@ bool MoveBack(const WString& wsAside, const WString& wsPath)
 
 std::vector<WString> StaleTempFiles(const WString& wsPath)
 {
-    return FilesMarked(wsPath, NativeUtf8ToUtf16(kTempMark));
+    return FilesMarked(wsPath, Utf8ToUtf16(kTempMark));
 }
 
 std::vector<WString> SetAsideFiles(const WString& wsPath)
 {
-    return FilesMarked(wsPath, NativeUtf8ToUtf16(kAsideMark));
+    return FilesMarked(wsPath, Utf8ToUtf16(kAsideMark));
 }
 
 bool HasOtherNames(const WString& wsPath)

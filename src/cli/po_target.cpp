@@ -14,16 +14,13 @@ bool LoadPoTarget(const CliContext& cli, const PoOptions& options, const std::st
         exitCode = ReportBadInput(cli, options.wsTarget, sReason);
         return false;
     }
-    PeImage image;
-    image.Load(target.view.Data(), target.view.Size());
-    if (!image.pe)
+    if (!target.headers.Read(target.view.Data(), target.view.Size(), sReason))
     {
-        exitCode = ReportBadInput(cli, options.wsTarget, NoPeReason(target.view.Data(), target.view.Size()));
+        exitCode = ReportBadInput(cli, options.wsTarget, sReason);
         return false;
     }
     // The entries borrow their data from the view, which the target holds as long.
-    if (!ReadResourceEntries(target.view.Data(), target.view.Size(), target.entries, sReason,
-                             kBorrowResourceData))
+    if (!ReadResourceEntries(target.headers, target.entries, sReason, kBorrowResourceData))
     {
         exitCode = ReportBadInput(cli, options.wsTarget, "has resources the tool cannot read: " + sReason);
         return false;

@@ -14,6 +14,7 @@
 struct PoTarget
 {
     CTargetView view;
+    PeHeaders headers;                  // of the view's bytes
     std::vector<ResourceEntry> entries; // their data borrowed from the view
     WORD wLang = 0;
     bool hasTexts = false; // the image holds resource texts at all

@@ -2,7 +2,7 @@
 // flagged as the last. The map labels them; they hold no text.
 #include "image/resource_format.h"
 
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 namespace
 {

@@ -2,7 +2,7 @@
 // then each control on a DWORD boundary.
 #include "image/resource_format.h"
 
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 namespace
 {

@@ -6,11 +6,10 @@
 
 #include "image/resource_format.h"
 #include "image/resource_walk.h"
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 namespace
 {
-const UINT kResourceDirectory = 2;
 const DWORD kMaxNameUnits = 256; // of a resource name; longer ones are cut
 
 std::string NameLabel(const ResourceId& id)
@@ -77,7 +76,8 @@ class CImageMap::CTreeLabels : public CResourceTreeSink
                       "resource name " + Utf16ToUtf8(name.substr(0, kMaxNameUnits)));
         return true;
     }
-    bool Data(DWORD dwAt, const PeResourceData& data, const ResourcePath& path) override;
+    bool Data(DWORD dwAt, const PeResourceData& data, const ResourcePath& path, bool fInFile, DWORD dwOffset,
+              DWORD cbAvailable) override;
     bool Fault(const std::string&) override { return true; }
 
   private:
@@ -85,7 +85,8 @@ class CImageMap::CTreeLabels : public CResourceTreeSink
     const BYTE* m_pView;
 };
 
-bool CImageMap::CTreeLabels::Data(DWORD dwAt, const PeResourceData& data, const ResourcePath& path)
+bool CImageMap::CTreeLabels::Data(DWORD dwAt, const PeResourceData& data, const ResourcePath& path,
+                                  bool fInFile, DWORD dwOffset, DWORD cbAvailable)
 {
     ImageResource resource = {
         TypeLabel(path.type), NameLabel(path.name), static_cast<WORD>(path.type.fNamed ? 0 : path.type.wId),
@@ -93,8 +94,7 @@ bool CImageMap::CTreeLabels::Data(DWORD dwAt, const PeResourceData& data, const 
         kNoImageOffset};
     std::string sLabel = resource.sType + " " + resource.sName + " " + LanguageName(resource.wLang);
     m_map.AddSpan(dwAt, sizeof(data), kByteDirectory, "resource data entry " + sLabel);
-    DWORD dwOffset = 0, cbAvailable = 0;
-    if (m_map.RvaToOffset(data.dwRva, dwOffset, cbAvailable))
+    if (fInFile)
         resource.dwOffset = dwOffset;
     m_map.m_resources.push_back(resource);
     if (resource.dwOffset == kNoImageOffset)
@@ -115,12 +115,8 @@ bool CImageMap::CTreeLabels::Data(DWORD dwAt, const PeResourceData& data, const 
     return true;
 }
 
-void CImageMap::ReadResources(const BYTE* pView, const CImageBytes& bytes)
+void CImageMap::ReadResources()
 {
-    DWORD dwRoot = 0, cbTree = 0;
-    if (m_directories.size() <= kResourceDirectory || m_directories[kResourceDirectory].dwRva == 0 ||
-        !RvaToOffset(m_directories[kResourceDirectory].dwRva, dwRoot, cbTree))
-        return;
-    CTreeLabels labels(*this, pView);
-    WalkResourceTree(bytes, dwRoot, cbTree, labels);
+    CTreeLabels labels(*this, m_headers.pView);
+    WalkResourceTree(m_headers, labels);
 }

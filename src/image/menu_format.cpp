@@ -2,7 +2,7 @@
 // the item flagged as its last.
 #include "image/resource_format.h"
 
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 namespace
 {

@@ -3,7 +3,7 @@
 // zeros behind it. The map labels them; the lists leave them out.
 #include "image/resource_format.h"
 
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 namespace
 {

@@ -6,8 +6,8 @@
 // resource again. A new format is a reader and a row of kResourceFormats.
 #pragma once
 
-#include "image/pe_format.h"
 #include "image/resource_tree.h"
+#include "pe/pe_format.h"
 
 #include <string>
 #include <vector>

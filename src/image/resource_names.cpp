@@ -1,6 +1,6 @@
 #include "image/resource_names.h"
 
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 namespace
 {

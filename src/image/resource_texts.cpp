@@ -2,7 +2,7 @@
 
 #include "image/resource_format.h"
 #include "image/resource_names.h"
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 #include <set>
 

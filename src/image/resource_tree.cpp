@@ -1,6 +1,5 @@
 #include "image/resource_tree.h"
 
-#include "image/pe_layout.h"
 #include "image/resource_walk.h"
 
 #include <map>
@@ -18,10 +17,9 @@ const DWORD kDataAlignment = 4;
 class CEntrySink : public CResourceTreeSink
 {
   public:
-    CEntrySink(const PeLayout& layout, const CImageBytes& bytes, std::vector<ResourceEntry>& entries,
-               const BYTE* pBorrowFrom)
-        : m_layout(layout), m_bytes(bytes), m_entries(entries), m_pBorrowFrom(pBorrowFrom),
-          m_uBudget(4ull * layout.dwSize + (1u << 20))
+    CEntrySink(const CImageBytes& bytes, std::vector<ResourceEntry>& entries, const BYTE* pBorrowFrom)
+        : m_bytes(bytes), m_entries(entries), m_pBorrowFrom(pBorrowFrom),
+          m_uBudget(4ull * bytes.End() + (1u << 20))
     {
     }
 
@@ -35,7 +33,8 @@ class CEntrySink : public CResourceTreeSink
         return true;
     }
     bool Name(DWORD, const std::u16string&) override { return true; }
-    bool Data(DWORD dwAt, const PeResourceData& data, const ResourcePath& path) override;
+    bool Data(DWORD dwAt, const PeResourceData& data, const ResourcePath& path, bool fInFile, DWORD dwOffset,
+              DWORD cbAvailable) override;
     bool Fault(const std::string& sReason) override
     {
         m_sReason = sReason;
@@ -45,20 +44,18 @@ class CEntrySink : public CResourceTreeSink
     std::string m_sReason;
 
   private:
-    const PeLayout& m_layout;
     CImageBytes m_bytes;
     std::vector<ResourceEntry>& m_entries;
     const BYTE* m_pBorrowFrom; // the view, when the entries borrow from it
     unsigned long long m_uBudget;
 };
 
-bool CEntrySink::Data(DWORD, const PeResourceData& data, const ResourcePath& path)
+bool CEntrySink::Data(DWORD, const PeResourceData& data, const ResourcePath& path, bool fInFile,
+                      DWORD dwOffset, DWORD cbAvailable)
 {
-    DWORD dwOffset = 0;
     if (data.cb != 0)
     {
-        DWORD cbAvailable = 0;
-        if (!m_layout.RvaToOffset(data.dwRva, dwOffset, cbAvailable) || data.cb > cbAvailable)
+        if (!fInFile || data.cb > cbAvailable)
             return Fault("the data of a resource lies outside the file");
         // Charged alike whether copied or borrowed, so both reads refuse the same trees.
         if (!Spend(data.cb))
@@ -185,25 +182,19 @@ template <class M> size_t CountNamed(const M& map)
 }
 } // namespace
 
-int ReadResourceEntries(const BYTE* pView, DWORD dwSize, std::vector<ResourceEntry>& entries,
-                        std::string& sReason, ResourceDataUse use)
+int ReadResourceEntries(const PeHeaders& layout, std::vector<ResourceEntry>& entries, std::string& sReason,
+                        ResourceDataUse use)
 {
     entries.clear();
-    PeLayout layout;
-    if (!ReadPeLayout(pView, dwSize, layout, sReason))
-        return 0;
-    if (layout.directories.size() <= kPeResourceDirectory ||
-        layout.directories[kPeResourceDirectory].dwRva == 0)
-        return 1;
-    DWORD dwRoot = 0, cbTree = 0;
-    if (!layout.RvaToOffset(layout.directories[kPeResourceDirectory].dwRva, dwRoot, cbTree))
+    const BYTE* pView = layout.pView;
+    if (!layout.sIncomplete.empty())
     {
-        sReason = "the resource directory lies outside the file";
+        sReason = layout.sIncomplete;
         return 0;
     }
     CImageBytes bytes(pView, 0, layout.dwSize);
-    CEntrySink sink(layout, bytes, entries, use == kBorrowResourceData ? pView : nullptr);
-    if (!WalkResourceTree(bytes, dwRoot, cbTree, sink))
+    CEntrySink sink(bytes, entries, use == kBorrowResourceData ? pView : nullptr);
+    if (!WalkResourceTree(layout, sink))
     {
         entries.clear();
         sReason = sink.m_sReason;

@@ -10,7 +10,10 @@ const UINT kLevels = 3; // type, name, language
 class CTreeWalk
 {
   public:
-    CTreeWalk(const CImageBytes& tree, CResourceTreeSink& sink) : m_tree(tree), m_sink(sink) {}
+    CTreeWalk(const PeHeaders& headers, const CImageBytes& tree, CResourceTreeSink& sink)
+        : m_headers(headers), m_tree(tree), m_sink(sink)
+    {
+    }
 
     bool Directory(DWORD dwRelative, UINT uLevel, ResourcePath& path);
 
@@ -19,6 +22,7 @@ class CTreeWalk
     bool Name(DWORD dwRelative, std::u16string& name);
     bool Data(DWORD dwRelative, const ResourcePath& path);
 
+    const PeHeaders& m_headers;
     CImageBytes m_tree;
     CResourceTreeSink& m_sink;
     std::unordered_set<DWORD> m_visited;
@@ -105,13 +109,21 @@ bool CTreeWalk::Data(DWORD dwRelative, const ResourcePath& path)
     PeResourceData data;
     if (dwAt < m_tree.Begin() || !m_tree.ReadStruct(dwAt, data))
         return m_sink.Fault("a resource data entry lies outside the resource section");
-    return m_sink.Data(dwAt, data, path);
+    DWORD dwOffset = 0, cbAvailable = 0;
+    bool fInFile = m_headers.RvaToOffset(data.dwRva, dwOffset, cbAvailable);
+    return m_sink.Data(dwAt, data, path, fInFile, dwOffset, cbAvailable);
 }
 } // namespace
 
-bool WalkResourceTree(const CImageBytes& bytes, DWORD dwRoot, DWORD cbTree, CResourceTreeSink& sink)
+bool WalkResourceTree(const PeHeaders& headers, CResourceTreeSink& sink)
 {
-    CTreeWalk walk(bytes.Sub(dwRoot, dwRoot + cbTree), sink);
+    if (headers.directories.size() <= kPeResourceDirectory ||
+        headers.directories[kPeResourceDirectory].dwRva == 0)
+        return true;
+    DWORD dwRoot = 0, cbTree = 0;
+    if (!headers.RvaToOffset(headers.directories[kPeResourceDirectory].dwRva, dwRoot, cbTree))
+        return sink.Fault("the resource directory lies outside the file");
+    CTreeWalk walk(headers, headers.Bytes().Sub(dwRoot, dwRoot + cbTree), sink);
     ResourcePath path = {{false, 0, std::u16string()}, {false, 0, std::u16string()}, 0};
     return walk.Directory(0, 0, path);
 }

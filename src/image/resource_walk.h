@@ -4,8 +4,8 @@
 // past a fault, the entries' refuses the tree at its first fault.
 #pragma once
 
-#include "image/pe_format.h"
 #include "image/resource_tree.h"
+#include "pe/pe_headers.h"
 
 #include <string>
 
@@ -29,8 +29,11 @@ class CResourceTreeSink
     virtual bool Spend(DWORD cb) = 0;
     // The counted name at dwAt.
     virtual bool Name(DWORD dwAt, const std::u16string& name) = 0;
-    // The data entry at dwAt of the resource at path.
-    virtual bool Data(DWORD dwAt, const PeResourceData& data, const ResourcePath& path) = 0;
+    // The data entry at dwAt of the resource at path; fInFile when the file
+    // holds the data's first byte, at dwOffset with cbAvailable bytes from
+    // there to the end of its section's raw data.
+    virtual bool Data(DWORD dwAt, const PeResourceData& data, const ResourcePath& path, bool fInFile,
+                      DWORD dwOffset, DWORD cbAvailable) = 0;
     // The tree is malformed here; true when the sink reads on past it.
     virtual bool Fault(const std::string& sReason) = 0;
 
@@ -38,6 +41,7 @@ class CResourceTreeSink
     ~CResourceTreeSink() = default;
 };
 
-// Walks the tree whose root directory lies at dwRoot of bytes, cbTree bytes
-// before the end of its section; false when the sink ended the walk.
-bool WalkResourceTree(const CImageBytes& bytes, DWORD dwRoot, DWORD cbTree, CResourceTreeSink& sink);
+// Walks the image's resource tree, within the raw data of the section its
+// root lies in; an image without a resource directory has none to walk.
+// False when the sink ended the walk.
+bool WalkResourceTree(const PeHeaders& headers, CResourceTreeSink& sink);

@@ -2,7 +2,7 @@
 // each a count and that many units; a string that ends in a zero unit keeps it.
 #include "image/resource_format.h"
 
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 // inside one of those is the map's alone.
 #include "image/resource_format.h"
 
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 namespace
 {

@@ -22,7 +22,7 @@ WString BuildPath(const char* szUnix)
         ws += static_cast<WCHAR>(*p == '/' ? '\\' : *p);
     return ws;
 #else
-    return NativeUtf8ToUtf16(szUnix);
+    return Utf8ToUtf16(szUnix);
 #endif
 }
 
@@ -91,7 +91,7 @@ CliResult CliRunner::Run(const std::vector<WString>& args) const
 #else
     std::vector<std::string> args8;
     for (const WString& arg : args)
-        args8.push_back(NativeUtf16ToUtf8(arg.data(), arg.size()));
+        args8.push_back(Utf16ToUtf8(arg.data(), arg.size()));
     return RunBytes(args8);
 #endif
 }
@@ -164,6 +164,7 @@ std::string MakePe(unsigned short wMachine, const std::string& headerText,
     Put16(image, kPe + 4, wMachine);
     Put16(image, kPe + 6, static_cast<unsigned>(sections.size()));
     Put16(image, kPe + 20, kOptional);
+    Put16(image, kPe + 24, wMachine == 0x8664 || wMachine == 0xAA64 ? 0x20B : 0x10B);
     Put32(image, kPe + 24 + 60, static_cast<unsigned>(cbHeaders));
     image.replace(dwTable + sections.size() * 40, headerText.size(), headerText);
     for (size_t i = 0; i < sections.size(); ++i)

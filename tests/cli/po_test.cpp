@@ -6,6 +6,7 @@
 #include "cli_runner.h"
 #include "image/resource_texts.h"
 #include "rules/rule_set.h"
+#include "support/image_reads.h"
 
 #include <gtest/gtest.h>
 
@@ -157,8 +158,8 @@ TEST(PoTest, TranslationsComeBackFromTheRebuiltImage)
     const std::string image = ReadBytes(target);
     std::vector<ResourceEntry> entries;
     std::string sReason;
-    ASSERT_TRUE(ReadResourceEntries(reinterpret_cast<const BYTE*>(image.data()),
-                                    static_cast<DWORD>(image.size()), entries, sReason));
+    ASSERT_TRUE(ReadEntriesOf(reinterpret_cast<const BYTE*>(image.data()), static_cast<DWORD>(image.size()),
+                              entries, sReason));
     std::map<WORD, std::string> descriptions;
     for (const ResourceEntry& entry : entries)
     {

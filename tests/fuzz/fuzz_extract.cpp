@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FILE* pFile = std::fopen(sFile.c_str(), "wb");
     Check(pFile != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), pFile) == bytes.size());
     std::fclose(pFile);
-    const std::u16string wsFile = NativeUtf8ToUtf16(sFile);
+    const std::u16string wsFile = Utf8ToUtf16(sFile);
     char szFile[kAnsiPathBytes];
     Check(GetExactAnsiPath(wsFile.c_str(), szFile, kAnsiPathBytes));
     PatchRule* pRule = new PatchRule;

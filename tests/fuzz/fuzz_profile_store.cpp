@@ -110,7 +110,7 @@ const Files& TheFiles()
         for (char& c : files->fileA)
             if (c == '/')
                 c = '\\';
-        files->file = NativeUtf8ToUtf16(files->fileA);
+        files->file = Utf8ToUtf16(files->fileA);
         std::atexit([] {
             std::error_code ec;
             std::filesystem::remove_all(TheFiles().dir, ec);

@@ -9,7 +9,7 @@
 //                                           written again from its own entries
 #include "image/image_map.h"
 #include "image/image_rebuild.h"
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 #include <nlohmann/json.hpp>
 
@@ -47,8 +47,9 @@ int Rebuild(const std::vector<BYTE>& bytes, const char* szOut)
     std::string sReason;
     RebuildResult result;
     DWORD dwSize = static_cast<DWORD>(bytes.size());
-    if (!ReadResourceEntries(bytes.data(), dwSize, entries, sReason) ||
-        !RebuildResources(bytes.data(), dwSize, entries, result))
+    PeHeaders headers;
+    if (!headers.Read(bytes.data(), dwSize, sReason) || !ReadResourceEntries(headers, entries, sReason) ||
+        !RebuildResources(headers, entries, result))
     {
         std::fprintf(stderr, "refused: %s\n", sReason.empty() ? result.sReason.c_str() : sReason.c_str());
         return 1;

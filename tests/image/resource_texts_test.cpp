@@ -223,13 +223,13 @@ std::vector<ResourceEntry> ReadRes(const std::string& b)
 
 std::vector<ResourceEntry> Compile(const TempDir& dir, const char* szName, const std::string& sRc)
 {
-    std::string sRcPath = NativePath(dir.Path(WString(u"x") + NativeUtf8ToUtf16(szName) + u".rc").c_str());
+    std::string sRcPath = NativePath(dir.Path(WString(u"x") + Utf8ToUtf16(szName) + u".rc").c_str());
     std::string sResPath = sRcPath.substr(0, sRcPath.size() - 3) + ".res";
-    WriteBytes(NativeUtf8ToUtf16(sRcPath.c_str()), sRc);
+    WriteBytes(Utf8ToUtf16(sRcPath.c_str()), sRc);
     std::string sCommand =
         std::string(PIVRA_WINDRES) + " -c 65001 -O res -i '" + sRcPath + "' -o '" + sResPath + "'";
     EXPECT_EQ(0, std::system(sCommand.c_str())) << sCommand;
-    return ReadRes(ReadBytes(NativeUtf8ToUtf16(sResPath.c_str())));
+    return ReadRes(ReadBytes(Utf8ToUtf16(sResPath.c_str())));
 }
 
 std::map<std::string, ResourceText> ListAll(const std::vector<ResourceEntry>& entries)

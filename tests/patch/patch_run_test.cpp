@@ -24,7 +24,7 @@ std::filesystem::path Native(const WString& path)
     return std::filesystem::path(path);
 }
 #else
-#define FIXTURE_PATH(name) NativeUtf8ToUtf16(PIVRA_FIXTURE_DIR "/" name)
+#define FIXTURE_PATH(name) Utf8ToUtf16(PIVRA_FIXTURE_DIR "/" name)
 std::filesystem::path Native(const WString& path)
 {
     return std::filesystem::path(NativePath(path.c_str()));

@@ -15,7 +15,7 @@ namespace
 #ifdef _WIN32
 #define FIXTURE_PATH(name) WString(W("Z:" PIVRA_FIXTURE_DIR "/" name))
 #else
-#define FIXTURE_PATH(name) NativeUtf8ToUtf16(PIVRA_FIXTURE_DIR "/" name)
+#define FIXTURE_PATH(name) Utf8ToUtf16(PIVRA_FIXTURE_DIR "/" name)
 #endif
 
 // Exactly sized, so a read past the end is a heap overrun.
