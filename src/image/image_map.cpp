@@ -1,7 +1,5 @@
 #include "image/image_map.h"
 
-#include "image/image_resources.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -206,7 +204,7 @@ int CImageMap::Load(const PeHeaders& headers)
     ReadExports(bytes);
     ReadRelocations(bytes);
     ReadDebug(bytes);
-    ReadResources(bytes);
+    ReadResources();
 
     BuildSegments(m_spans, true, m_segments);
     std::vector<ImageSpan> sectionSpans;
@@ -447,16 +445,6 @@ void CImageMap::ReadDebug(const CImageBytes& bytes)
         AddSpan(dwDir + dw, sizeof(entry), kByteDirectory, "debug directory entry (" + sType + ")");
         AddSpan(entry.dwDataOffset, entry.cbData, kByteDebugData, "debug data (" + sType + ")");
     }
-}
-
-void CImageMap::ReadResources(const CImageBytes& bytes)
-{
-    DWORD dwRoot = 0, cbTree = 0;
-    if (m_headers.directories.size() <= kPeResourceDirectory ||
-        m_headers.directories[kPeResourceDirectory].dwRva == 0 ||
-        !RvaToOffset(m_headers.directories[kPeResourceDirectory].dwRva, dwRoot, cbTree))
-        return;
-    ReadResourceTree(*this, bytes, dwRoot, cbTree, m_resources);
 }
 
 ImageByteInfo CImageMap::Lookup(DWORD dwOffset) const

@@ -5,6 +5,7 @@
 // the part of the map that could be read.
 #pragma once
 
+#include "image/resource_names.h"
 #include "pe/pe_headers.h"
 #include "port/win32.h"
 
@@ -131,19 +132,21 @@ class CImageMap
     // section's raw data (or of the headers); false when the RVA is not in the file.
     bool RvaToOffset(DWORD dwRva, DWORD& dwOffset, DWORD& cbAvailable) const;
 
-    // Used while loading by the resource reader.
+  private:
+    // The labels of the resource tree and of the resources inside it
+    // (image_map_resources.cpp).
+    class CTreeLabels;
+    class CResourceLabels;
+
     void AddSpan(DWORD dwStart, DWORD cb, ImageByteKind kind, const std::string& sLabel);
     void AddText(DWORD dwStart, DWORD cbText, bool fTerminated, bool fWide, const std::string& sLabel);
     bool Full() const;
-    bool SpendWork(DWORD cb) { return Spend(cb); }
-
-  private:
     void ReadSections(const CImageBytes& bytes);
     void ReadImports(const CImageBytes& bytes);
     void ReadExports(const CImageBytes& bytes);
     void ReadRelocations(const CImageBytes& bytes);
     void ReadDebug(const CImageBytes& bytes);
-    void ReadResources(const CImageBytes& bytes);
+    void ReadResources();
     bool Directory(UINT i, DWORD& dwOffset, DWORD& cb) const;
     // Counts work done on bytes the image may make the map visit more than
     // once; false when the image has asked for more than a few passes over it.
@@ -165,8 +168,3 @@ class CImageMap
 // What a translator should know of an occurrence in a region RegionOf names:
 // a warning for the headers, code and resources, else "".
 std::string RegionNote(const std::string& sRegion);
-
-// "en-US", "zh-CN", "neutral", ... or "lang 0x0409".
-std::string LanguageName(WORD wLang);
-// "MENU", "DIALOG", ... for the standard resource types, else "type 240".
-std::string ResourceTypeName(WORD wType);

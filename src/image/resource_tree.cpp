@@ -1,97 +1,67 @@
 #include "image/resource_tree.h"
 
-#include "pe/pe_headers.h"
+#include "image/resource_walk.h"
 
 #include <map>
-#include <unordered_set>
 
 namespace
 {
 const DWORD kHighBit = 0x80000000;
-const UINT kLevels = 3; // type, name, language
 // DWORD alignment is all any resource format needs (dialog templates), and it
 // is what the resource compilers of mingw and Wine write: a wider one makes a
 // rebuilt tree outgrow the room its original had.
 const DWORD kDataAlignment = 4;
 
-// The tree as the loader walks it from the root. Each directory is read once,
-// so the work is bounded by the size of the tree; copied data and names are
-// charged to a budget a few times the file, as data entries may be shared.
-class CEntryReader
+// The entries' sink: the first fault refuses the tree. Copied data and names
+// are charged to a budget a few times the file, as data entries may be shared.
+class CEntrySink : public CResourceTreeSink
 {
   public:
-    CEntryReader(const PeHeaders& layout, const CImageBytes& bytes, const CImageBytes& tree,
-                 std::vector<ResourceEntry>& entries, const BYTE* pBorrowFrom)
-        : m_layout(layout), m_bytes(bytes), m_tree(tree), m_entries(entries), m_pBorrowFrom(pBorrowFrom),
-          m_uBudget(4ull * layout.dwSize + (1u << 20))
+    CEntrySink(const CImageBytes& bytes, std::vector<ResourceEntry>& entries, const BYTE* pBorrowFrom)
+        : m_bytes(bytes), m_entries(entries), m_pBorrowFrom(pBorrowFrom),
+          m_uBudget(4ull * bytes.End() + (1u << 20))
     {
     }
 
-    bool Directory(DWORD dwRelative, UINT uLevel, ResourceEntry& entry);
-    std::string m_sReason;
-
-  private:
-    bool Fail(const std::string& sReason)
+    bool Directory(DWORD, DWORD, UINT, const ResourcePath&) override { return true; }
+    bool Entry() override { return true; }
+    bool Spend(DWORD cb) override
+    {
+        if (m_uBudget < cb)
+            return Fault("the resource tree asks for too much work");
+        m_uBudget -= cb;
+        return true;
+    }
+    bool Name(DWORD, const std::u16string&) override { return true; }
+    bool Data(DWORD dwAt, const PeResourceData& data, const ResourcePath& path, bool fInFile, DWORD dwOffset,
+              DWORD cbAvailable) override;
+    bool Fault(const std::string& sReason) override
     {
         m_sReason = sReason;
         return false;
     }
-    bool Name(DWORD dwRelative, std::u16string& name);
-    bool Data(DWORD dwRelative, ResourceEntry& entry);
-    bool Spend(DWORD cb)
-    {
-        if (m_uBudget < cb)
-            return false;
-        m_uBudget -= cb;
-        return true;
-    }
 
-    const PeHeaders& m_layout;
+    std::string m_sReason;
+
+  private:
     CImageBytes m_bytes;
-    CImageBytes m_tree;
     std::vector<ResourceEntry>& m_entries;
     const BYTE* m_pBorrowFrom; // the view, when the entries borrow from it
-    std::unordered_set<DWORD> m_visited;
     unsigned long long m_uBudget;
 };
 
-bool CEntryReader::Name(DWORD dwRelative, std::u16string& name)
+bool CEntrySink::Data(DWORD, const PeResourceData& data, const ResourcePath& path, bool fInFile,
+                      DWORD dwOffset, DWORD cbAvailable)
 {
-    DWORD dwAt = m_tree.Begin() + dwRelative;
-    WORD cUnits = 0;
-    if (dwAt < m_tree.Begin() || !m_tree.Read16(dwAt, cUnits) || !m_tree.Holds(dwAt + 2, cUnits * 2u))
-        return Fail("a resource name lies outside the resource section");
-    if (!Spend(cUnits * 2u))
-        return Fail("the resource tree asks for too much work");
-    name.resize(cUnits);
-    for (WORD i = 0; i < cUnits; ++i)
-    {
-        WORD w = 0;
-        m_tree.Read16(dwAt + 2 + i * 2u, w);
-        name[i] = static_cast<char16_t>(w);
-    }
-    return true;
-}
-
-bool CEntryReader::Data(DWORD dwRelative, ResourceEntry& entry)
-{
-    DWORD dwAt = m_tree.Begin() + dwRelative;
-    PeResourceData data;
-    if (dwAt < m_tree.Begin() || !m_tree.ReadStruct(dwAt, data))
-        return Fail("a resource data entry lies outside the resource section");
-    entry.dwCodePage = data.dwCodePage;
-    DWORD dwOffset = 0;
     if (data.cb != 0)
     {
-        DWORD cbAvailable = 0;
-        if (!m_layout.RvaToOffset(data.dwRva, dwOffset, cbAvailable) || data.cb > cbAvailable)
-            return Fail("the data of a resource lies outside the file");
+        if (!fInFile || data.cb > cbAvailable)
+            return Fault("the data of a resource lies outside the file");
         // Charged alike whether copied or borrowed, so both reads refuse the same trees.
         if (!Spend(data.cb))
-            return Fail("the resource tree asks for too much work");
+            return false;
     }
-    // The walk's entry carries the ids only; the data goes straight into the list.
-    m_entries.push_back(entry);
+    m_entries.push_back({path.type, path.name, path.wLang, data.dwCodePage, {}});
     ResourceEntry& added = m_entries.back();
     if (data.cb != 0 && m_pBorrowFrom != nullptr)
     {
@@ -102,53 +72,6 @@ bool CEntryReader::Data(DWORD dwRelative, ResourceEntry& entry)
     {
         added.data.resize(data.cb);
         m_bytes.Read(dwOffset, added.data.data(), data.cb);
-    }
-    return true;
-}
-
-bool CEntryReader::Directory(DWORD dwRelative, UINT uLevel, ResourceEntry& entry)
-{
-    DWORD dwAt = m_tree.Begin() + dwRelative;
-    PeResourceDirectory dir;
-    if (dwAt < m_tree.Begin() || !m_tree.ReadStruct(dwAt, dir))
-        return Fail("a resource directory lies outside the resource section");
-    DWORD cEntries = static_cast<DWORD>(dir.cNamedEntries) + dir.cIdEntries;
-    if (!m_tree.Holds(dwAt + sizeof(dir), cEntries * static_cast<DWORD>(sizeof(PeResourceEntry))))
-        return Fail("a resource directory's entries lie outside the resource section");
-    if (!m_visited.insert(dwRelative).second)
-        return Fail("a resource directory is reached twice (a loop in the tree)");
-    for (DWORD i = 0; i < cEntries; ++i)
-    {
-        PeResourceEntry item;
-        m_tree.ReadStruct(dwAt + sizeof(dir) + i * sizeof(item), item);
-        ResourceId id = {false, 0, std::u16string()};
-        if (item.dwName & kHighBit)
-        {
-            if (uLevel + 1 == kLevels)
-                return Fail("a resource language is a name");
-            id.fNamed = true;
-            if (!Name(item.dwName & ~kHighBit, id.name))
-                return false;
-        }
-        else if (item.dwName > 0xFFFF)
-            return Fail("a resource id does not fit in 16 bits");
-        else
-            id.wId = static_cast<WORD>(item.dwName);
-        if (uLevel == 0)
-            entry.type = id;
-        else if (uLevel == 1)
-            entry.name = id;
-        else
-            entry.wLang = id.wId;
-
-        bool fSubdirectory = (item.dwTarget & kHighBit) != 0;
-        if (uLevel + 1 < kLevels && !fSubdirectory)
-            return Fail("a resource data entry stands above the language level");
-        if (uLevel + 1 == kLevels && fSubdirectory)
-            return Fail("a resource directory stands at the language level");
-        if (fSubdirectory ? !Directory(item.dwTarget & ~kHighBit, uLevel + 1, entry)
-                          : !Data(item.dwTarget, entry))
-            return false;
     }
     return true;
 }
@@ -269,23 +192,12 @@ int ReadResourceEntries(const PeHeaders& layout, std::vector<ResourceEntry>& ent
         sReason = layout.sIncomplete;
         return 0;
     }
-    if (layout.directories.size() <= kPeResourceDirectory ||
-        layout.directories[kPeResourceDirectory].dwRva == 0)
-        return 1;
-    DWORD dwRoot = 0, cbTree = 0;
-    if (!layout.RvaToOffset(layout.directories[kPeResourceDirectory].dwRva, dwRoot, cbTree))
-    {
-        sReason = "the resource directory lies outside the file";
-        return 0;
-    }
     CImageBytes bytes(pView, 0, layout.dwSize);
-    CEntryReader reader(layout, bytes, bytes.Sub(dwRoot, dwRoot + cbTree), entries,
-                        use == kBorrowResourceData ? pView : nullptr);
-    ResourceEntry entry = {{false, 0, std::u16string()}, {false, 0, std::u16string()}, 0, 0, {}};
-    if (!reader.Directory(0, 0, entry))
+    CEntrySink sink(bytes, entries, use == kBorrowResourceData ? pView : nullptr);
+    if (!WalkResourceTree(layout, sink))
     {
         entries.clear();
-        sReason = reader.m_sReason;
+        sReason = sink.m_sReason;
         return 0;
     }
     return 1;

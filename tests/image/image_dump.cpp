@@ -9,7 +9,7 @@
 //                                           written again from its own entries
 #include "image/image_map.h"
 #include "image/image_rebuild.h"
-#include "image/image_resources.h"
+#include "port/utf8.h"
 
 #include <nlohmann/json.hpp>
 
@@ -29,9 +29,13 @@ const char* const kKindNames[] = {"outside",      "header",     "section table",
 
 std::string TextOf(const std::vector<BYTE>& bytes, const ImageText& text)
 {
-    CImageBytes view(bytes.data(), 0, static_cast<DWORD>(bytes.size()));
     if (text.fWide)
-        return WideToUtf8(view, text.dwStart, text.cbText / 2, false);
+    {
+        std::u16string ws(text.cbText / 2, 0);
+        for (size_t i = 0; i < ws.size(); ++i)
+            ws[i] = static_cast<char16_t>(bytes[text.dwStart + 2 * i] | bytes[text.dwStart + 2 * i + 1] << 8);
+        return Utf16ToUtf8(ws);
+    }
     return std::string(bytes.begin() + text.dwStart, bytes.begin() + text.dwStart + text.cbText);
 }
 
