@@ -1,4 +1,4 @@
-#include "cli/check_report.h"
+#include "cli/check_json.h"
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"

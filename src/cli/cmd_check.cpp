@@ -1,10 +1,10 @@
-#include "cli/check_report.h"
+#include "cli/check_json.h"
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
-#include "cli/dry_run.h"
-#include "cli/pe_image.h"
 #include "rules/rule_set.h"
+#include "scan/dry_run.h"
+#include "scan/pe_image.h"
 
 namespace
 {

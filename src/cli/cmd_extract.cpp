@@ -1,10 +1,10 @@
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
-#include "cli/extract_texts.h"
-#include "cli/pe_image.h"
 #include "rules/catalogue.h"
 #include "rules/rule_set.h"
+#include "scan/extract_texts.h"
+#include "scan/pe_image.h"
 #include "util/path.h"
 #include "util/wide_text.h"
 
@@ -175,8 +175,12 @@ int ExtractMapped(const CliContext& cli, const ExtractOptions& options, const CT
     CProgress progress("extract");
     std::vector<Candidate> texts;
     UINT uTooLong = 0;
-    FindTexts(view.Data(), view.Size(), image, {sSection, options.allSections, options.uMinChars, sLang},
-              progress, texts, uTooLong);
+    FindTexts(
+        view.Data(), view.Size(), image, {sSection, options.allSections, options.uMinChars, sLang},
+        [&progress](unsigned long long uDone, unsigned long long uTotal, const char* szWhat) {
+            progress.Update(uDone, uTotal, szWhat);
+        },
+        texts, uTooLong);
     progress.Finish();
     std::string sText;
     bool added = false;

@@ -4,6 +4,7 @@
 #include "cli/cli_files.h"
 
 #include "port/native_path.h"
+#include "util/utf8.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // pivra-cli: the patch engine and rule sets of the tool, from the command line.
 #include "cli/cli_output.h"
 #include "cli/commands.h"
-#include "cli/text_checks.h"
+#include "po/text_checks.h"
 
 #include <CLI/CLI.hpp>
 

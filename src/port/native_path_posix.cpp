@@ -1,6 +1,8 @@
 #include "port/native_path.h"
 
-std::string Utf16ToUtf8(const char16_t* ws, size_t cch)
+namespace
+{
+std::string PathToUtf8(const char16_t* ws, size_t cch)
 {
     std::string s;
     s.reserve(cch);
@@ -35,7 +37,9 @@ std::string Utf16ToUtf8(const char16_t* ws, size_t cch)
     return s;
 }
 
-std::u16string Utf8ToUtf16(const std::string& s)
+} // namespace
+
+std::u16string WidePathOf(const std::string& s)
 {
     std::u16string ws;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
@@ -70,7 +74,7 @@ std::u16string Utf8ToUtf16(const std::string& s)
 
 std::string NativePath(const char16_t* wsPath)
 {
-    std::string s = Utf16ToUtf8(wsPath, std::char_traits<char16_t>::length(wsPath));
+    std::string s = PathToUtf8(wsPath, std::char_traits<char16_t>::length(wsPath));
     for (char& c : s)
         if (c == '\\')
             c = '/';

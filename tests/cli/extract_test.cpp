@@ -1,7 +1,7 @@
 // extract on images whose texts sit in resources: a small one windres builds
 // from tests/cli/fixtures/res_target.rc, and a copy of Wine's notepad.exe.
-#include "cli/pe_image.h"
 #include "cli_runner.h"
+#include "scan/pe_image.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,11 +1,11 @@
 // po extract, apply and check on an image windres builds (menu, dialog and
 // string table in English and German, the demo's texts in its data), with
 // GNU gettext's msgfmt judging every PO file the tool writes.
-#include "cli/cli_text.h"
-#include "cli/po_file.h"
 #include "cli_runner.h"
 #include "image/resource_texts.h"
+#include "po/po_file.h"
 #include "rules/rule_set.h"
+#include "util/wstring.h"
 
 #include <gtest/gtest.h>
 
@@ -28,8 +28,8 @@ void WriteUtf16(const WString& path, const std::string& utf8)
 std::vector<PoEntry> ReadPoText(const std::string& sText)
 {
     std::vector<PoEntry> entries;
-    std::string sError;
-    EXPECT_TRUE(ReadPo(sText, entries, sError)) << sError;
+    std::string sReason;
+    EXPECT_TRUE(ReadPo(sText, entries, sReason)) << sReason;
     return entries;
 }
 

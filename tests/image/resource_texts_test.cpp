@@ -6,6 +6,7 @@
 
 #include "port/native_path.h"
 #include "temp_dir.h"
+#include "util/utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 
 #ifndef _WIN32
 #include "port/native_path.h"
+#include "util/utf8.h"
 #endif
 
 #include <filesystem>

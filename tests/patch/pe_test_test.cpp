@@ -5,6 +5,7 @@
 
 #ifndef _WIN32
 #include "port/native_path.h"
+#include "util/utf8.h"
 #endif
 
 #include <string>

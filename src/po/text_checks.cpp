@@ -1,6 +1,6 @@
-#include "text_checks.h"
+#include "po/text_checks.h"
 
-#include "cli/cli_text.h"
+#include "util/wstring.h"
 
 #include <cctype>
 #include <cstring>

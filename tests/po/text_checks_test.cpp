@@ -1,6 +1,6 @@
 // What po check says about a translation's accelerators, format specifiers and
 // menu shortcuts compared with its source text.
-#include "cli/text_checks.h"
+#include "po/text_checks.h"
 
 #include <gtest/gtest.h>
 

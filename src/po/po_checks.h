@@ -2,8 +2,8 @@
 // name an entry's fault in the same line.
 #pragma once
 
-#include "cli/po_file.h"
-#include "cli/po_sources.h"
+#include "po/po_file.h"
+#include "po/po_sources.h"
 
 #include <string>
 #include <vector>

@@ -1,9 +1,7 @@
-#include "cli/po_checks.h"
+#include "po/po_checks.h"
 
-#include "cli/po_target.h"
-#include "cli/text_checks.h"
-
-#include <map>
+#include "po/po_plan.h"
+#include "po/text_checks.h"
 
 std::string FormatFinding(const PoSource& source, const std::string& sTranslation)
 {
@@ -14,18 +12,12 @@ std::string FormatFinding(const PoSource& source, const std::string& sTranslatio
 std::vector<std::string> FormatFindings(const std::vector<PoEntry>& entries,
                                         const std::vector<PoSource>& sources, bool fRules)
 {
-    std::map<std::string, const PoSource*> byContext;
-    for (const PoSource& source : sources)
-        byContext[source.sContext] = &source;
     std::vector<std::string> findings;
-    for (const PoEntry& entry : entries)
+    for (const PoEntryMatch& match : MatchPoEntries(entries, sources, fRules).entries)
     {
-        if (!IsTranslated(entry) || (!fRules && IsRuleContext(entry.sContext)))
+        if (!match.matched || !IsTranslated(*match.pEntry))
             continue;
-        auto it = byContext.find(entry.sContext);
-        if (it == byContext.end() || it->second->sText != entry.sId)
-            continue;
-        std::string sFinding = FormatFinding(*it->second, entry.strs[0]);
+        std::string sFinding = FormatFinding(*match.pSource, match.pEntry->strs[0]);
         if (!sFinding.empty())
             findings.push_back(sFinding);
     }

@@ -1,10 +1,9 @@
-// What a dry run found, in words and JSON, with the image map's answer for
-// each offset: shared by check and by apply when it refuses a run.
+// What a dry run found, in words, with the image map's answer for each
+// offset: shared by check, by apply when it refuses a run, and by po apply.
 #pragma once
 
-#include "cli/cli_report.h"
-#include "cli/dry_run.h"
-#include "cli/pe_image.h"
+#include "scan/dry_run.h"
+#include "scan/pe_image.h"
 
 #include <string>
 #include <vector>
@@ -18,9 +17,12 @@ std::string RuleHeadText(const DryRule& rule);
 // that call for one are added to sNotes once each.
 std::string OffsetLinesText(const std::vector<DWORD>& offsets, UINT uTotal, const DryRule& rule,
                             const PeImage& image, const BYTE* pBytes, DWORD cbBytes, std::string& sNotes);
-Json OffsetsJson(const std::vector<DWORD>& offsets, const DryRule& rule, const PeImage& image,
-                 const BYTE* pBytes, DWORD cbBytes);
 
-// The rule's writes that would break the image, one line each, and as JSON.
+// The rule's writes that would break the image, one line each.
 std::string UnsafeText(const DryRule& rule, const PeImage& image);
-Json UnsafeJson(const DryRule& rule, const PeImage& image);
+
+// What the map says the byte at dw is; "" for no PE image.
+std::string MapLabelOf(const PeImage& image, DWORD dw);
+// Whether the rule's occurrence at dw lies inside a longer text.
+bool OccurrenceInsideText(const DryRule& rule, const PeImage& image, const BYTE* pBytes, DWORD cbBytes,
+                          DWORD dw);

@@ -1,4 +1,4 @@
-#include "cli/pe_image.h"
+#include "scan/pe_image.h"
 
 #include <cstdio>
 

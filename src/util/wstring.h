@@ -1,8 +1,9 @@
-// Text conversions of the command-line tool: its arguments and output are
-// UTF-8, the core's texts UTF-16.
+// The tool's texts as std strings: UTF-16 for the core, UTF-8 for arguments,
+// output and PO files, and the forms in which messages show them.
 #pragma once
 
 #include "port/win32.h"
+#include "util/utf8.h"
 
 #include <string>
 
@@ -12,9 +13,6 @@ std::string ToUtf8(const WCHAR* ws, size_t cch);
 std::string ToUtf8(const WString& ws);
 WString FromUtf8(const std::string& s);
 
-// Whether s is well-formed UTF-8: no overlong form, surrogate, code point past
-// U+10FFFF or cut sequence. Else false with the offset of the first bad byte.
-bool IsWellFormedUtf8(const std::string& s, size_t& badAt);
 // s for a message: well-formed sequences as they are, every other byte as \xNN.
 std::string ShownBytes(const std::string& s);
 
@@ -37,7 +35,10 @@ bool IsTrimmedByRead(WCHAR c);
 void AppendHexEscape(WString& ws, BYTE b);
 
 // "0x0001A2B0".
-std::string HexOffset(DWORD dwOffset);
+inline std::string HexOffset(DWORD dwOffset)
+{
+    return HexNumber(dwOffset, 8);
+}
 
 // ASCII-only case folding, as rule-set names and file endings are compared.
 bool EqualsNoCase(const WString& a, const WString& b);

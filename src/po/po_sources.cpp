@@ -1,9 +1,9 @@
-#include "cli/po_sources.h"
+#include "po/po_sources.h"
 
-#include "cli/dry_run.h"
-#include "cli/pe_image.h"
 #include "rules/escape.h"
 #include "rules/rule_set.h"
+#include "scan/dry_run.h"
+#include "scan/pe_image.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -59,7 +59,7 @@ bool WideToAnsi(const WString& ws, std::string& bytes)
 }
 
 // The text a rule's stored EN stands for, as the run decodes it.
-bool DecodeEn(const DryRule& rule, WString& wsText, std::string& sWhy)
+bool DecodeEn(const DryRule& rule, WString& wsText, std::string& sReason)
 {
     WString wsBuffer = rule.wsEn;
     if (rule.unicode)
@@ -73,7 +73,7 @@ bool DecodeEn(const DryRule& rule, WString& wsText, std::string& sWhy)
         std::string bytes;
         if (!WideToAnsi(wsBuffer, bytes))
         {
-            sWhy = "its EN holds characters the ANSI code page lacks";
+            sReason = "its EN holds characters the ANSI code page lacks";
             return false;
         }
         bytes.push_back(0);
@@ -81,18 +81,18 @@ bool DecodeEn(const DryRule& rule, WString& wsText, std::string& sWhy)
         bytes.resize(cb);
         if (!AnsiToWide(bytes, wsText))
         {
-            sWhy = "its EN holds bytes that are no text in the ANSI code page";
+            sReason = "its EN holds bytes that are no text in the ANSI code page";
             return false;
         }
     }
     if (std::find(wsText.begin(), wsText.end(), WCHAR(0)) != wsText.end())
     {
-        sWhy = "its EN holds a zero unit, which a PO file cannot carry";
+        sReason = "its EN holds a zero unit, which a PO file cannot carry";
         return false;
     }
     if (wsText.empty())
     {
-        sWhy = "its EN is empty";
+        sReason = "its EN is empty";
         return false;
     }
     return true;
@@ -167,7 +167,7 @@ bool IsSourceEntry(const std::vector<ResourceEntry>& entries, const ResourceEntr
 }
 
 void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std::vector<PoSource>& sources,
-                     std::vector<std::string>& problems)
+                     std::vector<std::string>& leftOut)
 {
     std::map<std::string, bool> seen;
     for (size_t uEntry = 0; uEntry < entries.size(); ++uEntry)
@@ -179,7 +179,7 @@ void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std:
         std::string sReason;
         if (!ListResourceTexts(entry, texts, sReason))
         {
-            problems.push_back(sReason);
+            leftOut.push_back(sReason);
             continue;
         }
         for (const ResourceText& text : texts)
@@ -188,7 +188,7 @@ void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std:
             // file's keys ambiguous: the first keeps it.
             if (!seen.emplace(text.sContext, true).second)
             {
-                problems.push_back("a second text with context \"" + text.sContext + "\" is left out");
+                leftOut.push_back("a second text with context \"" + text.sContext + "\" is left out");
                 continue;
             }
             sources.push_back(
@@ -199,7 +199,7 @@ void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std:
 
 void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vector<PoSource>& sources,
                       const std::map<std::string, std::string>& translations,
-                      std::vector<TranslatedResource>& translated, std::vector<std::string>& problems)
+                      std::vector<TranslatedResource>& translated, std::vector<std::string>& untranslatable)
 {
     std::map<size_t, std::map<std::string, std::string>> byEntry;
     for (const PoSource& source : sources)
@@ -215,12 +215,13 @@ void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vect
         if (TranslateResource(entries[entryTexts.first], entryTexts.second, resource.data, sReason))
             translated.push_back(std::move(resource));
         else
-            problems.push_back(entryTexts.second.begin()->first + " and the texts beside it: " + sReason);
+            untranslatable.push_back(entryTexts.second.begin()->first +
+                                     " and the texts beside it: " + sReason);
     }
 }
 
 void RuleSources(const WString& wsRuleFile, const BYTE* pView, BYTE* pScratch, DWORD dwSize,
-                 std::vector<PoSource>& sources, std::vector<std::string>& problems)
+                 std::vector<PoSource>& sources, std::vector<std::string>& leftOut)
 {
     PeImage image;
     image.Load(pView, dwSize);
@@ -235,10 +236,10 @@ void RuleSources(const WString& wsRuleFile, const BYTE* pView, BYTE* pScratch, D
         FormatNode(wsNode, rule.number);
         const std::string sNode = ToUtf8(WString(wsNode));
         WString wsText;
-        std::string sWhy;
-        if (!DecodeEn(rule, wsText, sWhy))
+        std::string sReason;
+        if (!DecodeEn(rule, wsText, sReason))
         {
-            problems.push_back("rule " + sNode + " is left out: " + sWhy);
+            leftOut.push_back("rule " + sNode + " is left out: " + sReason);
             continue;
         }
         PoSource source = {"RULE " + sNode, ToUtf8(wsText), std::string(),

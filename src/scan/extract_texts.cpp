@@ -1,4 +1,4 @@
-#include "cli/extract_texts.h"
+#include "scan/extract_texts.h"
 
 #include "patch/find_bytes.h"
 #include "rules/rule_set.h"
@@ -31,7 +31,7 @@ struct Scan
     unsigned uMinChars;
     bool code; // the bytes scanned now are in an executable section
     std::vector<Candidate> found;
-    CProgress& progress;
+    const FnScanProgress& fnProgress;
 };
 
 const DWORD kProgressBytes = 1u << 20;
@@ -39,7 +39,7 @@ const DWORD kProgressBytes = 1u << 20;
 void ShowScan(Scan& scan, DWORD dwAt, const char* szWhat)
 {
     if (dwAt % kProgressBytes == 0)
-        scan.progress.Update(dwAt, scan.dwSize, szWhat);
+        scan.fnProgress(dwAt, scan.dwSize, szWhat);
 }
 
 bool IsPrintableWide(DWORD u)
@@ -412,9 +412,9 @@ ExtractRegion RegionAt(const PeImage& image, DWORD dwOffset)
 }
 
 void FindTexts(const BYTE* pView, DWORD dwSize, const PeImage& image, const ExtractScope& scope,
-               CProgress& progress, std::vector<Candidate>& texts, UINT& uTooLong)
+               const FnScanProgress& fnProgress, std::vector<Candidate>& texts, UINT& uTooLong)
 {
-    Scan scan = {pView, dwSize, scope.uMinChars, false, {}, progress};
+    Scan scan = {pView, dwSize, scope.uMinChars, false, {}, fnProgress};
     std::vector<std::pair<DWORD, DWORD>> skipped;
     if (image.pe)
     {
@@ -447,7 +447,7 @@ void FindTexts(const BYTE* pView, DWORD dwSize, const PeImage& image, const Extr
     for (Candidate& c : scan.found)
     {
         if (texts.size() % 4096 == 0)
-            progress.Update(c.dwOffset, dwSize, "sorting out repeats");
+            fnProgress(c.dwOffset, dwSize, "sorting out repeats");
         auto key = std::make_pair(c.unicode, c.bytes);
         bool first = seen.insert(key).second;
         if (!first && !c.resource)

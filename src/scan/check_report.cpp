@@ -1,10 +1,8 @@
-#include "cli/check_report.h"
+#include "scan/check_report.h"
 
 #include "rules/rule_set.h"
 
-namespace
-{
-std::string LabelOf(const PeImage& image, DWORD dw)
+std::string MapLabelOf(const PeImage& image, DWORD dw)
 {
     if (!image.pe)
         return std::string();
@@ -12,11 +10,11 @@ std::string LabelOf(const PeImage& image, DWORD dw)
     return info.psLabel != nullptr ? *info.psLabel : std::string();
 }
 
-bool Inside(const DryRule& rule, const PeImage& image, const BYTE* pBytes, DWORD cbBytes, DWORD dw)
+bool OccurrenceInsideText(const DryRule& rule, const PeImage& image, const BYTE* pBytes, DWORD cbBytes,
+                          DWORD dw)
 {
     return InsideLongerText(image.map, pBytes, cbBytes, dw, rule.cbEn, rule.unicode ? 2 : 1);
 }
-} // namespace
 
 std::string RuleHeadText(const DryRule& rule)
 {
@@ -33,10 +31,11 @@ std::string OffsetLinesText(const std::vector<DWORD>& offsets, UINT uTotal, cons
     for (DWORD dw : offsets)
     {
         std::string sRegion = image.RegionOf(dw);
-        std::string sLabel = LabelOf(image, dw);
+        std::string sLabel = MapLabelOf(image, dw);
         s += "       " + HexOffset(dw) + (sRegion.empty() ? "" : "  " + sRegion) +
              (sLabel.empty() ? "" : "  " + sLabel) +
-             (Inside(rule, image, pBytes, cbBytes, dw) ? "  (inside a longer text)" : "") + "\n";
+             (OccurrenceInsideText(rule, image, pBytes, cbBytes, dw) ? "  (inside a longer text)" : "") +
+             "\n";
         std::string sNote = RegionNote(sRegion);
         if (!sNote.empty() && sNotes.find(sNote) == std::string::npos)
             sNotes += "     (!) " + HexOffset(dw) + " " + sNote + "\n";
@@ -44,18 +43,6 @@ std::string OffsetLinesText(const std::vector<DWORD>& offsets, UINT uTotal, cons
     if (uTotal > offsets.size())
         s += "       and " + std::to_string(uTotal - offsets.size()) + " more\n";
     return s;
-}
-
-Json OffsetsJson(const std::vector<DWORD>& offsets, const DryRule& rule, const PeImage& image,
-                 const BYTE* pBytes, DWORD cbBytes)
-{
-    Json list = Json::array();
-    for (DWORD dw : offsets)
-        list.push_back({{"offset", dw},
-                        {"section", image.pe ? Json(image.RegionOf(dw)) : Json()},
-                        {"label", image.pe ? Json(LabelOf(image, dw)) : Json()},
-                        {"insideLongerText", Inside(rule, image, pBytes, cbBytes, dw)}});
-    return list;
 }
 
 std::string UnsafeText(const DryRule& rule, const PeImage& image)
@@ -70,16 +57,4 @@ std::string UnsafeText(const DryRule& rule, const PeImage& image)
              write.sReason + "\n";
     }
     return s;
-}
-
-Json UnsafeJson(const DryRule& rule, const PeImage& image)
-{
-    Json list = Json::array();
-    for (const UnsafeWrite& write : rule.unsafe)
-        list.push_back({{"offset", write.dwAt},
-                        {"section", image.pe ? Json(image.RegionOf(write.dwAt)) : Json()},
-                        {"faultOffset", write.dwFault},
-                        {"label", LabelOf(image, write.dwFault)},
-                        {"reason", write.sReason}});
-    return list;
 }

@@ -1,8 +1,8 @@
-#include "cli/po_rule_run.h"
+#include "po/po_rule_run.h"
 
-#include "cli/check_report.h"
-#include "cli/cli_files.h"
 #include "rules/rule_set.h"
+#include "scan/check_report.h"
+#include "util/fs_path.h"
 
 #include <random>
 
