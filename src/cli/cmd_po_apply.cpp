@@ -63,28 +63,24 @@ void PutBackupBack(const WString& wsAside, const WString& wsBackup)
                  ": the older backup could not be put back as " + ShownPath(wsBackup) + "\n");
 }
 
-bool WriteImage(const CliContext& cli, const PoOptions& options, const FileIdentity& read,
-                const std::vector<BYTE>& image, bool& fChanged, int& exitCode)
+int WriteImage(const CliContext& cli, const PoOptions& options, const FileIdentity& read,
+               const std::vector<BYTE>& image, bool& fChanged)
 {
     std::string sReason;
     if (!options.wsOutput.empty())
     {
         fChanged = true;
-        if (WriteWholeFile(options.wsOutput, image.data(), image.size(), options.force, sReason))
-            return true;
-        exitCode = ReportBadInput(cli, options.wsOutput, sReason);
-        return false;
+        if (!WriteWholeFile(options.wsOutput, image.data(), image.size(), options.force, sReason))
+            return ReportBadInput(cli, options.wsOutput, sReason);
+        return kExitDone;
     }
     CTargetView now;
     if (!now.Open(options.wsTarget, sReason))
-    {
-        exitCode = ReportBadInput(cli, options.wsTarget, sReason);
-        return false;
-    }
+        return ReportBadInput(cli, options.wsTarget, sReason);
     fChanged = now.Size() != image.size() || std::memcmp(now.Data(), image.data(), image.size()) != 0;
     now.Close();
     if (!fChanged)
-        return true;
+        return kExitDone;
     // The new image replaces the file a link names, so the link stays.
     std::error_code ec;
     std::filesystem::path real = std::filesystem::canonical(FsPath(options.wsTarget), ec);
@@ -94,16 +90,12 @@ bool WriteImage(const CliContext& cli, const PoOptions& options, const FileIdent
     const WString wsBackup = options.wsTarget + W(".bak");
     WString wsAside;
     if (options.backup && PathExists(wsBackup) && (!options.force || !MoveAside(wsBackup, wsAside, sReason)))
-    {
-        exitCode =
-            ReportBadInput(cli, wsBackup, options.force ? sReason : "exists already (--force replaces it)");
-        return false;
-    }
+        return ReportBadInput(cli, wsBackup,
+                              options.force ? sReason : "exists already (--force replaces it)");
     if (options.backup && !CopyFileExact(wsWrite, wsBackup, false, sReason))
     {
         PutBackupBack(wsAside, wsBackup);
-        exitCode = ReportBadInput(cli, wsBackup, sReason);
-        return false;
+        return ReportBadInput(cli, wsBackup, sReason);
     }
     if (HasOtherNames(wsWrite))
         WriteErr("pivra-cli po apply: " + ShownPath(options.wsTarget) +
@@ -113,14 +105,13 @@ bool WriteImage(const CliContext& cli, const PoOptions& options, const FileIdent
         if (!wsAside.empty() && !RemoveFile(wsAside))
             WriteErr("pivra-cli po apply: " + ShownPath(wsAside) +
                      ": the older backup could not be removed\n");
-        return true;
+        return kExitDone;
     }
     if (!wsAside.empty())
         PutBackupBack(wsAside, wsBackup);
     else if (options.backup && !RemoveFile(wsBackup))
         WriteErr("pivra-cli po apply: " + ShownPath(wsBackup) + ": the new backup could not be removed\n");
-    exitCode = ReportBadInput(cli, options.wsTarget, sReason);
-    return false;
+    return ReportBadInput(cli, options.wsTarget, sReason);
 }
 
 int CheckOutput(const CliContext& cli, const PoOptions& options)
@@ -336,8 +327,8 @@ int WriteResults(const CliContext& cli, const PoOptions& options, ApplyRun& run,
     if (fPatch)
         run.image.swap(run.rules.image);
     bool fImageChanged = false;
-    int exitCode = kExitDone;
-    if (!WriteImage(cli, options, run.read, run.image, fImageChanged, exitCode))
+    const int exitCode = WriteImage(cli, options, run.read, run.image, fImageChanged);
+    if (exitCode != kExitDone)
         return exitCode;
     for (const std::string& sWarning : run.rebuildWarnings)
         WriteErr("pivra-cli po apply: " + ShownPath(options.wsTarget) + ": " + sWarning + "\n");

@@ -69,19 +69,17 @@ void CheckAccelerators(const std::vector<PoSource>& sources,
 void CheckTranslation(const PoSource& source, const std::string& sTranslation, UINT uCharset,
                       Findings& findings)
 {
-    std::string sFinding = FormatFinding(source, sTranslation);
-    if (!sFinding.empty())
-        findings.formats.push_back(sFinding);
-    std::string sBreaks = LineBreakMismatch(source.sText, sTranslation);
-    if (!sBreaks.empty())
-        findings.lineBreaks.push_back(ShownSource(source) + ": " + sBreaks);
+    std::string sReason;
+    if (!FormatsKept(source, sTranslation, sReason))
+        findings.formats.push_back(sReason);
+    if (!LineBreaksAgree(source.sText, sTranslation, sReason))
+        findings.lineBreaks.push_back(ShownSource(source) + ": " + sReason);
     std::string sLacks = uCharset != 0 ? CodePageLacks(sTranslation, uCharset) : "";
     if (!sLacks.empty())
         findings.charset.push_back(ShownSource(source) + ": " + ShownQuoted(sLacks));
     if (sTranslation == source.sText && NeedsTranslation(source.sText))
         findings.unchanged.push_back(ShownSource(source));
     WString wsCn;
-    std::string sReason;
     if (source.rule && !RuleTranslation(source, sTranslation, wsCn, sReason))
         findings.budgets.push_back(ShownSource(source) + ": the translation " + sReason);
 }

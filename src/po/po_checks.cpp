@@ -3,10 +3,12 @@
 #include "po/po_plan.h"
 #include "po/text_checks.h"
 
-std::string FormatFinding(const PoSource& source, const std::string& sTranslation)
+bool FormatsKept(const PoSource& source, const std::string& sTranslation, std::string& sReason)
 {
-    std::string sMismatch = FormatMismatch(source.sText, sTranslation);
-    return sMismatch.empty() ? sMismatch : ShownSource(source) + ": " + sMismatch;
+    if (FormatsAgree(source.sText, sTranslation, sReason))
+        return true;
+    sReason = ShownSource(source) + ": " + sReason;
+    return false;
 }
 
 std::vector<std::string> FormatFindings(const std::vector<PoEntry>& entries,
@@ -17,8 +19,8 @@ std::vector<std::string> FormatFindings(const std::vector<PoEntry>& entries,
     {
         if (!match.matched || !IsTranslated(*match.pEntry))
             continue;
-        std::string sFinding = FormatFinding(*match.pSource, match.pEntry->strs[0]);
-        if (!sFinding.empty())
+        std::string sFinding;
+        if (!FormatsKept(*match.pSource, match.pEntry->strs[0], sFinding))
             findings.push_back(sFinding);
     }
     return findings;

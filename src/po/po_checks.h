@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-// "MENU 1 / 0x0100 \"&New\\tCtrl+N\": the reason" when the translation's
-// format specifiers (or the shortcut after a tab) differ from the source's;
-// "" when they agree.
-std::string FormatFinding(const PoSource& source, const std::string& sTranslation);
+// Whether the translation keeps the source's format specifiers (and the
+// shortcut after a tab); else false with "MENU 1 / 0x0100 \"&New\\tCtrl+N\":
+// the reason".
+bool FormatsKept(const PoSource& source, const std::string& sTranslation, std::string& sReason);
 
 // The format findings of every translated entry whose source text the target
 // still holds; rule texts only when fRules (a rule set was given).
