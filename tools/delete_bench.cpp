@@ -70,7 +70,7 @@ std::string g_path;
 WString BenchFile()
 {
     g_path = "/tmp/pivra-delete-bench-" + std::to_string(getpid()) + ".ini";
-    return WidePathOf(g_path);
+    return Utf8ToUtf16(g_path);
 }
 void PutFile(const WString&, const std::string& bytes)
 {

@@ -274,7 +274,8 @@ Timing TimeRuns(FnRun fnRun, int runs, UINT uRules, const std::string& rules, co
     s_rules = uRules;
     PatchWindow window = {nullptr, [](void*) { return s_rules; }, [](void*, PatchProgress, UINT) {},
                           [](void*, LPCWSTR, LPCWSTR, UINT) {}};
-    const std::u16string wsRules = WidePathOf(rules), wsTarget = WidePathOf(target), wsLog = WidePathOf(log);
+    const std::u16string wsRules = Utf8ToUtf16(rules), wsTarget = Utf8ToUtf16(target),
+                         wsLog = Utf8ToUtf16(log);
     Timing t = {0, 0, {}};
     std::vector<double> times;
     for (int i = 0; i < runs; ++i)

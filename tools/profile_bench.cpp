@@ -154,7 +154,7 @@ WString WritePlatformFile(const std::string& bytes, bool fresh)
         struct utimbuf times = {time(nullptr) - 3600, time(nullptr) - 3600};
         utime(g_path.c_str(), &times);
     }
-    return WidePathOf(g_path);
+    return Utf8ToUtf16(g_path);
 }
 void RemovePlatformFile(const WString&)
 {

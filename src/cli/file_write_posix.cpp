@@ -4,7 +4,6 @@
 #include "cli/cli_files.h"
 
 #include "port/native_path.h"
-#include "util/utf8.h"
 
 #include <algorithm>
 #include <cerrno>

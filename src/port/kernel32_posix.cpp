@@ -13,14 +13,8 @@ namespace
 thread_local DWORD t_dwLastError = ERROR_SUCCESS;
 }
 
-DWORD GetLastError()
-{
-    return t_dwLastError;
-}
-void SetLastError(DWORD dwError)
-{
-    t_dwLastError = dwError;
-}
+DWORD GetLastError() { return t_dwLastError; }
+void SetLastError(DWORD dwError) { t_dwLastError = dwError; }
 
 DWORD GetModuleFileNameW(HMODULE, LPWSTR wsFile, DWORD dwSize)
 {
@@ -28,7 +22,7 @@ DWORD GetModuleFileNameW(HMODULE, LPWSTR wsFile, DWORD dwSize)
     ssize_t cb = readlink("/proc/self/exe", szPath, sizeof(szPath) - 1);
     if (cb <= 0 || dwSize == 0)
         return 0;
-    std::u16string wsPath = WidePathOf(std::string(szPath, static_cast<size_t>(cb)));
+    std::u16string wsPath = Utf8ToUtf16(std::string(szPath, static_cast<size_t>(cb)));
     // As on Windows: a path that does not fit is cut and the full capacity returned.
     DWORD dwCopy = wsPath.size() < dwSize ? static_cast<DWORD>(wsPath.size()) : dwSize - 1;
     wsPath.copy(wsFile, dwCopy);

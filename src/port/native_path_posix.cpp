@@ -1,8 +1,6 @@
 #include "port/native_path.h"
 
-namespace
-{
-std::string PathToUtf8(const char16_t* ws, size_t cch)
+std::string Utf16ToUtf8(const char16_t* ws, size_t cch)
 {
     std::string s;
     s.reserve(cch);
@@ -37,9 +35,7 @@ std::string PathToUtf8(const char16_t* ws, size_t cch)
     return s;
 }
 
-} // namespace
-
-std::u16string WidePathOf(const std::string& s)
+std::u16string Utf8ToUtf16(const std::string& s)
 {
     std::u16string ws;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
@@ -74,7 +70,7 @@ std::u16string WidePathOf(const std::string& s)
 
 std::string NativePath(const char16_t* wsPath)
 {
-    std::string s = PathToUtf8(wsPath, std::char_traits<char16_t>::length(wsPath));
+    std::string s = Utf16ToUtf8(wsPath, std::char_traits<char16_t>::length(wsPath));
     for (char& c : s)
         if (c == '\\')
             c = '/';

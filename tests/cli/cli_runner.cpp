@@ -9,7 +9,6 @@
 #include <windows.h>
 #else
 #include "port/native_path.h"
-#include "util/utf8.h"
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>

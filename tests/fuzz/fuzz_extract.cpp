@@ -13,7 +13,6 @@
 #include "rules/rule_set.h"
 #include "scan/extract_texts.h"
 #include "util/path.h"
-#include "util/utf8.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -13,7 +13,6 @@
 // bytes, then the operations.
 #include "port/native_path.h"
 #include "port/profile_store.h"
-#include "util/utf8.h"
 
 #include <cerrno>
 #include <csignal>

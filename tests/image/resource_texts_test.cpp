@@ -6,7 +6,6 @@
 
 #include "port/native_path.h"
 #include "temp_dir.h"
-#include "util/utf8.h"
 
 #include <gtest/gtest.h>
 

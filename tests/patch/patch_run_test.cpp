@@ -7,7 +7,6 @@
 
 #ifndef _WIN32
 #include "port/native_path.h"
-#include "util/utf8.h"
 #endif
 
 #include <filesystem>

@@ -5,7 +5,6 @@
 
 #ifndef _WIN32
 #include "port/native_path.h"
-#include "util/utf8.h"
 #endif
 
 #include <string>

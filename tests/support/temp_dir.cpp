@@ -40,7 +40,7 @@ TempDir::TempDir()
 #ifdef _WIN32
             m_dir = dir.wstring();
 #else
-            m_dir = WidePathOf(dir.string());
+            m_dir = Utf8ToUtf16(dir.string());
 #endif
             return;
         }
