@@ -14,7 +14,7 @@ add_subdirectory(${PIVRA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FR
 # One CTest entry per test executable: starting Wine once per test case would be slow.
 function(pivra_add_test name)
   add_executable(${name} ${ARGN} ${PROJECT_SOURCE_DIR}/tests/support/code_page_check.cpp)
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)

@@ -220,8 +220,7 @@ int TranslateImage(const CliContext& cli, const PoOptions& options, ApplyRun& ru
     }
     PlaceTranslations(run.target.entries, translated, !options.wsAs.empty(), run.wAs);
     RebuildResult rebuilt;
-    if (run.plan.cChanged > 0 &&
-        !RebuildResources(run.target.view.Data(), run.target.view.Size(), run.target.entries, rebuilt))
+    if (run.plan.cChanged > 0 && !RebuildResources(run.target.headers, run.target.entries, rebuilt))
         return ReportBadInput(cli, options.wsTarget, "cannot be rebuilt: " + rebuilt.sReason);
     if (run.plan.cChanged > 0)
         run.image.swap(rebuilt.image);

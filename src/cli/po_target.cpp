@@ -1,7 +1,7 @@
 #include "cli/po_target.h"
 
+#include "image/image_map.h"
 #include "po/po_header.h"
-#include "scan/pe_image.h"
 
 #include <fstream>
 #include <iterator>
@@ -47,16 +47,10 @@ bool LoadPoTarget(const WString& wsTarget, const std::string& sLang, PoTarget& t
 {
     if (!target.view.Open(wsTarget, sReason))
         return false;
-    PeImage image;
-    image.Load(target.view.Data(), target.view.Size());
-    if (!image.pe)
-    {
-        sReason = NoPeReason(target.view.Data(), target.view.Size());
+    if (!target.headers.Read(target.view.Data(), target.view.Size(), sReason))
         return false;
-    }
     // The entries borrow their data from the view, which the target holds as long.
-    if (!ReadResourceEntries(target.view.Data(), target.view.Size(), target.entries, sReason,
-                             kBorrowResourceData))
+    if (!ReadResourceEntries(target.headers, target.entries, sReason, kBorrowResourceData))
     {
         sReason = "has resources the tool cannot read: " + sReason;
         return false;

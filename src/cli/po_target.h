@@ -4,12 +4,14 @@
 #pragma once
 
 #include "cli/cli_files.h"
+#include "pe/pe_headers.h"
 #include "po/po_file.h"
 #include "po/po_sources.h"
 
 struct PoTarget
 {
     CTargetView view;
+    PeHeaders headers;                  // of the view's bytes
     std::vector<ResourceEntry> entries; // their data borrowed from the view
     WORD wLang = 0;
     bool hasTexts = false; // the image holds resource texts at all

@@ -10,33 +10,15 @@
 
 namespace
 {
-const WORD kDosMagic = 0x5A4D;
-const DWORD kPeSignature = 0x4550;
-const WORD kOptionalMagic64 = 0x20B;
 const DWORD kDosHeaderBytes = 64;
 const DWORD kSignatureAndFileHeader = 24;
-const DWORD kSizeOfHeadersField = 60; // within the optional header, PE32 and PE32+ alike
-const DWORD kFileAlignmentField = 36; // likewise
-const DWORD kDirectoriesField32 = 96; // NumberOfRvaAndSizes is the DWORD before
-const DWORD kDirectoriesField64 = 112;
-const UINT kDirectoryCount = 16;
-const UINT kExportDirectory = 0;
-const UINT kImportDirectory = 1;
-const UINT kResourceDirectory = 2;
-const UINT kCertificateDirectory = 4;
-const UINT kRelocationDirectory = 5;
-const UINT kDebugDirectory = 6;
-const DWORD kSymbolBytes = 18;
-const DWORD kLongNameChars = 256; // a bound for a long section name with no terminator in the file
 const DWORD kMaxNameBytes = 4096; // import and export names longer than this are cut
 const DWORD kMaxLabelChars = 120;
 const size_t kMaxSpans = 1u << 21;
 const DWORD kCodeFlags = 0x00000020 | 0x20000000; // IMAGE_SCN_CNT_CODE, IMAGE_SCN_MEM_EXECUTE
-const DWORD kLoaderSectorBytes = 0x200;
 const DWORD kOrdinalFlag32 = 0x80000000;
-const UINT kRangeCandidates = 8;
 
-const char* const kDirectoryLabels[kDirectoryCount] = {
+const char* const kDirectoryLabels[kPeDirectoryCount] = {
     "export directory",     "import directory", "resource directory", "exception data",
     "certificate table",    "base relocations", "debug directory",    "architecture data",
     "global pointer",       "TLS directory",    "load configuration", "bound imports",
@@ -173,65 +155,51 @@ std::string DebugTypeName(DWORD dwType)
 }
 } // namespace
 
+int CImageMap::Load(const BYTE* pView, DWORD dwSize, std::string& sReason)
+{
+    PeHeaders headers;
+    if (!headers.Read(pView, dwSize, sReason))
+    {
+        *this = CImageMap();
+        return 0;
+    }
+    return Load(headers);
+}
+
 int CImageMap::Load(const BYTE* pView, DWORD dwSize)
 {
+    std::string sReason;
+    return Load(pView, dwSize, sReason);
+}
+
+int CImageMap::Load(const PeHeaders& headers)
+{
     *this = CImageMap();
-    m_dwSize = pView != nullptr ? dwSize : 0;
-    m_uBudget = 8ull * m_dwSize + (1u << 20);
-    CImageBytes bytes(pView, 0, m_dwSize);
-    PeDosHeader dos;
-    DWORD dwSignature = 0;
-    PeFileHeader fh;
-    if (!bytes.ReadStruct(0, dos) || dos.wMagic != kDosMagic || !bytes.Read32(dos.dwLfanew, dwSignature) ||
-        dwSignature != kPeSignature || !bytes.ReadStruct(dos.dwLfanew + 4, fh))
-        return 0;
-    DWORD dwOptional = dos.dwLfanew + kSignatureAndFileHeader;
-    if (!bytes.Holds(dwOptional, fh.cbOptionalHeader))
-        return 0;
+    m_headers = headers;
     m_fPe = true;
-    m_wMachine = fh.wMachine;
-    WORD wMagic = 0;
-    m_f64 = fh.cbOptionalHeader >= 2 && bytes.Read16(dwOptional, wMagic) && wMagic == kOptionalMagic64;
-    DWORD dwSizeOfHeaders = 0;
-    if (fh.cbOptionalHeader >= kSizeOfHeadersField + 4)
-        bytes.Read32(dwOptional + kSizeOfHeadersField, dwSizeOfHeaders);
-    if (fh.cbOptionalHeader >= kFileAlignmentField + 4)
-        bytes.Read32(dwOptional + kFileAlignmentField, m_dwFileAlignment);
-
+    m_dwSize = headers.dwSize;
+    m_uBudget = 8ull * m_dwSize + (1u << 20);
+    CImageBytes bytes = headers.Bytes();
+    const DWORD dwLfanew = headers.dwFileHeader - 4;
+    const DWORD cbOptional = headers.fh.cbOptionalHeader;
     AddSpan(0, kDosHeaderBytes, kByteHeader, "DOS header");
-    if (dos.dwLfanew > kDosHeaderBytes)
-        AddSpan(kDosHeaderBytes, dos.dwLfanew - kDosHeaderBytes, kByteHeader, "DOS stub");
-    AddSpan(dos.dwLfanew, kSignatureAndFileHeader, kByteHeader, "PE signature and file header");
-    AddSpan(dwOptional, fh.cbOptionalHeader, kByteHeader, "optional header");
-    DWORD dwDirectories = m_f64 ? kDirectoriesField64 : kDirectoriesField32;
-    DWORD cDirectories = 0;
-    if (fh.cbOptionalHeader >= dwDirectories && bytes.Read32(dwOptional + dwDirectories - 4, cDirectories))
-    {
-        cDirectories =
-            std::min<DWORD>({cDirectories, kDirectoryCount, (fh.cbOptionalHeader - dwDirectories) / 8});
-        m_directories.resize(cDirectories);
-        for (DWORD i = 0; i < cDirectories; ++i)
-            bytes.ReadStruct(dwOptional + dwDirectories + i * 8, m_directories[i]);
-        AddSpan(dwOptional + dwDirectories, cDirectories * 8, kByteHeader, "data directories");
-    }
+    if (dwLfanew > kDosHeaderBytes)
+        AddSpan(kDosHeaderBytes, dwLfanew - kDosHeaderBytes, kByteHeader, "DOS stub");
+    AddSpan(dwLfanew, kSignatureAndFileHeader, kByteHeader, "PE signature and file header");
+    AddSpan(headers.dwOptional, cbOptional, kByteHeader, "optional header");
+    AddSpan(headers.dwDirectories, static_cast<DWORD>(headers.directories.size() * sizeof(PeDataDirectory)),
+            kByteHeader, "data directories");
+    ReadSections(bytes);
+    AddSpan(0, headers.dwHeadersEnd, kByteHeader, "headers");
 
-    ReadSections(bytes, dwOptional + fh.cbOptionalHeader, fh.cSections, fh);
-    if (dwSizeOfHeaders != 0 && dwSizeOfHeaders < m_dwHeadersEnd)
-        m_dwHeadersEnd = dwSizeOfHeaders;
-    DWORD dwTableEnd = dwOptional + fh.cbOptionalHeader + static_cast<DWORD>(m_sections.size()) * 40;
-    if (m_dwHeadersEnd < dwTableEnd)
-        m_dwHeadersEnd = dwTableEnd;
-    if (m_dwHeadersEnd > m_dwSize)
-        m_dwHeadersEnd = m_dwSize;
-    AddSpan(0, m_dwHeadersEnd, kByteHeader, "headers");
-
-    for (UINT i = 0; i < m_directories.size(); ++i)
+    const std::vector<PeDataDirectory>& directories = headers.directories;
+    for (UINT i = 0; i < directories.size(); ++i)
     {
         DWORD dwOffset = 0, cb = 0;
-        if (i == kCertificateDirectory)
-            AddSpan(m_directories[i].dwRva, m_directories[i].cb, kByteDirectory, kDirectoryLabels[i]);
-        else if (i != kResourceDirectory && Directory(i, dwOffset, cb))
-            AddSpan(dwOffset, cb, i == kRelocationDirectory ? kByteRelocation : kByteDirectory,
+        if (i == kPeSecurityDirectory)
+            AddSpan(directories[i].dwRva, directories[i].cb, kByteDirectory, kDirectoryLabels[i]);
+        else if (i != kPeResourceDirectory && headers.DirectoryInFile(i, dwOffset, cb))
+            AddSpan(dwOffset, cb, i == kPeRelocationDirectory ? kByteRelocation : kByteDirectory,
                     kDirectoryLabels[i]);
     }
     ReadImports(bytes);
@@ -249,74 +217,30 @@ int CImageMap::Load(const BYTE* pView, DWORD dwSize)
     return 1;
 }
 
-void CImageMap::ReadSections(const CImageBytes& bytes, DWORD dwTable, UINT cTable, const PeFileHeader& fh)
+void CImageMap::ReadSections(const CImageBytes& bytes)
 {
-    DWORD dwLowest = m_dwSize;
-    for (DWORD i = 0; i < cTable; ++i)
+    const PeFileHeader& fh = m_headers.fh;
+    for (size_t i = 0; i < m_headers.sections.size(); ++i)
     {
-        PeSectionHeader header;
-        if (!bytes.ReadStruct(dwTable + i * sizeof(header), header))
-            break;
+        const PeSectionHeader& header = m_headers.sections[i];
         ImageSection s;
-        for (UINT j = 0; j < 8 && header.abName[j] != 0; ++j)
-            s.sName += header.abName[j] >= 0x20 && header.abName[j] < 0x7F
-                           ? static_cast<char>(header.abName[j])
-                           : '?';
-        // "/29" names the text at offset 29 of the COFF string table, behind the symbol table.
-        if (s.sName.size() >= 2 && s.sName[0] == '/' &&
-            s.sName.find_first_not_of("0123456789", 1) == std::string::npos && fh.dwSymbolTable != 0)
-        {
-            unsigned long long uAt = fh.dwSymbolTable +
-                                     static_cast<unsigned long long>(fh.cSymbols) * kSymbolBytes +
-                                     std::strtoull(s.sName.c_str() + 1, nullptr, 10);
-            std::string sLong;
-            for (unsigned long long u = uAt;
-                 u < m_dwSize && bytes.At(static_cast<DWORD>(u)) != 0 && sLong.size() < kLongNameChars; ++u)
-            {
-                BYTE b = bytes.At(static_cast<DWORD>(u));
-                sLong += b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '?';
-            }
-            if (!sLong.empty())
-                s.sName = sLong;
-        }
+        s.sName = m_headers.sectionNames[i];
         s.dwVirtualAddress = header.dwVirtualAddress;
         s.dwVirtualSize = header.dwVirtualSize;
-        s.dwRawOffset = std::min(header.dwRawOffset, m_dwSize);
-        s.dwRawSize = std::min(header.dwRawSize, m_dwSize - s.dwRawOffset);
+        s.dwRawOffset = m_headers.RawOffset(i);
+        s.dwRawSize = m_headers.RawSize(i);
         s.dwCharacteristics = header.dwCharacteristics;
         s.fCode = (header.dwCharacteristics & kCodeFlags) != 0;
-        if (s.dwRawSize > 0 && s.dwRawOffset < dwLowest)
-            dwLowest = s.dwRawOffset;
-
-        RawRange range;
-        range.dwVirtualAddress = header.dwVirtualAddress;
-        range.dwOffset = header.dwRawOffset;
-        if (m_dwFileAlignment >= kLoaderSectorBytes)
-            range.dwOffset &= ~(kLoaderSectorBytes - 1);
-        range.dwOffset = std::min(range.dwOffset, m_dwSize);
-        unsigned long long cbRaw =
-            header.dwRawSize + static_cast<unsigned long long>(header.dwRawOffset -
-                                                               std::min(header.dwRawOffset, range.dwOffset));
-        range.cb = static_cast<DWORD>(std::min<unsigned long long>(cbRaw, m_dwSize - range.dwOffset));
-        range.cbVirtual = std::max(header.dwVirtualSize, header.dwRawSize);
-        m_rawRanges.push_back(range);
-
-        AddSpan(dwTable + i * sizeof(header), sizeof(header), kByteSectionTable, "section table, " + s.sName);
+        AddSpan(m_headers.dwSectionTable + static_cast<DWORD>(i * sizeof(header)), sizeof(header),
+                kByteSectionTable, "section table, " + s.sName);
         AddSpan(s.dwRawOffset, s.dwRawSize, s.fCode ? kByteCode : kByteData,
                 std::string(s.fCode ? "code (" : "data (") + s.sName + ")");
         m_sections.push_back(s);
     }
-    m_dwHeadersEnd = dwLowest;
-    for (UINT i = 0; i < m_rawRanges.size(); ++i)
-        m_rangeOrder.push_back(i);
-    std::stable_sort(m_rangeOrder.begin(), m_rangeOrder.end(), [this](UINT a, UINT b) {
-        return m_rawRanges[a].dwVirtualAddress < m_rawRanges[b].dwVirtualAddress;
-    });
-
     if (fh.dwSymbolTable != 0 && fh.dwSymbolTable < m_dwSize)
     {
         unsigned long long uStrings =
-            fh.dwSymbolTable + static_cast<unsigned long long>(fh.cSymbols) * kSymbolBytes;
+            fh.dwSymbolTable + static_cast<unsigned long long>(fh.cSymbols) * kCoffSymbolBytes;
         AddSpan(fh.dwSymbolTable,
                 static_cast<DWORD>(std::min<unsigned long long>(uStrings - fh.dwSymbolTable, m_dwSize)),
                 kByteDebugData, "COFF symbol table");
@@ -328,37 +252,12 @@ void CImageMap::ReadSections(const CImageBytes& bytes, DWORD dwTable, UINT cTabl
 
 bool CImageMap::RvaToOffset(DWORD dwRva, DWORD& dwOffset, DWORD& cbAvailable) const
 {
-    // The sections nearest below the RVA; sections overlap only in malformed
-    // images, and there a few candidates are enough.
-    auto it = std::upper_bound(m_rangeOrder.begin(), m_rangeOrder.end(), dwRva,
-                               [this](DWORD dw, UINT i) { return dw < m_rawRanges[i].dwVirtualAddress; });
-    for (UINT cTried = 0; it != m_rangeOrder.begin() && cTried < kRangeCandidates; ++cTried)
-    {
-        const RawRange& range = m_rawRanges[*--it];
-        if (dwRva - range.dwVirtualAddress < range.cbVirtual)
-        {
-            DWORD dwInto = dwRva - range.dwVirtualAddress;
-            if (dwInto >= range.cb)
-                return false;
-            dwOffset = range.dwOffset + dwInto;
-            cbAvailable = range.cb - dwInto;
-            return true;
-        }
-    }
-    if (dwRva >= m_dwHeadersEnd)
-        return false;
-    dwOffset = dwRva;
-    cbAvailable = m_dwHeadersEnd - dwRva;
-    return true;
+    return m_fPe && m_headers.RvaToOffset(dwRva, dwOffset, cbAvailable);
 }
 
 bool CImageMap::Directory(UINT i, DWORD& dwOffset, DWORD& cb) const
 {
-    if (i >= m_directories.size() || m_directories[i].dwRva == 0 ||
-        !RvaToOffset(m_directories[i].dwRva, dwOffset, cb))
-        return false;
-    cb = std::min(cb, m_directories[i].cb);
-    return true;
+    return m_headers.DirectoryInFile(i, dwOffset, cb);
 }
 
 bool CImageMap::Spend(DWORD cb)
@@ -402,10 +301,11 @@ void CImageMap::AddText(DWORD dwStart, DWORD cbText, bool fTerminated, bool fWid
 void CImageMap::ReadImports(const CImageBytes& bytes)
 {
     DWORD dwTable = 0, cbTable = 0;
-    if (m_directories.size() <= kImportDirectory || m_directories[kImportDirectory].dwRva == 0 ||
-        !RvaToOffset(m_directories[kImportDirectory].dwRva, dwTable, cbTable))
+    if (m_headers.directories.size() <= kPeImportDirectory ||
+        m_headers.directories[kPeImportDirectory].dwRva == 0 ||
+        !RvaToOffset(m_headers.directories[kPeImportDirectory].dwRva, dwTable, cbTable))
         return;
-    const DWORD cbThunk = m_f64 ? 8 : 4;
+    const DWORD cbThunk = m_headers.f64 ? 8 : 4;
     for (DWORD dwAt = dwTable; dwAt - dwTable + sizeof(PeImportDescriptor) <= cbTable && !Full();
          dwAt += sizeof(PeImportDescriptor))
     {
@@ -447,7 +347,7 @@ void CImageMap::ReadImports(const CImageBytes& bytes)
             ++cThunks;
             if (uThunk == 0)
                 break;
-            bool fOrdinal = m_f64 ? (uThunk >> 63) != 0 : (uThunk & kOrdinalFlag32) != 0;
+            bool fOrdinal = m_headers.f64 ? (uThunk >> 63) != 0 : (uThunk & kOrdinalFlag32) != 0;
             if (fOrdinal)
             {
                 import.functions.push_back("#" + std::to_string(uThunk & 0xFFFF));
@@ -483,7 +383,7 @@ void CImageMap::ReadExports(const CImageBytes& bytes)
 {
     DWORD dwDir = 0, cbDir = 0;
     PeExportDirectory dir;
-    if (!Directory(kExportDirectory, dwDir, cbDir) || !bytes.ReadStruct(dwDir, dir))
+    if (!Directory(kPeExportDirectory, dwDir, cbDir) || !bytes.ReadStruct(dwDir, dir))
         return;
     AddSpan(dwDir, sizeof(dir), kByteDirectory, "export directory");
     DWORD dwAt = 0, cbAvail = 0, cbName = 0;
@@ -518,7 +418,7 @@ void CImageMap::ReadExports(const CImageBytes& bytes)
 void CImageMap::ReadRelocations(const CImageBytes& bytes)
 {
     DWORD dwDir = 0, cbDir = 0;
-    if (!Directory(kRelocationDirectory, dwDir, cbDir))
+    if (!Directory(kPeRelocationDirectory, dwDir, cbDir))
         return;
     for (DWORD dw = 0; dw + sizeof(PeRelocationBlock) <= cbDir && !Full();)
     {
@@ -536,7 +436,7 @@ void CImageMap::ReadRelocations(const CImageBytes& bytes)
 void CImageMap::ReadDebug(const CImageBytes& bytes)
 {
     DWORD dwDir = 0, cbDir = 0;
-    if (!Directory(kDebugDirectory, dwDir, cbDir))
+    if (!Directory(kPeDebugDirectory, dwDir, cbDir))
         return;
     for (DWORD dw = 0; dw + sizeof(PeDebugDirectory) <= cbDir && !Full(); dw += sizeof(PeDebugDirectory))
     {
@@ -552,8 +452,9 @@ void CImageMap::ReadDebug(const CImageBytes& bytes)
 void CImageMap::ReadResources(const CImageBytes& bytes)
 {
     DWORD dwRoot = 0, cbTree = 0;
-    if (m_directories.size() <= kResourceDirectory || m_directories[kResourceDirectory].dwRva == 0 ||
-        !RvaToOffset(m_directories[kResourceDirectory].dwRva, dwRoot, cbTree))
+    if (m_headers.directories.size() <= kPeResourceDirectory ||
+        m_headers.directories[kPeResourceDirectory].dwRva == 0 ||
+        !RvaToOffset(m_headers.directories[kPeResourceDirectory].dwRva, dwRoot, cbTree))
         return;
     ReadResourceTree(*this, bytes, dwRoot, cbTree, m_resources);
 }
@@ -570,5 +471,28 @@ int CImageMap::SectionIndexOf(DWORD dwOffset) const
     const ImageSegment* pSegment = FindSegment(m_sectionSegments, dwOffset);
     if (pSegment != nullptr)
         return static_cast<int>(pSegment->uSpan);
-    return dwOffset < m_dwHeadersEnd ? kImageInHeaders : kImageOutsideSections;
+    return dwOffset < m_headers.dwHeadersEnd ? kImageInHeaders : kImageOutsideSections;
+}
+
+std::string CImageMap::RegionOf(DWORD dwOffset) const
+{
+    if (!m_fPe)
+        return std::string();
+    int i = SectionIndexOf(dwOffset);
+    if (i == kImageInHeaders)
+        return "headers";
+    if (i == kImageOutsideSections)
+        return "overlay";
+    return m_sections[static_cast<size_t>(i)].sName;
+}
+
+std::string RegionNote(const std::string& sRegion)
+{
+    if (sRegion == "headers")
+        return "PE headers: overwriting them damages the image";
+    if (sRegion == ".text")
+        return "code section: may be instructions rather than text";
+    if (sRegion == ".rsrc")
+        return "resources: the program may not show this copy";
+    return std::string();
 }

@@ -5,7 +5,7 @@
 // the part of the map that could be read.
 #pragma once
 
-#include "image/pe_format.h"
+#include "pe/pe_headers.h"
 #include "port/win32.h"
 
 #include <string>
@@ -98,17 +98,22 @@ const int kImageOutsideSections = -2;
 class CImageMap
 {
   public:
-    // Reads the image; returns 1 for a PE image ('MZ', e_lfanew pointing at
-    // "PE\0\0", file and optional header inside the file), else 0 with an
-    // empty map. Never reads outside [pView, pView + dwSize).
+    // Reads the image; returns 1 for a PE image (as PeHeaders::Read judges
+    // one), else 0 with an empty map and the reason. Never reads outside
+    // [pView, pView + dwSize), which must outlive the map.
+    int Load(const BYTE* pView, DWORD dwSize, std::string& sReason);
     int Load(const BYTE* pView, DWORD dwSize);
+    // The map of an image whose headers have been read.
+    int Load(const PeHeaders& headers);
 
     bool IsPe() const { return m_fPe; }
-    bool Is64() const { return m_f64; }
-    WORD Machine() const { return m_wMachine; }
+    // The headers the map was built from (empty for no PE image).
+    const PeHeaders& Headers() const { return m_headers; }
+    bool Is64() const { return m_headers.f64; }
+    WORD Machine() const { return m_headers.fh.wMachine; }
     // SizeOfHeaders, or the lowest section start, at least the end of the
     // section table, cut to the file.
-    DWORD HeadersEnd() const { return m_dwHeadersEnd; }
+    DWORD HeadersEnd() const { return m_headers.dwHeadersEnd; }
     const std::vector<ImageSection>& Sections() const { return m_sections; }
     const std::vector<ImageImport>& Imports() const { return m_imports; }
     const std::vector<std::string>& ExportNames() const { return m_exportNames; }
@@ -120,6 +125,8 @@ class CImageMap
     // The first section whose raw data holds the offset, else kImageInHeaders
     // or kImageOutsideSections.
     int SectionIndexOf(DWORD dwOffset) const;
+    // ".rdata", "headers", "overlay" (outside every section), or "" for no PE image.
+    std::string RegionOf(DWORD dwOffset) const;
     // The file offset of an RVA and the bytes from there to the end of its
     // section's raw data (or of the headers); false when the RVA is not in the file.
     bool RvaToOffset(DWORD dwRva, DWORD& dwOffset, DWORD& cbAvailable) const;
@@ -131,7 +138,7 @@ class CImageMap
     bool SpendWork(DWORD cb) { return Spend(cb); }
 
   private:
-    void ReadSections(const CImageBytes& bytes, DWORD dwTable, UINT cTable, const PeFileHeader& fh);
+    void ReadSections(const CImageBytes& bytes);
     void ReadImports(const CImageBytes& bytes);
     void ReadExports(const CImageBytes& bytes);
     void ReadRelocations(const CImageBytes& bytes);
@@ -142,23 +149,9 @@ class CImageMap
     // once; false when the image has asked for more than a few passes over it.
     bool Spend(DWORD cb);
 
-    // Where the loader finds the raw data of each section (its start rounded
-    // down as the loader rounds it), for RVA lookups.
-    struct RawRange
-    {
-        DWORD dwVirtualAddress;
-        DWORD cbVirtual;
-        DWORD dwOffset;
-        DWORD cb;
-    };
-
     bool m_fPe = false;
-    bool m_f64 = false;
-    WORD m_wMachine = 0;
+    PeHeaders m_headers;
     DWORD m_dwSize = 0;
-    DWORD m_dwHeadersEnd = 0;
-    DWORD m_dwFileAlignment = 0;
-    std::vector<PeDataDirectory> m_directories;
     std::vector<ImageSection> m_sections;
     std::vector<ImageImport> m_imports;
     std::vector<std::string> m_exportNames;
@@ -166,10 +159,12 @@ class CImageMap
     std::vector<ImageSpan> m_spans;
     std::vector<ImageSegment> m_segments;        // of m_spans, the shortest covering span for each byte
     std::vector<ImageSegment> m_sectionSegments; // of the sections' raw data, the first covering section
-    std::vector<RawRange> m_rawRanges;
-    std::vector<UINT> m_rangeOrder; // of m_rawRanges, by virtual address
     unsigned long long m_uBudget = 0;
 };
+
+// What a translator should know of an occurrence in a region RegionOf names:
+// a warning for the headers, code and resources, else "".
+std::string RegionNote(const std::string& sRegion);
 
 // "en-US", "zh-CN", "neutral", ... or "lang 0x0409".
 std::string LanguageName(WORD wLang);

@@ -1,7 +1,7 @@
 #include "image/image_rebuild.h"
 
-#include "image/pe_layout.h"
 #include "image/rebuild_layout.h"
+#include "pe/pe_headers.h"
 
 #include <algorithm>
 #include <cstring>
@@ -79,7 +79,7 @@ bool Refuse(RebuildResult& result, const std::string& sReason)
 
 // The end of the raw data of every section, the file offset where appended
 // data (an overlay) begins.
-DWORD RawEnd(const PeLayout& layout)
+DWORD RawEnd(const PeHeaders& layout)
 {
     DWORD dwEnd = layout.dwSizeOfHeaders < layout.dwSize ? layout.dwSizeOfHeaders : layout.dwSize;
     for (const PeSectionHeader& s : layout.sections)
@@ -92,7 +92,7 @@ DWORD RawEnd(const PeLayout& layout)
 // program looks for there: the COFF symbol table a linker leaves, with its
 // string table, and zeros. Anything else may be a payload its program finds
 // by the end of the last section, which a new section would move.
-bool OverlayIsSymbolsOnly(const BYTE* pView, const PeLayout& layout, DWORD dwFrom, DWORD dwTo)
+bool OverlayIsSymbolsOnly(const BYTE* pView, const PeHeaders& layout, DWORD dwFrom, DWORD dwTo)
 {
     unsigned long long uSymbols = layout.fh.dwSymbolTable, uSymbolsEnd = uSymbols;
     unsigned long long uStrings = uSymbols + 18ull * layout.fh.cSymbols;
@@ -111,7 +111,7 @@ bool OverlayIsSymbolsOnly(const BYTE* pView, const PeLayout& layout, DWORD dwFro
 // Whether a data directory other than the resources', a base relocation
 // page, the entry point, debug data or the COFF symbols lie in the section:
 // then it holds more than the resources and cannot be rewritten.
-bool SectionSharedWithOthers(const PeLayout& layout, const CImageBytes& bytes, const PeSectionHeader& s)
+bool SectionSharedWithOthers(const PeHeaders& layout, const CImageBytes& bytes, const PeSectionHeader& s)
 {
     DWORD cbVirtual = SectionVirtualSize(s);
     auto Inside = [&](DWORD dwRva, DWORD cb) {
@@ -158,8 +158,13 @@ bool SectionSharedWithOthers(const PeLayout& layout, const CImageBytes& bytes, c
 
 // The header checks that come before any plan: a table inside the headers,
 // alignments the loader takes, no packer, no raw data past the end.
-bool CheckHeaders(const PeLayout& layout, std::string& sReason)
+bool CheckHeaders(const PeHeaders& layout, std::string& sReason)
 {
+    if (!layout.sIncomplete.empty())
+    {
+        sReason = layout.sIncomplete;
+        return false;
+    }
     if (layout.directories.size() <= kPeResourceDirectory)
         sReason = "the image has no data directory entry for resources";
     else if (!PowerOfTwo(layout.dwFileAlignment) || layout.dwFileAlignment > kMaxFileAlignment ||
@@ -182,9 +187,10 @@ bool CheckHeaders(const PeLayout& layout, std::string& sReason)
     return sReason.empty();
 }
 
-// iOld the section the resource directory points into, -1 when there is none;
-// false when the tree there cannot be read whole.
-bool FindResourceSection(const BYTE* pView, const PeLayout& layout, int& iOld, std::string& sReason)
+// iOld the section the resource directory points into, -1 when there is none.
+// The tree itself the caller has read whole (ReadResourceEntries refuses one
+// it cannot), so the entries are all the image has.
+bool FindResourceSection(const PeHeaders& layout, int& iOld, std::string& sReason)
 {
     iOld = -1;
     const PeDataDirectory& resources = layout.directories[kPeResourceDirectory];
@@ -204,18 +210,12 @@ bool FindResourceSection(const BYTE* pView, const PeLayout& layout, int& iOld, s
                   "resource directory)";
         return false;
     }
-    std::vector<ResourceEntry> present;
-    if (!ReadResourceEntries(pView, layout.dwSize, present, sReason, kBorrowResourceData))
-    {
-        sReason = "the resource tree cannot be read whole: " + sReason;
-        return false;
-    }
     return true;
 }
 
 // The end of what the new file keeps: a signature at the very end, behind
 // the sections, is cut off there.
-DWORD FileEndWithoutSignature(const PeLayout& layout)
+DWORD FileEndWithoutSignature(const PeHeaders& layout)
 {
     if (layout.directories.size() <= kPeSecurityDirectory)
         return layout.dwSize;
@@ -227,7 +227,7 @@ DWORD FileEndWithoutSignature(const PeLayout& layout)
     return layout.dwSize;
 }
 
-bool HasSignature(const PeLayout& layout)
+bool HasSignature(const PeHeaders& layout)
 {
     return layout.directories.size() > kPeSecurityDirectory &&
            layout.directories[kPeSecurityDirectory].dwRva != 0;
@@ -235,7 +235,7 @@ bool HasSignature(const PeLayout& layout)
 
 // Whether the section holds the resource tree alone, from its first byte: then
 // its raw data may be written again or dropped.
-bool HoldsResourcesAlone(const PeLayout& layout, const CImageBytes& bytes, int iOld)
+bool HoldsResourcesAlone(const PeHeaders& layout, const CImageBytes& bytes, int iOld)
 {
     const PeSectionHeader& old = layout.sections[iOld];
     return layout.directories[kPeResourceDirectory].dwRva == old.dwVirtualAddress &&
@@ -246,7 +246,7 @@ bool HoldsResourcesAlone(const PeLayout& layout, const CImageBytes& bytes, int i
 
 // The bytes of address space from the section's start to the next section;
 // to the end of the 4 GB when none follows.
-unsigned long long VirtualRoom(const PeLayout& layout, int i)
+unsigned long long VirtualRoom(const PeHeaders& layout, int i)
 {
     const DWORD dwStart = layout.sections[i].dwVirtualAddress;
     unsigned long long uNext = kMaxFile + 1;
@@ -258,7 +258,7 @@ unsigned long long VirtualRoom(const PeLayout& layout, int i)
 }
 
 // The end of the image's address space: the headers' pages and every section.
-bool VirtualEnd(const PeLayout& layout, DWORD& dwMaxEnd, std::string& sReason)
+bool VirtualEnd(const PeHeaders& layout, DWORD& dwMaxEnd, std::string& sReason)
 {
     unsigned long long uHeadersEnd = AlignUp(layout.dwSizeOfHeaders, layout.dwSectionAlignment);
     if (uHeadersEnd > kMaxFile)
@@ -283,7 +283,7 @@ bool VirtualEnd(const PeLayout& layout, DWORD& dwMaxEnd, std::string& sReason)
 
 // A new section header goes behind the table, into bytes the headers hold and
 // nothing uses; the loader takes no more than 96 sections.
-bool HeaderSlotFree(const PeLayout& layout, const CImageBytes& bytes, std::string& sReason)
+bool HeaderSlotFree(const PeHeaders& layout, const CImageBytes& bytes, std::string& sReason)
 {
     const unsigned long long uSlot =
         layout.dwSectionTable +
@@ -311,7 +311,7 @@ bool NamedResource(const BYTE* abName)
 // The sections named .rsrc renamed .rsrc0 (or the first of .rsrc1 to .rsrc9
 // no section has), so the name leads tools that look resources up by it to
 // the new section alone.
-void RenameResourceSections(const PeLayout& layout, std::vector<BYTE>& image)
+void RenameResourceSections(const PeHeaders& layout, std::vector<BYTE>& image)
 {
     std::vector<std::string> names;
     for (const PeSectionHeader& s : layout.sections)
@@ -336,7 +336,7 @@ PeSectionHeader HeaderIn(const std::vector<BYTE>& image, DWORD dwAt)
 }
 
 // The image as it was, less its signature: an image without resources given none.
-int CopyUnchanged(const BYTE* pView, const PeLayout& layout, DWORD dwFileEnd, RebuildResult& result)
+int CopyUnchanged(const BYTE* pView, const PeHeaders& layout, DWORD dwFileEnd, RebuildResult& result)
 {
     result.image.assign(pView, pView + dwFileEnd);
     if (HasSignature(layout))
@@ -349,7 +349,7 @@ int CopyUnchanged(const BYTE* pView, const PeLayout& layout, DWORD dwFileEnd, Re
 }
 
 // The resource directory entry to the new tree; the signature's cleared.
-void PutDirectories(const PeLayout& layout, DWORD dwRva, DWORD cb, std::vector<BYTE>& image)
+void PutDirectories(const PeHeaders& layout, DWORD dwRva, DWORD cb, std::vector<BYTE>& image)
 {
     DWORD dwResources = layout.dwDirectories + kPeResourceDirectory * sizeof(PeDataDirectory);
     Put32(image, dwResources, dwRva);
@@ -362,8 +362,8 @@ void PutDirectories(const PeLayout& layout, DWORD dwRva, DWORD cb, std::vector<B
 // SizeOfImage up to the resource section's end, exactly there when the
 // resized section ends the image (fEnds); SizeOfInitializedData by the raw
 // data added and removed; then the checksum over the finished file.
-void PutSizes(const PeLayout& layout, const CImageBytes& bytes, DWORD dwVirtualEnd, bool fEnds, DWORD cbAdded,
-              DWORD cbRemoved, std::vector<BYTE>& image)
+void PutSizes(const PeHeaders& layout, const CImageBytes& bytes, DWORD dwVirtualEnd, bool fEnds,
+              DWORD cbAdded, DWORD cbRemoved, std::vector<BYTE>& image)
 {
     DWORD dwSizeOfImage = fEnds || dwVirtualEnd > layout.dwSizeOfImage ? dwVirtualEnd : layout.dwSizeOfImage;
     Put32(image, layout.dwOptional + kOptSizeOfImage, dwSizeOfImage);
@@ -387,15 +387,14 @@ enum RebuildMode
 };
 } // namespace
 
-int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<ResourceEntry>& entries,
+int RebuildResources(const PeHeaders& layout, const std::vector<ResourceEntry>& entries,
                      RebuildResult& result)
 {
     result = RebuildResult();
-    PeLayout layout;
+    const BYTE* pView = layout.pView;
     std::string sReason;
     int iOld = -1;
-    if (!ReadPeLayout(pView, dwSize, layout, sReason) || !CheckHeaders(layout, sReason) ||
-        !FindResourceSection(pView, layout, iOld, sReason))
+    if (!CheckHeaders(layout, sReason) || !FindResourceSection(layout, iOld, sReason))
         return Refuse(result, sReason);
     CImageBytes bytes(pView, 0, layout.dwSize);
 

@@ -20,5 +20,5 @@ struct RebuildResult
 // image, a packed or compressed one, no room for another section header or
 // the loader's 96 sections already, a resource tree it cannot read whole);
 // then result.image is empty.
-int RebuildResources(const BYTE* pView, DWORD dwSize, const std::vector<ResourceEntry>& entries,
+int RebuildResources(const PeHeaders& headers, const std::vector<ResourceEntry>& entries,
                      RebuildResult& result);

@@ -16,13 +16,13 @@ unsigned long long AlignUp(unsigned long long u, DWORD dwAlignment)
     return (u + dwAlignment - 1) / dwAlignment * dwAlignment;
 }
 
-DWORD SectionHeaderAt(const PeLayout& layout, size_t i)
+DWORD SectionHeaderAt(const PeHeaders& layout, size_t i)
 {
     return layout.dwSectionTable + static_cast<DWORD>(i * sizeof(PeSectionHeader));
 }
 } // namespace
 
-void ReadDebugEntries(const PeLayout& layout, const CImageBytes& bytes, std::vector<DebugEntryAt>& entries)
+void ReadDebugEntries(const PeHeaders& layout, const CImageBytes& bytes, std::vector<DebugEntryAt>& entries)
 {
     entries.clear();
     DWORD dwDebug = 0, cbAvailable = 0;
@@ -39,7 +39,7 @@ void ReadDebugEntries(const PeLayout& layout, const CImageBytes& bytes, std::vec
     }
 }
 
-void FileOffsetFields(const PeLayout& layout, const CImageBytes& bytes, std::vector<FileOffsetField>& fields)
+void FileOffsetFields(const PeHeaders& layout, const CImageBytes& bytes, std::vector<FileOffsetField>& fields)
 {
     fields.clear();
     for (size_t i = 0; i < layout.sections.size(); ++i)
@@ -67,8 +67,8 @@ RawPlan KeepAllRawData(DWORD dwFileEnd)
     return {dwFileEnd, dwFileEnd, dwFileEnd, dwFileEnd};
 }
 
-int PlanRawData(const PeLayout& layout, const std::vector<FileOffsetField>& fields, int iSection, DWORD cbNew,
-                DWORD dwFileEnd, RawPlan& plan)
+int PlanRawData(const PeHeaders& layout, const std::vector<FileOffsetField>& fields, int iSection,
+                DWORD cbNew, DWORD dwFileEnd, RawPlan& plan)
 {
     const PeSectionHeader& s = layout.sections[iSection];
     const DWORD dwFrom = s.dwRawOffset;

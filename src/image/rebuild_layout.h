@@ -4,7 +4,7 @@
 // offset's alignment. RVAs never change; only file offsets move.
 #pragma once
 
-#include "image/pe_layout.h"
+#include "pe/pe_headers.h"
 
 #include <vector>
 
@@ -37,13 +37,14 @@ struct DebugEntryAt
 
 // The entries of the debug directory, as many as its size and its section's
 // raw data hold.
-void ReadDebugEntries(const PeLayout& layout, const CImageBytes& bytes, std::vector<DebugEntryAt>& entries);
+void ReadDebugEntries(const PeHeaders& layout, const CImageBytes& bytes, std::vector<DebugEntryAt>& entries);
 
 // Every file offset the image records outside its raw data: PointerToRawData
 // of each section with raw data, PointerToRelocations and
 // PointerToLinenumbers when set, PointerToSymbolTable, and the
 // PointerToRawData of each debug directory entry.
-void FileOffsetFields(const PeLayout& layout, const CImageBytes& bytes, std::vector<FileOffsetField>& fields);
+void FileOffsetFields(const PeHeaders& layout, const CImageBytes& bytes,
+                      std::vector<FileOffsetField>& fields);
 
 // Nothing cut: every byte up to dwFileEnd stays where it is.
 RawPlan KeepAllRawData(DWORD dwFileEnd);
@@ -52,8 +53,8 @@ RawPlan KeepAllRawData(DWORD dwFileEnd);
 // offset (0: none) and moves what lies behind it; 0 when another section's
 // raw data, the headers or a recorded file offset lie inside the bytes it
 // would replace, or the file would pass 4 GB.
-int PlanRawData(const PeLayout& layout, const std::vector<FileOffsetField>& fields, int iSection, DWORD cbNew,
-                DWORD dwFileEnd, RawPlan& plan);
+int PlanRawData(const PeHeaders& layout, const std::vector<FileOffsetField>& fields, int iSection,
+                DWORD cbNew, DWORD dwFileEnd, RawPlan& plan);
 
 // The old file's bytes where the plan puts them, the replaced part zero, and
 // each recorded offset behind the cut moved with the bytes it points to.

@@ -1,7 +1,7 @@
 #include "image/resource_texts.h"
 
 #include "image/image_map.h"
-#include "image/pe_format.h"
+#include "pe/pe_format.h"
 #include "util/wide_text.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "image/resource_tree.h"
 
-#include "image/pe_layout.h"
+#include "pe/pe_headers.h"
 
 #include <map>
 #include <unordered_set>
@@ -20,7 +20,7 @@ const DWORD kDataAlignment = 4;
 class CEntryReader
 {
   public:
-    CEntryReader(const PeLayout& layout, const CImageBytes& bytes, const CImageBytes& tree,
+    CEntryReader(const PeHeaders& layout, const CImageBytes& bytes, const CImageBytes& tree,
                  std::vector<ResourceEntry>& entries, const BYTE* pBorrowFrom)
         : m_layout(layout), m_bytes(bytes), m_tree(tree), m_entries(entries), m_pBorrowFrom(pBorrowFrom),
           m_uBudget(4ull * layout.dwSize + (1u << 20))
@@ -46,7 +46,7 @@ class CEntryReader
         return true;
     }
 
-    const PeLayout& m_layout;
+    const PeHeaders& m_layout;
     CImageBytes m_bytes;
     CImageBytes m_tree;
     std::vector<ResourceEntry>& m_entries;
@@ -259,13 +259,16 @@ template <class M> size_t CountNamed(const M& map)
 }
 } // namespace
 
-int ReadResourceEntries(const BYTE* pView, DWORD dwSize, std::vector<ResourceEntry>& entries,
-                        std::string& sReason, ResourceDataUse use)
+int ReadResourceEntries(const PeHeaders& layout, std::vector<ResourceEntry>& entries, std::string& sReason,
+                        ResourceDataUse use)
 {
     entries.clear();
-    PeLayout layout;
-    if (!ReadPeLayout(pView, dwSize, layout, sReason))
+    const BYTE* pView = layout.pView;
+    if (!layout.sIncomplete.empty())
+    {
+        sReason = layout.sIncomplete;
         return 0;
+    }
     if (layout.directories.size() <= kPeResourceDirectory ||
         layout.directories[kPeResourceDirectory].dwRva == 0)
         return 1;

@@ -3,7 +3,7 @@
 // data, and the serialiser that lays them out as a resource section.
 #pragma once
 
-#include "port/win32.h"
+#include "pe/pe_headers.h"
 
 #include <string>
 #include <vector>
@@ -50,8 +50,8 @@ enum ResourceDataUse
 // resource directory gives 1 and none. 0 with a reason when the tree cannot be
 // read whole (a directory or data outside the file, a loop, a tree deeper than
 // type/name/language): a rebuild from a partial list would lose resources.
-int ReadResourceEntries(const BYTE* pView, DWORD dwSize, std::vector<ResourceEntry>& entries,
-                        std::string& sReason, ResourceDataUse use = kCopyResourceData);
+int ReadResourceEntries(const PeHeaders& headers, std::vector<ResourceEntry>& entries, std::string& sReason,
+                        ResourceDataUse use = kCopyResourceData);
 
 // The entries as a resource section whose first byte lies at RVA dwRva, in the
 // order the loader expects (named entries before id entries, each sorted; data

@@ -2,7 +2,7 @@
 // mingw build, so this follows the grammar GNU gettext's own reader accepts.
 #include "po/po_file.h"
 
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 #include <cstring>
 #include <map>

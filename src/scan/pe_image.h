@@ -38,7 +38,3 @@ struct PeImage
 
 // Why a file that Load finds no PE image is none, in words.
 std::string NoPeReason(const BYTE* pView, DWORD dwSize);
-
-// What a translator should know of an occurrence in this region: a warning
-// for the headers, code and resources, else "".
-std::string RegionNote(const std::string& sRegion);

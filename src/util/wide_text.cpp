@@ -65,27 +65,3 @@ UINT ParseUnsigned(LPCWSTR ws)
         uValue = uValue * 10 + static_cast<UINT>(*ws - '0');
     return uValue;
 }
-
-void AppendUtf8(std::string& s, DWORD dwChar)
-{
-    if (dwChar < 0x80)
-        s += static_cast<char>(dwChar);
-    else if (dwChar < 0x800)
-    {
-        s += static_cast<char>(0xC0 | dwChar >> 6);
-        s += static_cast<char>(0x80 | (dwChar & 0x3F));
-    }
-    else if (dwChar < 0x10000)
-    {
-        s += static_cast<char>(0xE0 | dwChar >> 12);
-        s += static_cast<char>(0x80 | (dwChar >> 6 & 0x3F));
-        s += static_cast<char>(0x80 | (dwChar & 0x3F));
-    }
-    else
-    {
-        s += static_cast<char>(0xF0 | dwChar >> 18);
-        s += static_cast<char>(0x80 | (dwChar >> 12 & 0x3F));
-        s += static_cast<char>(0x80 | (dwChar >> 6 & 0x3F));
-        s += static_cast<char>(0x80 | (dwChar & 0x3F));
-    }
-}

@@ -2,6 +2,7 @@
 // Capacities count units and include the terminator.
 #pragma once
 
+#include "port/utf8.h"
 #include "port/win32.h"
 
 #include <string>
@@ -16,5 +17,3 @@ int WideCompare(LPCWSTR wsA, LPCWSTR wsB);
 UINT FormatUnsigned(LPWSTR wsDst, UINT cchDst, UINT uValue, UINT uMinDigits);
 // The leading decimal digits as an unsigned number, as a list cell is read.
 UINT ParseUnsigned(LPCWSTR ws);
-// Appends the UTF-8 form of one code point (below 0x110000).
-void AppendUtf8(std::string& s, DWORD dwChar);

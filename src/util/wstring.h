@@ -2,8 +2,9 @@
 // output and PO files, and the forms in which messages show them.
 #pragma once
 
+#include "port/utf8.h"
 #include "port/win32.h"
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 #include <string>
 

@@ -164,6 +164,7 @@ std::string MakePe(unsigned short wMachine, const std::string& headerText,
     Put16(image, kPe + 4, wMachine);
     Put16(image, kPe + 6, static_cast<unsigned>(sections.size()));
     Put16(image, kPe + 20, kOptional);
+    Put16(image, kPe + 24, wMachine == 0x8664 || wMachine == 0xAA64 ? 0x20B : 0x10B);
     Put32(image, kPe + 24 + 60, static_cast<unsigned>(cbHeaders));
     image.replace(dwTable + sections.size() * 40, headerText.size(), headerText);
     for (size_t i = 0; i < sections.size(); ++i)

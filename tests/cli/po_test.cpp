@@ -5,6 +5,7 @@
 #include "image/resource_texts.h"
 #include "po/po_file.h"
 #include "rules/rule_set.h"
+#include "support/image_reads.h"
 #include "util/wstring.h"
 
 #include <gtest/gtest.h>
@@ -202,8 +203,8 @@ TEST_F(PoRoundTrip, ResourceLeftOutOfThePoFileStaysAsItWas)
     const std::string image = ReadBytes(target);
     std::vector<ResourceEntry> entries;
     std::string sReason;
-    ASSERT_TRUE(ReadResourceEntries(reinterpret_cast<const BYTE*>(image.data()),
-                                    static_cast<DWORD>(image.size()), entries, sReason));
+    ASSERT_TRUE(ReadEntriesOf(reinterpret_cast<const BYTE*>(image.data()), static_cast<DWORD>(image.size()),
+                              entries, sReason));
     std::map<WORD, std::string> descriptions;
     for (const ResourceEntry& entry : entries)
     {

@@ -6,6 +6,7 @@
 //
 // Input: the bytes of the image.
 #include "image/image_rebuild.h"
+#include "support/image_reads.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -58,8 +59,7 @@ void CheckRebuilt(const std::vector<ResourceEntry>& entries, const RebuildResult
     Check(!result.image.empty() && result.sReason.empty());
     std::vector<ResourceEntry> again;
     std::string sReason;
-    Check(ReadResourceEntries(result.image.data(), static_cast<DWORD>(result.image.size()), again, sReason) ==
-          1);
+    Check(ReadEntriesOf(result.image.data(), static_cast<DWORD>(result.image.size()), again, sReason) == 1);
     std::map<EntryKey, const ResourceEntry*> expected = FirstOfEach(entries);
     Check(again.size() == expected.size());
     for (size_t i = 0; i < again.size(); ++i)
@@ -91,12 +91,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     DWORD dwSize = static_cast<DWORD>(size);
     std::vector<ResourceEntry> entries;
     std::string sReason;
-    int fRead = ReadResourceEntries(pView, dwSize, entries, sReason);
+    int fRead = ReadEntriesOf(pView, dwSize, entries, sReason);
     Check(fRead == 1 ? sReason.empty() : !sReason.empty() && entries.empty());
     // Borrowing refuses the same trees and points at the bytes a copy holds.
     std::vector<ResourceEntry> borrowed;
     std::string sBorrowed;
-    Check(ReadResourceEntries(pView, dwSize, borrowed, sBorrowed, kBorrowResourceData) == fRead &&
+    Check(ReadEntriesOf(pView, dwSize, borrowed, sBorrowed, kBorrowResourceData) == fRead &&
           sBorrowed == sReason && borrowed.size() == entries.size());
     for (size_t i = 0; i < entries.size(); ++i)
         Check(borrowed[i].data.empty() && borrowed[i].Size() == entries[i].data.size() &&
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 std::memcmp(borrowed[i].Bytes(), entries[i].data.data(), entries[i].data.size()) == 0)));
 
     RebuildResult result;
-    if (RebuildResources(pView, dwSize, entries, result) == 1)
+    if (RebuildOf(pView, dwSize, entries, result) == 1)
     {
         Check(fRead == 1);
         CheckRebuilt(entries, result);
@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         RebuildResult changed;
         // It may still be refused: a tree that fitted in place may now need a
         // new section header and find no room for it.
-        if (RebuildResources(pView, dwSize, entries, changed) == 1)
+        if (RebuildOf(pView, dwSize, entries, changed) == 1)
             CheckRebuilt(entries, changed);
         else
             Check(changed.image.empty() && !changed.sReason.empty());

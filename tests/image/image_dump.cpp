@@ -43,8 +43,9 @@ int Rebuild(const std::vector<BYTE>& bytes, const char* szOut)
     std::string sReason;
     RebuildResult result;
     DWORD dwSize = static_cast<DWORD>(bytes.size());
-    if (!ReadResourceEntries(bytes.data(), dwSize, entries, sReason) ||
-        !RebuildResources(bytes.data(), dwSize, entries, result))
+    PeHeaders headers;
+    if (!headers.Read(bytes.data(), dwSize, sReason) || !ReadResourceEntries(headers, entries, sReason) ||
+        !RebuildResources(headers, entries, result))
     {
         std::fprintf(stderr, "refused: %s\n", sReason.empty() ? result.sReason.c_str() : sReason.c_str());
         return 1;

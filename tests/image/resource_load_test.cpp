@@ -8,6 +8,7 @@
 #include "image/image_rebuild.h"
 #include "image/resource_texts.h"
 #include "image/resource_tree.h"
+#include "support/image_reads.h"
 
 #include <gtest/gtest.h>
 
@@ -335,8 +336,7 @@ std::vector<BYTE> Rebuilt(const std::vector<BYTE>& image, WORD wAsLang)
 {
     std::vector<ResourceEntry> entries;
     std::string sReason;
-    EXPECT_EQ(1, ReadResourceEntries(image.data(), static_cast<DWORD>(image.size()), entries, sReason))
-        << sReason;
+    EXPECT_EQ(1, ReadEntriesOf(image.data(), static_cast<DWORD>(image.size()), entries, sReason)) << sReason;
     std::map<std::string, std::string> translations = Translations(entries);
     for (size_t i = 0, cEntries = entries.size(); i < cEntries; ++i)
     {
@@ -351,7 +351,7 @@ std::vector<BYTE> Rebuilt(const std::vector<BYTE>& image, WORD wAsLang)
             entries.push_back(copy);
     }
     RebuildResult result;
-    EXPECT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result))
+    EXPECT_EQ(1, RebuildOf(image.data(), static_cast<DWORD>(image.size()), entries, result))
         << result.sReason;
     return result.image;
 }

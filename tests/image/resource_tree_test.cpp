@@ -3,7 +3,8 @@
 // .reloc behind it, appended data and a signature.
 #include "image/image_map.h"
 #include "image/image_rebuild.h"
-#include "image/pe_format.h"
+#include "pe/pe_format.h"
+#include "support/image_reads.h"
 
 #include <gtest/gtest.h>
 
@@ -110,11 +111,10 @@ std::vector<ResourceEntry> Read(const std::vector<BYTE>& image)
 {
     std::vector<ResourceEntry> entries, borrowed;
     std::string sReason;
-    EXPECT_EQ(1, ReadResourceEntries(image.data(), static_cast<DWORD>(image.size()), entries, sReason))
-        << sReason;
+    EXPECT_EQ(1, ReadEntriesOf(image.data(), static_cast<DWORD>(image.size()), entries, sReason)) << sReason;
     // A read that borrows sees the same bytes, where they lie in the image.
-    EXPECT_EQ(1, ReadResourceEntries(image.data(), static_cast<DWORD>(image.size()), borrowed, sReason,
-                                     kBorrowResourceData));
+    EXPECT_EQ(1, ReadEntriesOf(image.data(), static_cast<DWORD>(image.size()), borrowed, sReason,
+                               kBorrowResourceData));
     EXPECT_EQ(entries.size(), borrowed.size());
     for (size_t i = 0; i < entries.size() && i < borrowed.size(); ++i)
     {
@@ -256,7 +256,7 @@ TEST(ResourceTree, RebuildsInPlaceOrIntoNewSection)
         AddSymbolsAndDebug(image, c.fRelocAfter ? dwData : dwSymbols + 18);
         std::vector<ResourceEntry> entries = WithData(c.cbNew);
         RebuildResult result;
-        ASSERT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result))
+        ASSERT_EQ(1, RebuildOf(image.data(), static_cast<DWORD>(image.size()), entries, result))
             << result.sReason;
         const std::vector<BYTE>& out = result.image;
         EXPECT_TRUE(SameEntries(Read(out), entries));
@@ -333,7 +333,7 @@ TEST(ResourceTree, AddsNoSectionPastTheLoadersLimit)
         Put(image, kSizeOfImageField, 0x4000 + (c.cSections - 3) * 0x1000);
         RebuildResult result;
         std::vector<ResourceEntry> entries = WithData(c.cbNew);
-        EXPECT_EQ(c.ok, RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result));
+        EXPECT_EQ(c.ok, RebuildOf(image.data(), static_cast<DWORD>(image.size()), entries, result));
         if (c.ok)
             EXPECT_EQ(96, result.image[0x46] | result.image[0x47] << 8);
         else
@@ -351,7 +351,7 @@ TEST(ResourceTree, RefusesWhatItCannotRebuildWhole)
         std::function<void(Bytes&)> fnBreak;
         const char* szReason;
     } kCases[] = {
-        {"not a PE image", [](Bytes& b) { Put(b, 0x40, 0x4551); }, "not a PE image"},
+        {"not a PE image", [](Bytes& b) { Put(b, 0x40, 0x4551); }, "no PE image"},
         {"directory count past the section", [](Bytes& b) { Put(b, kRsrc + 14, 0x4000, 2); }, "outside"},
         {"name offset past the section", [](Bytes& b) { Put(b, kRsrc + 16, 0x8000F000); }, "outside"},
         {"data past the file", [](Bytes& b) { Put(b, kRsrc + FirstEntryBelow(b, 3), 0x100000); },
@@ -369,7 +369,7 @@ TEST(ResourceTree, RefusesWhatItCannotRebuildWhole)
          "no free room"},
         {"packer's section name", [](Bytes& b) { std::memcpy(&b[kSectionTable], "UPX0", 4); }, "packed"},
         {"resources in a section without raw data", [](Bytes& b) { Put(b, kSectionTable + 40 + 16, 0); },
-         "packed"},
+         "outside the file"},
         {"resource directory longer than the raw data", [](Bytes& b) { Put(b, kDirectory + 20, 0x10000); },
          "packed"},
         {"section past the end of the file", [](Bytes& b) { Put(b, kSectionTable + 80 + 16, 0x10000); },
@@ -380,10 +380,18 @@ TEST(ResourceTree, RefusesWhatItCannotRebuildWhole)
         SCOPED_TRACE(c.szName);
         Bytes image = MakeImage(Section(kSorted), true);
         c.fnBreak(image);
+        // As a command goes: the tree is read whole first, then rebuilt.
         RebuildResult result;
-        EXPECT_EQ(0, RebuildResources(image.data(), static_cast<DWORD>(image.size()), kSorted, result));
+        std::vector<ResourceEntry> entries;
+        std::string sReason;
+        int ok = ReadEntriesOf(image.data(), static_cast<DWORD>(image.size()), entries, sReason);
+        if (ok)
+            ok = RebuildOf(image.data(), static_cast<DWORD>(image.size()), kSorted, result);
+        EXPECT_EQ(0, ok);
         EXPECT_TRUE(result.image.empty());
-        EXPECT_NE(std::string::npos, result.sReason.find(c.szReason)) << result.sReason;
+        if (sReason.empty())
+            sReason = result.sReason;
+        EXPECT_NE(std::string::npos, sReason.find(c.szReason)) << sReason;
     }
 }
 
@@ -409,7 +417,7 @@ TEST(ResourceTree, DropsSignatureKeepsSymbolsRefusesOtherAppendedData)
         std::vector<ResourceEntry> entries = kSorted;
         entries[0].data.assign(0x1000, 'y');
         RebuildResult result;
-        int ok = RebuildResources(image.data(), static_cast<DWORD>(image.size()), entries, result);
+        int ok = RebuildOf(image.data(), static_cast<DWORD>(image.size()), entries, result);
         if (!fSymbols)
         {
             EXPECT_EQ(0, ok);
@@ -472,7 +480,7 @@ TEST(ResourceTree, RebuildsInPlaceOnlyWhatHoldsResourcesAlone)
         Bytes image = MakeImage(Section(kSorted), false);
         c.fnChange(image);
         RebuildResult result;
-        ASSERT_EQ(1, RebuildResources(image.data(), static_cast<DWORD>(image.size()), kSorted, result))
+        ASSERT_EQ(1, RebuildOf(image.data(), static_cast<DWORD>(image.size()), kSorted, result))
             << result.sReason;
         EXPECT_EQ(c.fInPlace ? 2 : 3, result.image[0x46]);
         EXPECT_TRUE(SameEntries(Read(result.image), kSorted));

@@ -1,4 +1,4 @@
-#include "util/utf8.h"
+#include "port/utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
-// UTF-8 and UTF-16 in the image code, the PO files and the command-line tool:
-// one conversion each way, the same on both builds.
+// UTF-8 and UTF-16: one conversion each way, the same on both builds, for the
+// image code, the PO files, the command-line tool and the stand-ins of the
+// Win32 functions that take paths.
 #pragma once
 
 #include "port/win32.h"
@@ -14,6 +15,9 @@ size_t Utf8SequenceLength(const unsigned char* p, size_t n);
 // first bad byte.
 bool IsWellFormedUtf8(const char* p, size_t cb, size_t& badAt);
 bool IsWellFormedUtf8(const std::string& s, size_t& badAt);
+
+// Appends the UTF-8 form of one code point (below 0x110000).
+void AppendUtf8(std::string& s, DWORD dwChar);
 
 // UTF-16 units as UTF-8, an unpaired surrogate as U+FFFD; with fPrintable a
 // control character as '?' (for labels).

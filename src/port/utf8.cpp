@@ -1,8 +1,30 @@
-#include "util/utf8.h"
-
-#include "util/wide_text.h"
+#include "port/utf8.h"
 
 #include <cstdio>
+
+void AppendUtf8(std::string& s, DWORD dwChar)
+{
+    if (dwChar < 0x80)
+        s += static_cast<char>(dwChar);
+    else if (dwChar < 0x800)
+    {
+        s += static_cast<char>(0xC0 | dwChar >> 6);
+        s += static_cast<char>(0x80 | (dwChar & 0x3F));
+    }
+    else if (dwChar < 0x10000)
+    {
+        s += static_cast<char>(0xE0 | dwChar >> 12);
+        s += static_cast<char>(0x80 | (dwChar >> 6 & 0x3F));
+        s += static_cast<char>(0x80 | (dwChar & 0x3F));
+    }
+    else
+    {
+        s += static_cast<char>(0xF0 | dwChar >> 18);
+        s += static_cast<char>(0x80 | (dwChar >> 12 & 0x3F));
+        s += static_cast<char>(0x80 | (dwChar >> 6 & 0x3F));
+        s += static_cast<char>(0x80 | (dwChar & 0x3F));
+    }
+}
 
 size_t Utf8SequenceLength(const unsigned char* p, size_t n)
 {
