@@ -6,6 +6,6 @@
 
 #include <vector>
 
-Json OffsetsJson(const std::vector<DWORD>& offsets, const DryRule& rule, const PeImage& image,
+Json OffsetsJson(const std::vector<DWORD>& offsets, const DryRule& rule, const CImageMap& image,
                  const BYTE* pBytes, DWORD cbBytes);
-Json UnsafeJson(const DryRule& rule, const PeImage& image);
+Json UnsafeJson(const DryRule& rule, const CImageMap& image);

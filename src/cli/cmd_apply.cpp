@@ -324,9 +324,9 @@ int AddUnsafe(const CliContext& cli, const WString& wsRuleFile, const WString& w
         return ReportBadInput(cli, wsTarget, sReason);
     try
     {
-        PeImage image;
+        CImageMap image;
         image.Load(original.Data(), original.Size());
-        if (!image.pe)
+        if (!image.IsPe())
             return kExitDone;
         DryRunResult result;
         {
@@ -334,7 +334,7 @@ int AddUnsafe(const CliContext& cli, const WString& wsRuleFile, const WString& w
             DryRunPatch(
                 wsRuleFile.c_str(), scratch.WritableData(), scratch.Size(), original.Data(), result,
                 [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); },
-                &image.map);
+                &image);
         }
         bool fFirst = true;
         for (const DryRule& rule : result.rules)

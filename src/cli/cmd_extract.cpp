@@ -1,10 +1,10 @@
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
+#include "image/image_map.h"
 #include "rules/catalogue.h"
 #include "rules/rule_set.h"
 #include "scan/extract_texts.h"
-#include "scan/pe_image.h"
 #include "util/path.h"
 #include "util/wide_text.h"
 
@@ -13,7 +13,7 @@
 
 namespace
 {
-Json CandidateJson(const Candidate& c, const PeImage& image)
+Json CandidateJson(const Candidate& c, const CImageMap& image)
 {
     return {{"offset", c.dwOffset},
             {"section", image.RegionOf(c.dwOffset)},
@@ -53,25 +53,29 @@ bool AddToCatalogue(LPCWSTR wsCatalogue, UINT uKey, const WString& wsName)
 }
 
 // "its sections: .text, .rdata; or headers, overlay"
-std::string SectionList(const PeImage& image)
+std::string SectionList(const CImageMap& image)
 {
     std::string s;
-    for (const std::string& sName : image.names)
-        s += (s.empty() ? "" : ", ") + sName;
+    for (const ImageSection& section : image.Sections())
+        s += (s.empty() ? "" : ", ") + section.sName;
     return (s.empty() ? std::string("it has no sections") : "its sections: " + s) + "; or headers, overlay";
 }
 
-bool HasRegion(const PeImage& image, const std::string& sName)
+bool HasRegion(const CImageMap& image, const std::string& sName)
 {
-    return sName == "headers" || sName == "overlay" ||
-           std::find(image.names.begin(), image.names.end(), sName) != image.names.end();
+    if (sName == "headers" || sName == "overlay")
+        return true;
+    for (const ImageSection& section : image.Sections())
+        if (section.sName == sName)
+            return true;
+    return false;
 }
 
 // "en-US, zh-CN": the languages of the image's resources, each once.
-std::string LanguageList(const PeImage& image, bool& found, const std::string& sLang)
+std::string LanguageList(const CImageMap& image, bool& found, const std::string& sLang)
 {
     std::set<std::string> langs;
-    for (const ImageResource& r : image.map.Resources())
+    for (const ImageResource& r : image.Resources())
         langs.insert(LanguageName(r.wLang));
     std::string s;
     found = false;
@@ -140,7 +144,7 @@ bool ResolveOutput(const ExtractOptions& options, WString& wsFile, WString& wsNa
 // What one extract run has worked out, step by step.
 struct ExtractRun
 {
-    PeImage image;
+    CImageMap image;
     std::string sSection, sLang;
     WString wsFile, wsName; // the rule set -o names, and its name in the catalogue
     WCHAR wsCatalogue[kPathChars];
@@ -276,7 +280,7 @@ void PrintExtractJson(const ExtractOptions& options, const ExtractRun& run, cons
     const bool fOutput = !options.wsOutput.empty();
     PrintJson({{"command", "extract"},
                {"target", ShownPath(options.wsTarget)},
-               {"pe", {{"image", true}, {"machine", run.image.MachineName()}}},
+               {"pe", {{"image", true}, {"machine", MachineName(run.image.Machine())}}},
                {"minChars", options.uMinChars},
                {"section", run.sSection.empty() ? Json() : Json(run.sSection)},
                {"lang", run.sLang.empty() ? Json() : Json(run.sLang)},
@@ -293,9 +297,9 @@ void PrintExtractJson(const ExtractOptions& options, const ExtractRun& run, cons
 int ExtractMapped(const CliContext& cli, const ExtractOptions& options, const CTargetView& view)
 {
     ExtractRun run;
-    run.image.Load(view.Data(), view.Size());
-    if (!run.image.pe)
-        return ReportBadInput(cli, options.wsTarget, NoPeReason(view.Data(), view.Size()));
+    std::string sReason;
+    if (!run.image.Load(view.Data(), view.Size(), sReason))
+        return ReportBadInput(cli, options.wsTarget, sReason);
     int exitCode = CheckExtractInputs(cli, options, run);
     if (exitCode != kExitDone)
         return exitCode;

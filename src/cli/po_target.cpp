@@ -10,9 +10,10 @@ namespace
 {
 // The language of the source texts: the one asked for, which must hold texts,
 // or the one with the most.
-bool PickLanguage(const std::string& sLang, PoTarget& target, std::string& sReason)
+bool PickLanguage(const std::string& sLang, const std::vector<EntryTexts>& listed, PoTarget& target,
+                  std::string& sReason)
 {
-    std::vector<std::pair<WORD, size_t>> langs = TextLanguages(target.entries);
+    std::vector<std::pair<WORD, size_t>> langs = TextLanguages(target.entries, listed);
     target.hasTexts = !langs.empty();
     if (sLang.empty())
     {
@@ -55,9 +56,10 @@ bool LoadPoTarget(const WString& wsTarget, const std::string& sLang, PoTarget& t
         sReason = "has resources the tool cannot read: " + sReason;
         return false;
     }
-    if (!PickLanguage(sLang, target, sReason))
+    const std::vector<EntryTexts> listed = ListEntryTexts(target.entries);
+    if (!PickLanguage(sLang, listed, target, sReason))
         return false;
-    ResourceSources(target.entries, target.wLang, target.sources, target.leftOut);
+    ResourceSources(target.entries, listed, target.wLang, target.sources, target.leftOut);
     return true;
 }
 
@@ -67,8 +69,10 @@ bool AddRuleSources(const WString& wsTarget, const WString& wsRuleFile, PoTarget
     CTargetView scratch;
     if (!scratch.Open(wsTarget, sReason, kViewCopyOnWrite))
         return false;
-    RuleSources(wsRuleFile, target.view.Data(), scratch.WritableData(), target.view.Size(), target.sources,
-                target.leftOut);
+    // The map of the headers read already: the rules are named by what their bytes are.
+    CImageMap image;
+    image.Load(target.headers);
+    RuleSources(wsRuleFile, image, scratch.WritableData(), target.sources, target.leftOut);
     return true;
 }
 

@@ -61,12 +61,12 @@ bool RunRulesOver(const WString& wsRuleFile, const std::vector<RuleCnWrite>& wri
     }
 
     const std::vector<BYTE> before = image;
-    PeImage map;
+    CImageMap map;
     map.Load(before.data(), static_cast<DWORD>(before.size()));
     DryRunResult result;
     DryRunPatch(
         wsCopy.c_str(), image.data(), static_cast<DWORD>(image.size()), before.data(), result, [](UINT) {},
-        map.pe ? &map.map : nullptr);
+        map.IsPe() ? &map : nullptr);
     std::filesystem::remove_all(folder, ec);
     run.uTried = result.uTried;
     run.uModified = result.uModified;

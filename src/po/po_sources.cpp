@@ -1,9 +1,9 @@
 #include "po/po_sources.h"
 
+#include "image/image_map.h"
 #include "rules/escape.h"
 #include "rules/rule_set.h"
 #include "scan/dry_run.h"
-#include "scan/pe_image.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -120,18 +120,22 @@ bool ParseLanguage(const std::string& sName, WORD& wLang)
     return false;
 }
 
-std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEntry>& entries)
+std::vector<EntryTexts> ListEntryTexts(const std::vector<ResourceEntry>& entries)
+{
+    std::vector<EntryTexts> listed(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (HasResourceTexts(entries[i]))
+            listed[i].fRead = ListResourceTexts(entries[i], listed[i].texts, listed[i].sReason) != 0;
+    return listed;
+}
+
+std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEntry>& entries,
+                                                   const std::vector<EntryTexts>& listed)
 {
     std::map<WORD, size_t> counts;
-    for (const ResourceEntry& entry : entries)
-    {
-        if (!HasResourceTexts(entry))
-            continue;
-        std::vector<ResourceText> texts;
-        std::string sReason;
-        ListResourceTexts(entry, texts, sReason);
-        counts[entry.wLang] += texts.size();
-    }
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (HasResourceTexts(entries[i]))
+            counts[entries[i].wLang] += listed[i].texts.size();
     std::vector<std::pair<WORD, size_t>> langs(counts.begin(), counts.end());
     // Programs that ship many languages ship each whole; English, in which
     // most are written, is then the source, and en-US first: the copy an
@@ -166,8 +170,8 @@ bool IsSourceEntry(const std::vector<ResourceEntry>& entries, const ResourceEntr
     return true;
 }
 
-void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std::vector<PoSource>& sources,
-                     std::vector<std::string>& leftOut)
+void ResourceSources(const std::vector<ResourceEntry>& entries, const std::vector<EntryTexts>& listed,
+                     WORD wLang, std::vector<PoSource>& sources, std::vector<std::string>& leftOut)
 {
     std::map<std::string, bool> seen;
     for (size_t uEntry = 0; uEntry < entries.size(); ++uEntry)
@@ -175,14 +179,12 @@ void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std:
         const ResourceEntry& entry = entries[uEntry];
         if (!IsSourceEntry(entries, entry, wLang))
             continue;
-        std::vector<ResourceText> texts;
-        std::string sReason;
-        if (!ListResourceTexts(entry, texts, sReason))
+        if (!listed[uEntry].fRead)
         {
-            leftOut.push_back(sReason);
+            leftOut.push_back(listed[uEntry].sReason);
             continue;
         }
-        for (const ResourceText& text : texts)
+        for (const ResourceText& text : listed[uEntry].texts)
         {
             // A context twice (two resources named alike) would make the PO
             // file's keys ambiguous: the first keeps it.
@@ -220,14 +222,14 @@ void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vect
     }
 }
 
-void RuleSources(const WString& wsRuleFile, const BYTE* pView, BYTE* pScratch, DWORD dwSize,
+void RuleSources(const WString& wsRuleFile, const CImageMap& image, BYTE* pScratch,
                  std::vector<PoSource>& sources, std::vector<std::string>& leftOut)
 {
-    PeImage image;
-    image.Load(pView, dwSize);
+    const BYTE* pView = image.Headers().pView;
+    const DWORD dwSize = image.Headers().dwSize;
     DryRunResult result;
     DryRunPatch(
-        wsRuleFile.c_str(), pScratch, dwSize, pView, result, [](UINT) {}, image.pe ? &image.map : nullptr);
+        wsRuleFile.c_str(), pScratch, dwSize, pView, result, [](UINT) {}, image.IsPe() ? &image : nullptr);
     for (const DryRule& rule : result.rules)
     {
         if (rule.outcome == kDryOtherBitness)
@@ -259,10 +261,10 @@ void RuleSources(const WString& wsRuleFile, const BYTE* pView, BYTE* pScratch, D
             source.sPlace = "not found in the target; budget " + sBudget;
         else
         {
-            ImageByteInfo info = image.map.Lookup(at[0]);
+            ImageByteInfo info = image.Lookup(at[0]);
             source.sPlace =
                 "at " + HexOffset(at[0]) +
-                (image.pe && info.psLabel != nullptr ? " (" + *info.psLabel + ")" : std::string()) +
+                (image.IsPe() && info.psLabel != nullptr ? " (" + *info.psLabel + ")" : std::string()) +
                 (cAt > 1 ? " and " + std::to_string(cAt - 1) + " more" : std::string()) + "; budget " +
                 sBudget;
         }

@@ -2,18 +2,18 @@
 
 #include "rules/rule_set.h"
 
-std::string MapLabelOf(const PeImage& image, DWORD dw)
+std::string MapLabelOf(const CImageMap& image, DWORD dw)
 {
-    if (!image.pe)
+    if (!image.IsPe())
         return std::string();
-    ImageByteInfo info = image.map.Lookup(dw);
+    ImageByteInfo info = image.Lookup(dw);
     return info.psLabel != nullptr ? *info.psLabel : std::string();
 }
 
-bool OccurrenceInsideText(const DryRule& rule, const PeImage& image, const BYTE* pBytes, DWORD cbBytes,
+bool OccurrenceInsideText(const DryRule& rule, const CImageMap& image, const BYTE* pBytes, DWORD cbBytes,
                           DWORD dw)
 {
-    return InsideLongerText(image.map, pBytes, cbBytes, dw, rule.cbEn, rule.unicode ? 2 : 1);
+    return InsideLongerText(image, pBytes, cbBytes, dw, rule.cbEn, rule.unicode ? 2 : 1);
 }
 
 std::string RuleHeadText(const DryRule& rule)
@@ -25,7 +25,7 @@ std::string RuleHeadText(const DryRule& rule)
 }
 
 std::string OffsetLinesText(const std::vector<DWORD>& offsets, UINT uTotal, const DryRule& rule,
-                            const PeImage& image, const BYTE* pBytes, DWORD cbBytes, std::string& sNotes)
+                            const CImageMap& image, const BYTE* pBytes, DWORD cbBytes, std::string& sNotes)
 {
     std::string s;
     for (DWORD dw : offsets)
@@ -45,7 +45,7 @@ std::string OffsetLinesText(const std::vector<DWORD>& offsets, UINT uTotal, cons
     return s;
 }
 
-std::string UnsafeText(const DryRule& rule, const PeImage& image)
+std::string UnsafeText(const DryRule& rule, const CImageMap& image)
 {
     std::string s;
     for (const UnsafeWrite& write : rule.unsafe)

@@ -2,8 +2,8 @@
 // offset: shared by check, by apply when it refuses a run, and by po apply.
 #pragma once
 
+#include "image/image_map.h"
 #include "scan/dry_run.h"
-#include "scan/pe_image.h"
 
 #include <string>
 #include <vector>
@@ -16,13 +16,13 @@ std::string RuleHeadText(const DryRule& rule);
 // "and N more" when uTotal exceeds the offsets listed. Notes for the regions
 // that call for one are added to sNotes once each.
 std::string OffsetLinesText(const std::vector<DWORD>& offsets, UINT uTotal, const DryRule& rule,
-                            const PeImage& image, const BYTE* pBytes, DWORD cbBytes, std::string& sNotes);
+                            const CImageMap& image, const BYTE* pBytes, DWORD cbBytes, std::string& sNotes);
 
 // The rule's writes that would break the image, one line each.
-std::string UnsafeText(const DryRule& rule, const PeImage& image);
+std::string UnsafeText(const DryRule& rule, const CImageMap& image);
 
 // What the map says the byte at dw is; "" for no PE image.
-std::string MapLabelOf(const PeImage& image, DWORD dw);
+std::string MapLabelOf(const CImageMap& image, DWORD dw);
 // Whether the rule's occurrence at dw lies inside a longer text.
-bool OccurrenceInsideText(const DryRule& rule, const PeImage& image, const BYTE* pBytes, DWORD cbBytes,
+bool OccurrenceInsideText(const DryRule& rule, const CImageMap& image, const BYTE* pBytes, DWORD cbBytes,
                           DWORD dw);

@@ -2,7 +2,7 @@
 // that its own tests and fuzz target run the very code the command runs.
 #pragma once
 
-#include "scan/pe_image.h"
+#include "image/image_map.h"
 #include "util/wstring.h"
 
 #include <functional>
@@ -23,7 +23,7 @@ enum ExtractRegion
 
 // "code", "data", "resources", "imports/exports", "debug", "other".
 const char* RegionName(ExtractRegion region);
-ExtractRegion RegionAt(const PeImage& image, DWORD dwOffset);
+ExtractRegion RegionAt(const CImageMap& image, DWORD dwOffset);
 
 struct Candidate
 {
@@ -57,7 +57,7 @@ struct ExtractScope
 // fnProgress hears how far the scan is, and what it does there.
 typedef std::function<void(unsigned long long uDone, unsigned long long uTotal, const char* szWhat)>
     FnScanProgress;
-void FindTexts(const BYTE* pView, DWORD dwSize, const PeImage& image, const ExtractScope& scope,
+void FindTexts(const BYTE* pView, DWORD dwSize, const CImageMap& image, const ExtractScope& scope,
                const FnScanProgress& fnProgress, std::vector<Candidate>& texts, UINT& uTooLong);
 
 // The texts a rule set gets: each EN once, resource texts only when asked for.

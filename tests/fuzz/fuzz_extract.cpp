@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     BYTE* pView = new BYTE[size];
     std::memcpy(pView, data, size);
-    PeImage image;
+    CImageMap image;
     image.Load(pView, static_cast<DWORD>(size));
     std::vector<Candidate> texts;
     UINT uTooLong = 0;
