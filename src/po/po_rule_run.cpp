@@ -22,8 +22,12 @@ bool MakePrivateFolder(std::filesystem::path& folder)
         folder = base / ("pivra-rules-" + std::to_string(random()) + std::to_string(random()));
         if (std::filesystem::create_directory(folder, ec) && !ec)
         {
+            // A folder others may look into is no private one.
             std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
-            return true;
+            if (!ec)
+                return true;
+            std::filesystem::remove(folder, ec);
+            return false;
         }
     }
     return false;
@@ -46,9 +50,12 @@ bool RunRulesOver(const WString& wsRuleFile, const std::vector<RuleCnWrite>& wri
     bool ok = !ec;
     // The copy takes the set's mode; a read-only set still gets its CNs here.
     if (ok)
+    {
         std::filesystem::permissions(copy,
                                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
                                      std::filesystem::perm_options::add, ec);
+        ok = !ec;
+    }
     const WString wsCopy = ToolPath(copy);
     WCHAR wsKey[] = W("CN");
     for (size_t i = 0; ok && i < writes.size(); ++i)

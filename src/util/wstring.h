@@ -4,7 +4,6 @@
 
 #include "port/utf8.h"
 #include "port/win32.h"
-#include "port/utf8.h"
 
 #include <string>
 
