@@ -104,24 +104,6 @@ HANDLE OpenTarget(const WString& wsPath, TargetUse use, std::string& sReason, DW
 
 } // namespace
 
-std::filesystem::path FsPath(const WString& wsPath)
-{
-#ifdef _WIN32
-    return std::filesystem::path(wsPath);
-#else
-    return std::filesystem::path(NativePath(wsPath.c_str()));
-#endif
-}
-
-WString ToolPath(const std::filesystem::path& path)
-{
-#ifdef _WIN32
-    return path.wstring();
-#else
-    return Utf8ToUtf16(path.string());
-#endif
-}
-
 WString AbsolutePath(const WString& wsPath)
 {
     std::error_code ec;

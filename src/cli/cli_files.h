@@ -2,14 +2,13 @@
 // every one it cannot use.
 #pragma once
 
-#include "cli/cli_text.h"
+#include "util/fs_path.h"
+#include "util/wstring.h"
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-std::filesystem::path FsPath(const WString& wsPath);
-WString ToolPath(const std::filesystem::path& path);
 WString AbsolutePath(const WString& wsPath);
 bool PathExists(const WString& wsPath);
 

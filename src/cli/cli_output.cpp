@@ -1,6 +1,6 @@
 #include "cli/cli_output.h"
 
-#include "cli/cli_text.h"
+#include "util/wstring.h"
 
 #include <cstdio>
 

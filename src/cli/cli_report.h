@@ -2,7 +2,7 @@
 // message for input it cannot use.
 #pragma once
 
-#include "cli/cli_text.h"
+#include "util/wstring.h"
 
 #include <nlohmann/json.hpp>
 

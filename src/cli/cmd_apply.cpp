@@ -1,4 +1,4 @@
-#include "cli/check_report.h"
+#include "cli/check_json.h"
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
@@ -208,6 +208,25 @@ struct Backup
     WString wsAside;
 };
 
+// A file the run meant to move back or remove and could not, named so the
+// user finds it: an older backup may be the only copy of an original.
+void TellLeft(const WString& wsFile, const char* szWhat)
+{
+    WriteErr("pivra-cli apply: " + ShownPath(wsFile) + ": " + szWhat + "\n");
+}
+
+void PutAsideBack(const Backup& backup)
+{
+    if (!backup.wsAside.empty() && !MoveBack(backup.wsAside, backup.wsPath))
+        TellLeft(backup.wsAside, "the older backup could not be put back");
+}
+
+void RemoveCopy(const WString& wsCopy)
+{
+    if (!RemoveFile(wsCopy))
+        TellLeft(wsCopy, "the run's copy of the target could not be removed");
+}
+
 // Takes back the backup of a target whose run failed: the older backup
 // returns, or the new one goes.
 void UndoBackup(const Backup& backup)
@@ -215,15 +234,15 @@ void UndoBackup(const Backup& backup)
     if (backup.wsPath.empty())
         return;
     if (!backup.wsAside.empty())
-        MoveBack(backup.wsAside, backup.wsPath);
-    else
-        RemoveFile(backup.wsPath);
+        PutAsideBack(backup);
+    else if (!RemoveFile(backup.wsPath))
+        TellLeft(backup.wsPath, "the new backup could not be removed");
 }
 
 void KeepBackup(const Backup& backup)
 {
-    if (!backup.wsAside.empty())
-        RemoveFile(backup.wsAside);
+    if (!backup.wsAside.empty() && !RemoveFile(backup.wsAside))
+        TellLeft(backup.wsAside, "the older backup could not be removed");
 }
 
 // Every backup before the first target changes, so a backup that cannot be
@@ -239,8 +258,7 @@ int MakeBackups(const CliContext& cli, const ApplyOptions& options, std::vector<
                      CopyFileExact(wsTarget, backup.wsPath, false, sReason));
         if (!made)
         {
-            if (!backup.wsAside.empty())
-                MoveBack(backup.wsAside, backup.wsPath);
+            PutAsideBack(backup);
             for (const Backup& undo : backups)
                 UndoBackup(undo);
             backups.clear();
@@ -285,12 +303,12 @@ bool CompletePlace(const WString& wsTarget, const PatchPlace& place, bool change
         return true;
     if (!changed)
     {
-        RemoveFile(place.wsFile);
+        RemoveCopy(place.wsFile);
         return true;
     }
     if (!CheckTarget(wsTarget, kPatchTarget, sReason))
     {
-        RemoveFile(place.wsFile);
+        RemoveCopy(place.wsFile);
         return false;
     }
     return PutTempInPlace(place.wsFile, wsTarget, place.read, sReason);
@@ -306,9 +324,9 @@ int AddUnsafe(const CliContext& cli, const WString& wsRuleFile, const WString& w
         return ReportBadInput(cli, wsTarget, sReason);
     try
     {
-        PeImage image;
+        CImageMap image;
         image.Load(original.Data(), original.Size());
-        if (!image.pe)
+        if (!image.IsPe())
             return kExitDone;
         DryRunResult result;
         {
@@ -316,7 +334,7 @@ int AddUnsafe(const CliContext& cli, const WString& wsRuleFile, const WString& w
             DryRunPatch(
                 wsRuleFile.c_str(), scratch.WritableData(), scratch.Size(), original.Data(), result,
                 [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); },
-                &image.map);
+                &image);
         }
         bool fFirst = true;
         for (const DryRule& rule : result.rules)
@@ -433,7 +451,7 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
         {
             // Checked a moment ago: another program took it since.
             if (place.copy)
-                RemoveFile(place.wsFile);
+                RemoveCopy(place.wsFile);
             std::string sNow;
             sReason = CheckTarget(wsTarget, kPatchTarget, sNow) ? "could not be mapped for patching" : sNow;
             TellBadInput(cli, wsTarget, sReason);
@@ -462,8 +480,8 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
         }
         if (fChanged)
             KeepBackup(backups[t]);
-        else if (!backups[t].wsAside.empty())
-            MoveBack(backups[t].wsAside, backups[t].wsPath);
+        else
+            PutAsideBack(backups[t]);
         anyFailed = anyFailed || uTried > uModified;
 
         sText += ShownPath(wsTarget) + ": " + ToUtf8(watch.wsReport) + "\n";

@@ -1,10 +1,10 @@
-#include "cli/check_report.h"
+#include "cli/check_json.h"
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
-#include "cli/dry_run.h"
-#include "cli/pe_image.h"
+#include "image/image_map.h"
 #include "rules/rule_set.h"
+#include "scan/dry_run.h"
 
 namespace
 {
@@ -67,7 +67,7 @@ std::string FailureText(const DryRule& rule, bool pe64)
 // The untouched target, for what lies on either side of an occurrence.
 struct Target
 {
-    const PeImage& image;
+    const CImageMap& image;
     const BYTE* pBytes;
     DWORD cbBytes;
 };
@@ -158,15 +158,14 @@ std::string ReportText(UINT uTried, UINT uModified)
 int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString& wsTarget,
                 const CTargetView& original, CTargetView& scratch)
 {
-    PeImage image;
+    CImageMap image;
     image.Load(original.Data(), original.Size());
     DryRunResult result;
     {
         CProgress progress("check");
         DryRunPatch(
             wsRuleFile.c_str(), scratch.WritableData(), scratch.Size(), original.Data(), result,
-            [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); },
-            &image.map);
+            [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); }, &image);
     }
     const Target target = {image, original.Data(), static_cast<DWORD>(original.Size())};
     size_t cUnsafe = 0;
@@ -183,8 +182,8 @@ int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString&
                    {"ruleSet", ShownPath(wsRuleFile)},
                    {"target", ShownPath(wsTarget)},
                    {"pe",
-                    {{"image", image.pe},
-                     {"machine", image.pe ? Json(image.MachineName()) : Json()},
+                    {{"image", image.IsPe()},
+                     {"machine", image.IsPe() ? Json(MachineName(image.Machine())) : Json()},
                      {"is64", result.pe64}}},
                    {"tried", result.uTried},
                    {"modified", result.uModified},
@@ -196,7 +195,7 @@ int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString&
     }
     std::string s =
         ShownPath(wsTarget) + ": " +
-        (image.pe ? "PE image for " + image.MachineName() : std::string("no PE image")) +
+        (image.IsPe() ? "PE image for " + MachineName(image.Machine()) : std::string("no PE image")) +
         (result.pe64 ? ", 64-bit: rules with X64 apply\n" : ", not 64-bit: rules with X86 apply\n");
     for (const DryRule& rule : result.rules)
         s += RuleText(rule, result.pe64, target);

@@ -1,10 +1,10 @@
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
-#include "cli/extract_texts.h"
-#include "cli/pe_image.h"
+#include "image/image_map.h"
 #include "rules/catalogue.h"
 #include "rules/rule_set.h"
+#include "scan/extract_texts.h"
 #include "util/path.h"
 #include "util/wide_text.h"
 
@@ -13,7 +13,7 @@
 
 namespace
 {
-Json CandidateJson(const Candidate& c, const PeImage& image)
+Json CandidateJson(const Candidate& c, const CImageMap& image)
 {
     return {{"offset", c.dwOffset},
             {"section", image.RegionOf(c.dwOffset)},
@@ -53,25 +53,29 @@ bool AddToCatalogue(LPCWSTR wsCatalogue, UINT uKey, const WString& wsName)
 }
 
 // "its sections: .text, .rdata; or headers, overlay"
-std::string SectionList(const PeImage& image)
+std::string SectionList(const CImageMap& image)
 {
     std::string s;
-    for (const std::string& sName : image.names)
-        s += (s.empty() ? "" : ", ") + sName;
+    for (const ImageSection& section : image.Sections())
+        s += (s.empty() ? "" : ", ") + section.sName;
     return (s.empty() ? std::string("it has no sections") : "its sections: " + s) + "; or headers, overlay";
 }
 
-bool HasRegion(const PeImage& image, const std::string& sName)
+bool HasRegion(const CImageMap& image, const std::string& sName)
 {
-    return sName == "headers" || sName == "overlay" ||
-           std::find(image.names.begin(), image.names.end(), sName) != image.names.end();
+    if (sName == "headers" || sName == "overlay")
+        return true;
+    for (const ImageSection& section : image.Sections())
+        if (section.sName == sName)
+            return true;
+    return false;
 }
 
 // "en-US, zh-CN": the languages of the image's resources, each once.
-std::string LanguageList(const PeImage& image, bool& found, const std::string& sLang)
+std::string LanguageList(const CImageMap& image, bool& found, const std::string& sLang)
 {
     std::set<std::string> langs;
-    for (const ImageResource& r : image.map.Resources())
+    for (const ImageResource& r : image.Resources())
         langs.insert(LanguageName(r.wLang));
     std::string s;
     found = false;
@@ -137,138 +141,181 @@ bool ResolveOutput(const ExtractOptions& options, WString& wsFile, WString& wsNa
     return true;
 }
 
-int ExtractMapped(const CliContext& cli, const ExtractOptions& options, const CTargetView& view)
+// What one extract run has worked out, step by step.
+struct ExtractRun
+{
+    CImageMap image;
+    std::string sSection, sLang;
+    WString wsFile, wsName; // the rule set -o names, and its name in the catalogue
+    WCHAR wsCatalogue[kPathChars];
+    std::vector<Candidate> texts, rules;
+    UINT uTooLong = 0;
+    UINT cResourceRules = 0, cResourceTexts = 0;
+    bool added = false; // the catalogue lists the new rule set now
+    std::string sText;
+};
+
+// The section, language and files the options name, each checked before the scan.
+int CheckExtractInputs(const CliContext& cli, const ExtractOptions& options, ExtractRun& run)
 {
     std::string sReason;
-    PeImage image;
-    image.Load(view.Data(), view.Size());
-    if (!image.pe)
-        return ReportBadInput(cli, options.wsTarget, NoPeReason(view.Data(), view.Size()));
-    const std::string sSection = ToUtf8(options.wsSection);
-    if (!sSection.empty() && !HasRegion(image, sSection))
+    run.sSection = ToUtf8(options.wsSection);
+    if (!run.sSection.empty() && !HasRegion(run.image, run.sSection))
         return ReportBadInput(cli, options.wsTarget,
-                              "has no section '" + sSection + "' (" + SectionList(image) + ")");
-    const std::string sLang = ToUtf8(options.wsLang);
+                              "has no section '" + run.sSection + "' (" + SectionList(run.image) + ")");
+    run.sLang = ToUtf8(options.wsLang);
     bool langFound = false;
-    std::string sLanguages = LanguageList(image, langFound, sLang);
-    if (!sLang.empty() && !langFound)
+    std::string sLanguages = LanguageList(run.image, langFound, run.sLang);
+    if (!run.sLang.empty() && !langFound)
         return ReportBadInput(cli, options.wsTarget,
-                              "has no resources in language '" + sLang + "' (" + sLanguages + ")");
-    WString wsFile, wsName;
-    WCHAR wsCatalogue[kPathChars];
-    GetCatalogueFile(wsCatalogue);
-    if (!options.wsOutput.empty())
-    {
-        if (!ResolveOutput(options, wsFile, wsName, sReason))
-            return ReportBadInput(cli, wsFile, sReason);
-        if (!CheckWritableFile(wsFile, options.force, sReason))
-            return ReportBadInput(cli, wsFile, sReason);
-        // By what the files are: a link or another spelling names the target too.
-        if (IsSameFile(wsFile, options.wsTarget))
-            return ReportBadInput(cli, wsFile, "is the target of this run, not a rule-set file");
-        if (options.addToCatalogue && IsSameFile(wsCatalogue, options.wsTarget))
-            return ReportBadInput(cli, wsCatalogue, "is the target of this run, not the catalogue");
-        if (options.addToCatalogue && !CheckWritableFile(wsCatalogue, true, sReason))
-            return ReportBadInput(cli, wsCatalogue, sReason);
-    }
+                              "has no resources in language '" + run.sLang + "' (" + sLanguages + ")");
+    GetCatalogueFile(run.wsCatalogue);
+    if (options.wsOutput.empty())
+        return kExitDone;
+    if (!ResolveOutput(options, run.wsFile, run.wsName, sReason))
+        return ReportBadInput(cli, run.wsFile, sReason);
+    if (!CheckWritableFile(run.wsFile, options.force, sReason))
+        return ReportBadInput(cli, run.wsFile, sReason);
+    // By what the files are: a link or another spelling names the target too.
+    if (IsSameFile(run.wsFile, options.wsTarget))
+        return ReportBadInput(cli, run.wsFile, "is the target of this run, not a rule-set file");
+    if (options.addToCatalogue && IsSameFile(run.wsCatalogue, options.wsTarget))
+        return ReportBadInput(cli, run.wsCatalogue, "is the target of this run, not the catalogue");
+    if (options.addToCatalogue && !CheckWritableFile(run.wsCatalogue, true, sReason))
+        return ReportBadInput(cli, run.wsCatalogue, sReason);
+    return kExitDone;
+}
 
+void ScanTexts(const ExtractOptions& options, const CTargetView& view, ExtractRun& run)
+{
     CProgress progress("extract");
-    std::vector<Candidate> texts;
-    UINT uTooLong = 0;
-    FindTexts(view.Data(), view.Size(), image, {sSection, options.allSections, options.uMinChars, sLang},
-              progress, texts, uTooLong);
+    FindTexts(
+        view.Data(), view.Size(), run.image,
+        {run.sSection, options.allSections, options.uMinChars, run.sLang},
+        [&progress](unsigned long long uDone, unsigned long long uTotal, const char* szWhat) {
+            progress.Update(uDone, uTotal, szWhat);
+        },
+        run.texts, run.uTooLong);
     progress.Finish();
-    std::string sText;
-    bool added = false;
-    std::vector<Candidate> rules = RuleSetTexts(texts, options.resources);
-    UINT cResourceRules = 0, cResourceTexts = 0;
-    for (const Candidate& c : rules)
-        cResourceRules += c.resource ? 1 : 0;
-    for (const Candidate& c : texts)
-        cResourceTexts += c.resource ? 1 : 0;
-    if (!options.wsOutput.empty())
+    run.rules = RuleSetTexts(run.texts, options.resources);
+    for (const Candidate& c : run.rules)
+        run.cResourceRules += c.resource ? 1 : 0;
+    for (const Candidate& c : run.texts)
+        run.cResourceTexts += c.resource ? 1 : 0;
+}
+
+// The new rule set is listed in the catalogue unless it is already.
+int AddRuleSetToCatalogue(const CliContext& cli, ExtractRun& run)
+{
+    std::string sReason;
+    CatalogueNames listed;
+    UINT uCount = ReadCatalogue(run.wsCatalogue, AddName, &listed);
+    bool present = false;
+    for (const WString& ws : listed.names)
+        present = present || EqualsNoCase(ws, run.wsName);
+    // A new catalogue in UTF-16LE, so a name outside the code page survives.
+    bool written =
+        present ||
+        ((PathExists(run.wsCatalogue) || WriteWholeFile(run.wsCatalogue, "\xFF\xFE", false, sReason)) &&
+         AddToCatalogue(run.wsCatalogue, uCount + 1, run.wsName));
+    if (!written)
     {
-        if (!WriteWholeFile(wsFile, RuleSetFileText(AbsolutePath(options.wsTarget), rules), options.force,
-                            sReason))
-            return ReportBadInput(cli, wsFile, sReason);
-        sText += "wrote " + std::to_string(rules.size()) + " rules to " +
-                 ShownPath(IsRuleSetPath(options.wsOutput) ? options.wsOutput : wsFile) + "\n";
-        if (cResourceRules > 0)
-            sText += std::to_string(cResourceRules) +
+        WriteOut(cli.json ? std::string() : run.sText);
+        return ReportBadInput(cli, run.wsCatalogue,
+                              "cannot be written, so it does not list '" + ToUtf8(run.wsName) + "' (" +
+                                  ShownPath(run.wsFile) + " was written)");
+    }
+    run.added = !present;
+    run.sText += "catalogue " + ShownPath(run.wsCatalogue) + (present ? " lists '" : ": added '") +
+                 ToUtf8(run.wsName) + (present ? "' already\n" : "'\n");
+    return kExitDone;
+}
+
+int WriteRuleSet(const CliContext& cli, const ExtractOptions& options, ExtractRun& run)
+{
+    std::string sReason;
+    if (!WriteWholeFile(run.wsFile, RuleSetFileText(AbsolutePath(options.wsTarget), run.rules), options.force,
+                        sReason))
+        return ReportBadInput(cli, run.wsFile, sReason);
+    run.sText += "wrote " + std::to_string(run.rules.size()) + " rules to " +
+                 ShownPath(IsRuleSetPath(options.wsOutput) ? options.wsOutput : run.wsFile) + "\n";
+    if (run.cResourceRules > 0)
+        run.sText += std::to_string(run.cResourceRules) +
                      " of them over resource texts: " + kResourceRuleWarning + "\n";
-        else if (cResourceTexts > 0)
-            sText += std::to_string(cResourceTexts) + " resource texts left out (--resources writes them; " +
-                     kResourceRuleWarning + ")\n";
-        if (options.addToCatalogue)
-        {
-            CatalogueNames listed;
-            UINT uCount = ReadCatalogue(wsCatalogue, AddName, &listed);
-            bool present = false;
-            for (const WString& ws : listed.names)
-                present = present || EqualsNoCase(ws, wsName);
-            // A new catalogue in UTF-16LE, so a name outside the code page survives.
-            bool written =
-                present ||
-                ((PathExists(wsCatalogue) || WriteWholeFile(wsCatalogue, "\xFF\xFE", false, sReason)) &&
-                 AddToCatalogue(wsCatalogue, uCount + 1, wsName));
-            if (!written)
-            {
-                WriteOut(cli.json ? std::string() : sText);
-                return ReportBadInput(cli, wsCatalogue,
-                                      "cannot be written, so it does not list '" + ToUtf8(wsName) + "' (" +
-                                          ShownPath(wsFile) + " was written)");
-            }
-            added = !present;
-            sText += "catalogue " + ShownPath(wsCatalogue) + (present ? " lists '" : ": added '") +
-                     ToUtf8(wsName) + (present ? "' already\n" : "'\n");
-        }
-    }
-    else
+    else if (run.cResourceTexts > 0)
+        run.sText += std::to_string(run.cResourceTexts) +
+                     " resource texts left out (--resources writes them; " + kResourceRuleWarning + ")\n";
+    return options.addToCatalogue ? AddRuleSetToCatalogue(cli, run) : kExitDone;
+}
+
+// One line per text found: offset, region, encoding, EN and what else to know.
+std::string TextLines(const ExtractRun& run)
+{
+    std::string sText;
+    for (const Candidate& c : run.texts)
     {
-        for (const Candidate& c : texts)
+        std::string sRegion = run.image.RegionOf(c.dwOffset);
+        sText += HexOffset(c.dwOffset) + "  " + sRegion +
+                 std::string(sRegion.size() < 8 ? 8 - sRegion.size() : 1, ' ') +
+                 (c.unicode ? "UTF-16  " : "ANSI    ") + ShownText(c.wsEn);
+        if (c.uOccurrences > 1)
+            sText += "  (" + std::to_string(c.uOccurrences) + " times)";
+        if (c.dwFirstMatch != c.dwOffset && c.dwFirstMatch != kNotSearched)
         {
-            std::string sRegion = image.RegionOf(c.dwOffset);
-            sText += HexOffset(c.dwOffset) + "  " + sRegion +
-                     std::string(sRegion.size() < 8 ? 8 - sRegion.size() : 1, ' ') +
-                     (c.unicode ? "UTF-16  " : "ANSI    ") + ShownText(c.wsEn);
-            if (c.uOccurrences > 1)
-                sText += "  (" + std::to_string(c.uOccurrences) + " times)";
-            if (c.dwFirstMatch != c.dwOffset && c.dwFirstMatch != kNotSearched)
-            {
-                sText += "  (the run finds it first at " + HexOffset(c.dwFirstMatch) +
-                         (c.firstIsCopy ? ", another copy)" : ", inside a longer text)");
-            }
-            if (c.resource)
-                sText += "  [" + c.sLabel + "]";
-            sText += "\n";
+            sText += "  (the run finds it first at " + HexOffset(c.dwFirstMatch) +
+                     (c.firstIsCopy ? ", another copy)" : ", inside a longer text)");
         }
+        if (c.resource)
+            sText += "  [" + c.sLabel + "]";
+        sText += "\n";
     }
+    return sText;
+}
+
+void PrintExtractJson(const ExtractOptions& options, const ExtractRun& run, const Json& counts)
+{
+    Json list = Json::array();
+    for (const Candidate& c : run.texts)
+        list.push_back(CandidateJson(c, run.image));
+    const bool fOutput = !options.wsOutput.empty();
+    PrintJson({{"command", "extract"},
+               {"target", ShownPath(options.wsTarget)},
+               {"pe", {{"image", true}, {"machine", MachineName(run.image.Machine())}}},
+               {"minChars", options.uMinChars},
+               {"section", run.sSection.empty() ? Json() : Json(run.sSection)},
+               {"lang", run.sLang.empty() ? Json() : Json(run.sLang)},
+               {"texts", list},
+               {"regions", counts},
+               {"rules", fOutput ? Json(run.rules.size()) : Json()},
+               {"resourceRules", fOutput ? Json(run.cResourceRules) : Json()},
+               {"tooLong", run.uTooLong},
+               {"output", fOutput ? Json(ShownPath(run.wsFile)) : Json()},
+               {"addedToCatalogue", run.added ? Json(ToUtf8(run.wsName)) : Json()},
+               {"exitCode", kExitDone}});
+}
+
+int ExtractMapped(const CliContext& cli, const ExtractOptions& options, const CTargetView& view)
+{
+    ExtractRun run;
+    std::string sReason;
+    if (!run.image.Load(view.Data(), view.Size(), sReason))
+        return ReportBadInput(cli, options.wsTarget, sReason);
+    int exitCode = CheckExtractInputs(cli, options, run);
+    if (exitCode != kExitDone)
+        return exitCode;
+    ScanTexts(options, view, run);
+    if (!options.wsOutput.empty() && (exitCode = WriteRuleSet(cli, options, run)) != kExitDone)
+        return exitCode;
+    if (options.wsOutput.empty())
+        run.sText += TextLines(run);
     Json counts;
-    sText += RegionCounts(texts, counts);
-    if (uTooLong > 0)
-        sText += std::to_string(uTooLong) + " texts longer than a rule holds were left out\n";
+    run.sText += RegionCounts(run.texts, counts);
+    if (run.uTooLong > 0)
+        run.sText += std::to_string(run.uTooLong) + " texts longer than a rule holds were left out\n";
     if (cli.json)
-    {
-        Json list = Json::array();
-        for (const Candidate& c : texts)
-            list.push_back(CandidateJson(c, image));
-        PrintJson({{"command", "extract"},
-                   {"target", ShownPath(options.wsTarget)},
-                   {"pe", {{"image", true}, {"machine", image.MachineName()}}},
-                   {"minChars", options.uMinChars},
-                   {"section", sSection.empty() ? Json() : Json(sSection)},
-                   {"lang", sLang.empty() ? Json() : Json(sLang)},
-                   {"texts", list},
-                   {"regions", counts},
-                   {"rules", options.wsOutput.empty() ? Json() : Json(rules.size())},
-                   {"resourceRules", options.wsOutput.empty() ? Json() : Json(cResourceRules)},
-                   {"tooLong", uTooLong},
-                   {"output", options.wsOutput.empty() ? Json() : Json(ShownPath(wsFile))},
-                   {"addedToCatalogue", added ? Json(ToUtf8(wsName)) : Json()},
-                   {"exitCode", kExitDone}});
-    }
+        PrintExtractJson(options, run, counts);
     else
-        WriteOut(sText);
+        WriteOut(run.sText);
     return kExitDone;
 }
 } // namespace

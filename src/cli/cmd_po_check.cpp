@@ -1,7 +1,10 @@
 #include "cli/cli_output.h"
-#include "cli/po_checks.h"
+#include "cli/cli_report.h"
+#include "cli/commands.h"
 #include "cli/po_target.h"
-#include "cli/text_checks.h"
+#include "po/po_checks.h"
+#include "po/po_plan.h"
+#include "po/text_checks.h"
 
 namespace
 {
@@ -12,12 +15,14 @@ struct Findings
     // Notes, not problems: clashes the source texts already have, and
     // translations that are their letter-bearing source unchanged.
     std::vector<std::string> inherited, unchanged;
+    std::map<std::string, std::string> translations; // by context
+    size_t cEntries = 0, cTranslated = 0;
+    size_t Problems() const
+    {
+        return gone.size() + accelerators.size() + formats.size() + lineBreaks.size() + charset.size() +
+               budgets.size() + unwritable.size();
+    }
 };
-
-std::string Counted(size_t c, const char* szOne, const char* szMany)
-{
-    return std::to_string(c) + " " + (c == 1 ? szOne : szMany);
-}
 
 // Two texts a user picks among by the same key: the letters after '&' in one
 // popup level or one dialog, as they would stand after the translation.
@@ -60,50 +65,44 @@ void CheckAccelerators(const std::vector<PoSource>& sources,
         }
 }
 
-void AppendList(std::string& s, const std::string& sTitle, const std::vector<std::string>& lines)
+// What one translation breaks of its source text.
+void CheckTranslation(const PoSource& source, const std::string& sTranslation, UINT uCharset,
+                      Findings& findings)
 {
-    if (lines.empty())
-        return;
-    s += sTitle + " (" + std::to_string(lines.size()) + "):\n";
-    for (const std::string& sLine : lines)
-        s += "  " + sLine + "\n";
+    std::string sReason;
+    if (!FormatsKept(source, sTranslation, sReason))
+        findings.formats.push_back(sReason);
+    if (!LineBreaksAgree(source.sText, sTranslation, sReason))
+        findings.lineBreaks.push_back(ShownSource(source) + ": " + sReason);
+    std::string sLacks = uCharset != 0 ? CodePageLacks(sTranslation, uCharset) : "";
+    if (!sLacks.empty())
+        findings.charset.push_back(ShownSource(source) + ": " + ShownQuoted(sLacks));
+    if (sTranslation == source.sText && NeedsTranslation(source.sText))
+        findings.unchanged.push_back(ShownSource(source));
+    WString wsCn;
+    if (source.rule && !RuleTranslation(source, sTranslation, wsCn, sReason))
+        findings.budgets.push_back(ShownSource(source) + ": the translation " + sReason);
 }
-} // namespace
 
-int RunPoCheck(const CliContext& cli, const PoOptions& options)
+// Each entry against the target's text of its context, then the target's
+// texts the PO file lacks, the accelerator keys and the resources that
+// cannot take their translations.
+void CheckEntries(const PoMatches& matches, const PoTarget& target, UINT uCharset, Findings& findings)
 {
-    PoTranslations po;
-    int exitCode = kExitDone;
-    if (!LoadPoFile(cli, options.wsPo, po, exitCode))
-        return exitCode;
-    PoTarget target;
-    const std::string sLang = !options.wsLang.empty() ? ToUtf8(options.wsLang) : po.sSourceLanguage;
-    if (!LoadPoTarget(cli, options, sLang, target, exitCode))
-        return exitCode;
-
-    Findings findings;
-    std::map<std::string, const PoSource*> byContext;
-    for (const PoSource& source : target.sources)
-        byContext[source.sContext] = &source;
-    std::map<std::string, std::string> translations;
     std::map<std::string, bool> inPo;
-    size_t cEntries = 0, cTranslated = 0;
-    for (const PoEntry& entry : po.entries)
+    for (const PoEntryMatch& match : matches.entries)
     {
-        if (entry.fObsolete || !entry.fHasContext ||
-            (options.wsRuleSet.empty() && IsRuleContext(entry.sContext)))
-            continue;
-        ++cEntries;
-        auto it = byContext.find(entry.sContext);
-        if (it == byContext.end() || it->second->sText != entry.sId)
+        const PoEntry& entry = *match.pEntry;
+        ++findings.cEntries;
+        if (!match.matched)
         {
             findings.gone.push_back(entry.sContext + " " + ShownQuoted(entry.sId) +
-                                    (it == byContext.end()
-                                         ? std::string()
-                                         : " (the target now has " + ShownQuoted(it->second->sText) + ")"));
+                                    (match.pSource == nullptr ? std::string()
+                                                              : " (the target now has " +
+                                                                    ShownQuoted(match.pSource->sText) + ")"));
             continue;
         }
-        const PoSource& source = *it->second;
+        const PoSource& source = *match.pSource;
         inPo[source.sContext] = true;
         if (IsFuzzy(entry))
         {
@@ -115,35 +114,34 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
             findings.untranslated.push_back(ShownSource(source));
             continue;
         }
-        ++cTranslated;
-        const std::string& sTranslation = entry.strs[0];
-        translations[source.sContext] = sTranslation;
-        std::string sFinding = FormatFinding(source, sTranslation);
-        if (!sFinding.empty())
-            findings.formats.push_back(sFinding);
-        std::string sBreaks = LineBreakMismatch(source.sText, sTranslation);
-        if (!sBreaks.empty())
-            findings.lineBreaks.push_back(ShownSource(source) + ": " + sBreaks);
-        std::string sLacks = options.uCharset != 0 ? CodePageLacks(sTranslation, options.uCharset) : "";
-        if (!sLacks.empty())
-            findings.charset.push_back(ShownSource(source) + ": " + ShownQuoted(sLacks));
-        if (sTranslation == source.sText && NeedsTranslation(source.sText))
-            findings.unchanged.push_back(ShownSource(source));
-        WString wsCn;
-        std::string sReason;
-        if (source.rule && !RuleTranslation(source, sTranslation, wsCn, sReason))
-            findings.budgets.push_back(ShownSource(source) + ": the translation " + sReason);
+        ++findings.cTranslated;
+        findings.translations[source.sContext] = entry.strs[0];
+        CheckTranslation(source, entry.strs[0], uCharset, findings);
     }
     for (const PoSource& source : target.sources)
         if (!inPo.count(source.sContext))
             findings.untranslated.push_back(ShownSource(source) + " (not in the PO file)");
-    CheckAccelerators(target.sources, translations, findings);
+    CheckAccelerators(target.sources, findings.translations, findings);
     std::vector<TranslatedResource> translated;
-    TranslateSources(target.entries, target.sources, translations, translated, findings.unwritable);
+    TranslateSources(target.entries, target.sources, findings.translations, translated, findings.unwritable);
+}
 
+void AppendList(std::string& s, const std::string& sTitle, const std::vector<std::string>& lines)
+{
+    if (lines.empty())
+        return;
+    s += sTitle + " (" + std::to_string(lines.size()) + "):\n";
+    for (const std::string& sLine : lines)
+        s += "  " + sLine + "\n";
+}
+
+std::string FindingsText(const PoOptions& options, const Findings& findings,
+                         const std::vector<std::string>& leftOut)
+{
     std::string s = ShownPath(options.wsTarget) + ", " + ShownPath(options.wsPo) + ": " +
-                    Counted(cEntries, "entry", "entries") + ", " + std::to_string(cTranslated) +
-                    " translated, " + std::to_string(findings.fuzzy.size()) + " fuzzy, " +
+                    Plural(findings.cEntries, "entry", "entries") + ", " +
+                    std::to_string(findings.cTranslated) + " translated, " +
+                    std::to_string(findings.fuzzy.size()) + " fuzzy, " +
                     std::to_string(findings.untranslated.size()) + " untranslated\n";
     AppendList(s, "untranslated", findings.untranslated);
     AppendList(s, "fuzzy", findings.fuzzy);
@@ -156,12 +154,33 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
     AppendList(s, "cannot be written into the image", findings.unwritable);
     AppendList(s, "note: accelerator keys the source texts share already", findings.inherited);
     AppendList(s, "note: the same as the source text", findings.unchanged);
-    for (const std::string& sProblem : target.problems)
-        s += "note: " + sProblem + "\n";
-    size_t cProblems = findings.gone.size() + findings.accelerators.size() + findings.formats.size() +
-                       findings.lineBreaks.size() + findings.charset.size() + findings.budgets.size() +
-                       findings.unwritable.size();
-    s += cProblems == 0 ? "no problems found\n" : Counted(cProblems, "problem", "problems") + " found\n";
-    WriteOut(s);
-    return cProblems == 0 ? kExitDone : kExitRulesFailed;
+    for (const std::string& sLeftOut : leftOut)
+        s += "note: " + sLeftOut + "\n";
+    const size_t cProblems = findings.Problems();
+    s += cProblems == 0 ? "no problems found\n" : Plural(cProblems, "problem", "problems") + " found\n";
+    return s;
+}
+} // namespace
+
+int RunPoCheck(const CliContext& cli, const PoOptions& options)
+{
+    PoTranslations po;
+    std::string sReason;
+    if (!LoadPoFile(options.wsPo, po, sReason))
+        return ReportBadInput(cli, options.wsPo, sReason);
+    PoTarget target;
+    const std::string sLang = !options.wsLang.empty() ? ToUtf8(options.wsLang) : po.sSourceLanguage;
+    if (!LoadPoTarget(options.wsTarget, sLang, target, sReason))
+        return ReportBadInput(cli, options.wsTarget, sReason);
+    WString wsRuleFile;
+    if (!options.wsRuleSet.empty() && !ResolveRuleSet(options.wsRuleSet, wsRuleFile, sReason))
+        return ReportBadInput(cli, options.wsRuleSet, sReason);
+    if (!options.wsRuleSet.empty() && !AddRuleSources(options.wsTarget, wsRuleFile, target, sReason))
+        return ReportBadInput(cli, options.wsTarget, sReason);
+
+    Findings findings;
+    CheckEntries(MatchPoEntries(po.entries, target.sources, !options.wsRuleSet.empty()), target,
+                 options.uCharset, findings);
+    WriteOut(FindingsText(options, findings, target.leftOut));
+    return findings.Problems() == 0 ? kExitDone : kExitRulesFailed;
 }

@@ -1,55 +1,23 @@
 #include "cli/cli_output.h"
+#include "cli/cli_report.h"
+#include "cli/commands.h"
 #include "cli/po_target.h"
+#include "image/image_map.h"
+#include "po/po_header.h"
 
 #include <ctime>
-
-namespace
-{
-std::string HeaderText(const WString& wsTarget, WORD wLang)
-{
-    char szDate[32];
-    std::time_t now = std::time(nullptr);
-    std::strftime(szDate, sizeof(szDate), "%Y-%m-%d %H:%M+0000", std::gmtime(&now));
-    return "Project-Id-Version: " + ToUtf8(ToolPath(FsPath(wsTarget).filename())) +
-           "\n"
-           "POT-Creation-Date: " +
-           szDate +
-           "\n"
-           // What msginit and the translators' tools fill in for a new translation.
-           "PO-Revision-Date: YEAR-MO-DA HO:MI+ZONE\n"
-           "Last-Translator: FULL NAME <EMAIL@ADDRESS>\n"
-           "Language-Team: LANGUAGE <LL@li.org>\n"
-           "Language: \n"
-           "MIME-Version: 1.0\n"
-           "Content-Type: text/plain; charset=UTF-8\n"
-           "Content-Transfer-Encoding: 8bit\n"
-           "X-Source-Language: " +
-           LanguageName(wLang) + "\n";
-}
-
-PoEntry TemplateEntry(const PoSource& source)
-{
-    PoEntry entry;
-    entry.fHasContext = true;
-    entry.sContext = source.sContext;
-    entry.sId = source.sText;
-    entry.strs.push_back(std::string());
-    entry.extractedComments.push_back(source.sPlace);
-    // Weblate and others hold a translation to this many characters; a UTF-16
-    // rule's CN may take as many units as its EN.
-    if (source.rule && source.unicode)
-        entry.flags.push_back("max-length:" + std::to_string(source.cbBudget / 2));
-    return entry;
-}
-} // namespace
 
 int RunPoExtract(const CliContext& cli, const PoOptions& options)
 {
     PoTarget target;
-    int exitCode = kExitDone;
-    if (!LoadPoTarget(cli, options, ToUtf8(options.wsLang), target, exitCode))
-        return exitCode;
     std::string sReason;
+    if (!LoadPoTarget(options.wsTarget, ToUtf8(options.wsLang), target, sReason))
+        return ReportBadInput(cli, options.wsTarget, sReason);
+    WString wsRuleFile;
+    if (!options.wsRuleSet.empty() && !ResolveRuleSet(options.wsRuleSet, wsRuleFile, sReason))
+        return ReportBadInput(cli, options.wsRuleSet, sReason);
+    if (!options.wsRuleSet.empty() && !AddRuleSources(options.wsTarget, wsRuleFile, target, sReason))
+        return ReportBadInput(cli, options.wsTarget, sReason);
     if (!options.wsOutput.empty() && !CheckWritableFile(options.wsOutput, options.force, sReason))
         return ReportBadInput(cli, options.wsOutput, sReason);
     // By what the files are: a link or another spelling names the target too.
@@ -57,17 +25,14 @@ int RunPoExtract(const CliContext& cli, const PoOptions& options)
         return ReportBadInput(cli, options.wsOutput, "is the target of this run, not a template");
 
     std::vector<PoEntry> entries;
-    PoEntry header;
-    header.sId = std::string();
-    header.strs.push_back(HeaderText(options.wsTarget, target.wLang));
-    header.flags.push_back("fuzzy");
-    entries.push_back(header);
+    entries.push_back(TemplateHeader(ToUtf8(ToolPath(FsPath(options.wsTarget).filename())), target.wLang,
+                                     std::time(nullptr)));
     for (const PoSource& source : target.sources)
         entries.push_back(TemplateEntry(source));
     const std::string sPo = WritePo(entries);
 
-    for (const std::string& sProblem : target.problems)
-        WriteErr("pivra-cli po extract: " + sProblem + "\n");
+    for (const std::string& sLeftOut : target.leftOut)
+        WriteErr("pivra-cli po extract: " + sLeftOut + "\n");
     size_t cRules = 0;
     for (const PoSource& source : target.sources)
         cRules += source.rule ? 1 : 0;

@@ -1,7 +1,7 @@
 // pivra-cli: the patch engine and rule sets of the tool, from the command line.
 #include "cli/cli_output.h"
 #include "cli/commands.h"
-#include "cli/text_checks.h"
+#include "po/text_checks.h"
 
 #include <CLI/CLI.hpp>
 
@@ -61,12 +61,11 @@ int ReportUsageError(const CliContext& cli, const std::string& sMessage)
 // Linux names files by bytes; the tool names them in UTF-16, so a name that is
 // not well-formed UTF-8 has no exact form in it and is refused rather than
 // decoded into another name.
-bool CheckNames(const CliContext& cli, const std::vector<const std::string*>& names, int& exitCode)
+int CheckNames(const CliContext& cli, const std::vector<const std::string*>& names)
 {
 #ifdef _WIN32
     (void)cli;
     (void)names;
-    (void)exitCode;
 #else
     for (const std::string* pName : names)
     {
@@ -76,14 +75,13 @@ bool CheckNames(const CliContext& cli, const std::vector<const std::string*>& na
         char szByte[8];
         std::snprintf(szByte, sizeof(szByte), "0x%02X",
                       static_cast<unsigned>(static_cast<BYTE>((*pName)[badAt])));
-        exitCode =
-            ReportBadInput(cli, FromUtf8(ShownBytes(*pName)),
-                           "is a name that is not valid UTF-8 (byte " + std::string(szByte) + " at offset " +
-                               std::to_string(badAt) + "), which the tool cannot name exactly");
-        return false;
+        return ReportBadInput(cli, FromUtf8(ShownBytes(*pName)),
+                              "is a name that is not valid UTF-8 (byte " + std::string(szByte) +
+                                  " at offset " + std::to_string(badAt) +
+                                  "), which the tool cannot name exactly");
     }
 #endif
-    return true;
+    return kExitDone;
 }
 
 #ifdef _WIN32
@@ -102,99 +100,185 @@ bool HasLoneSurrogate(const WCHAR* ws)
 }
 #endif
 
-int Run(int argc, char** argv)
+// The commands the line may name, for the run to learn which one it did.
+struct Subcommands
 {
-    CLI::App app{"pivra-cli: translate the texts of Windows programs by same-length patching, with the rule "
-                 "sets of the tool's main window"};
-    app.require_subcommand(1);
-    Arguments args;
+    CLI::App* pList;
+    CLI::App* pApply;
+    CLI::App* pCheck;
+    CLI::App* pExtract;
+    CLI::App* pPo;
+    CLI::App* pPoExtract;
+    CLI::App* pPoApply;
+    CLI::App* pPoCheck;
+};
 
-    CLI::App* pList = app.add_subcommand("list", "The rules of a rule set, as the main window lists them");
-    pList->add_option("RULESET", args.sRuleSet, "Rule-set file (.ini) or name in the catalogue")->required();
-    AddJson(pList, args);
+void AddRuleSetCommands(CLI::App& app, Arguments& args, Subcommands& commands)
+{
+    commands.pList = app.add_subcommand("list", "The rules of a rule set, as the main window lists them");
+    commands.pList->add_option("RULESET", args.sRuleSet, "Rule-set file (.ini) or name in the catalogue")
+        ->required();
+    AddJson(commands.pList, args);
 
-    CLI::App* pApply =
+    commands.pApply =
         app.add_subcommand("apply", "Apply a rule set to each target, as the start command does");
-    pApply->add_option("RULESET", args.sRuleSet, "Rule-set file (.ini) or name in the catalogue")->required();
-    pApply
+    commands.pApply->add_option("RULESET", args.sRuleSet, "Rule-set file (.ini) or name in the catalogue")
+        ->required();
+    commands.pApply
         ->add_option("TARGET", args.targets,
                      "Files to patch: each through a copy that replaces it once its run is complete")
         ->required();
-    pApply->add_flag("--backup", args.backup, "Copy each target to TARGET.bak before it changes");
-    pApply->add_flag("--force", args.force,
-                     "Replace an existing backup (only when the run changes the target)");
-    pApply->add_flag("--in-place", args.inPlace,
-                     "Patch each target itself, as the main window does: no copy, but a run that stops "
-                     "part-way leaves it half patched");
-    pApply->add_option("--log", args.sLog, "Failure log (default: pivra.log beside the executable)");
-    pApply->add_flag("--allow-unsafe", args.allowUnsafe,
-                     "Write also what would break an image, as the main window's start does");
-    AddJson(pApply, args);
+    commands.pApply->add_flag("--backup", args.backup, "Copy each target to TARGET.bak before it changes");
+    commands.pApply->add_flag("--force", args.force,
+                              "Replace an existing backup (only when the run changes the target)");
+    commands.pApply->add_flag(
+        "--in-place", args.inPlace,
+        "Patch each target itself, as the main window does: no copy, but a run that stops "
+        "part-way leaves it half patched");
+    commands.pApply->add_option("--log", args.sLog, "Failure log (default: pivra.log beside the executable)");
+    commands.pApply->add_flag("--allow-unsafe", args.allowUnsafe,
+                              "Write also what would break an image, as the main window's start does");
+    AddJson(commands.pApply, args);
 
-    CLI::App* pCheck = app.add_subcommand("check", "Show what applying a rule set would do, writing nothing");
-    pCheck->add_option("RULESET", args.sRuleSet, "Rule-set file (.ini) or name in the catalogue")->required();
-    pCheck->add_option("TARGET", args.sTarget, "File the rules would patch")->required();
-    AddJson(pCheck, args);
+    commands.pCheck = app.add_subcommand("check", "Show what applying a rule set would do, writing nothing");
+    commands.pCheck->add_option("RULESET", args.sRuleSet, "Rule-set file (.ini) or name in the catalogue")
+        ->required();
+    commands.pCheck->add_option("TARGET", args.sTarget, "File the rules would patch")->required();
+    AddJson(commands.pCheck, args);
 
-    CLI::App* pExtract = app.add_subcommand("extract", "Find candidate interface texts in a PE image");
-    pExtract->add_option("TARGET", args.sTarget, "PE image (EXE or DLL) to search")->required();
-    pExtract->add_option("-o,--output", args.sOutput, "Write a new rule set (.ini file or catalogue name)");
-    pExtract->add_option("--min", args.uMinChars, "Shortest text, in characters")
+    commands.pExtract = app.add_subcommand("extract", "Find candidate interface texts in a PE image");
+    commands.pExtract->add_option("TARGET", args.sTarget, "PE image (EXE or DLL) to search")->required();
+    commands.pExtract->add_option("-o,--output", args.sOutput,
+                                  "Write a new rule set (.ini file or catalogue name)");
+    commands.pExtract->add_option("--min", args.uMinChars, "Shortest text, in characters")
         ->capture_default_str()
         ->check(CLI::Range(1u, 2047u));
-    pExtract->add_option("--section", args.sSection,
-                         "Only texts in this section (\".rdata\", \"headers\", ...)");
-    pExtract->add_flag("--all-sections", args.allSections, "Search the PE headers too");
-    pExtract->add_flag("--resources", args.resources,
-                       "Write resource texts into the rule set too (safe only with a CN of EN's length)");
-    pExtract->add_option("--lang", args.sLang, "Only resource texts of this language (\"en-US\", ...)");
-    pExtract->add_flag("--add-to-catalogue", args.addToCatalogue, "Add the new rule set to the catalogue");
-    pExtract->add_flag("--force", args.force, "Replace an existing rule-set file");
-    AddJson(pExtract, args);
+    commands.pExtract->add_option("--section", args.sSection,
+                                  "Only texts in this section (\".rdata\", \"headers\", ...)");
+    commands.pExtract->add_flag("--all-sections", args.allSections, "Search the PE headers too");
+    commands.pExtract->add_flag(
+        "--resources", args.resources,
+        "Write resource texts into the rule set too (safe only with a CN of EN's length)");
+    commands.pExtract->add_option("--lang", args.sLang,
+                                  "Only resource texts of this language (\"en-US\", ...)");
+    commands.pExtract->add_flag("--add-to-catalogue", args.addToCatalogue,
+                                "Add the new rule set to the catalogue");
+    commands.pExtract->add_flag("--force", args.force, "Replace an existing rule-set file");
+    AddJson(commands.pExtract, args);
+}
 
-    CLI::App* pPo = app.add_subcommand("po", "Translate every text of a program through a gettext PO file");
-    pPo->require_subcommand(1);
-    CLI::App* pPoExtract = pPo->add_subcommand(
+void AddPoCommands(CLI::App& app, Arguments& args, Subcommands& commands)
+{
+    commands.pPo = app.add_subcommand("po", "Translate every text of a program through a gettext PO file");
+    commands.pPo->require_subcommand(1);
+    commands.pPoExtract = commands.pPo->add_subcommand(
         "extract", "Write a PO template of the target's resource texts (and a rule set's)");
-    pPoExtract->add_option("TARGET", args.sTarget, "PE image (EXE or DLL)")->required();
-    pPoExtract->add_option("-o,--output", args.sOutput, "The template to write (default: standard output)");
-    pPoExtract->add_flag("--force", args.force, "Replace an existing template");
-    CLI::App* pPoApply = pPo->add_subcommand(
+    commands.pPoExtract->add_option("TARGET", args.sTarget, "PE image (EXE or DLL)")->required();
+    commands.pPoExtract->add_option("-o,--output", args.sOutput,
+                                    "The template to write (default: standard output)");
+    commands.pPoExtract->add_flag("--force", args.force, "Replace an existing template");
+    commands.pPoApply = commands.pPo->add_subcommand(
         "apply", "Rebuild the target's resources with the translations, and write rule texts as CN");
-    pPoApply->add_option("TARGET", args.sTarget, "PE image to translate (in place unless -o is given)")
+    commands.pPoApply
+        ->add_option("TARGET", args.sTarget, "PE image to translate (in place unless -o is given)")
         ->required();
-    pPoApply->add_option("PO", args.sPo, "The translated PO file")->required();
-    pPoApply->add_option("-o,--output", args.sOutput,
-                         "Write the translated image to this file, the target untouched");
-    pPoApply->add_option(
+    commands.pPoApply->add_option("PO", args.sPo, "The translated PO file")->required();
+    commands.pPoApply->add_option("-o,--output", args.sOutput,
+                                  "Write the translated image to this file, the target untouched");
+    commands.pPoApply->add_option(
         "--as", args.sAs,
         "Add the translations as a copy in this language (\"zh-CN\"), keeping the originals");
-    pPoApply->add_flag("--backup", args.backup, "Copy the target to TARGET.bak before it changes");
-    pPoApply->add_flag("--force", args.force,
-                       "Replace an existing backup or output, and copies in the --as language whose texts "
-                       "the new ones would lose");
-    pPoApply->add_flag("--partial", args.partial,
-                       "Write what can be written when some translations or rules are refused");
-    pPoApply->add_option(
+    commands.pPoApply->add_flag("--backup", args.backup, "Copy the target to TARGET.bak before it changes");
+    commands.pPoApply->add_flag(
+        "--force", args.force,
+        "Replace an existing backup or output, and copies in the --as language whose texts "
+        "the new ones would lose");
+    commands.pPoApply->add_flag("--partial", args.partial,
+                                "Write what can be written when some translations or rules are refused");
+    commands.pPoApply->add_option(
         "--log", args.sLog,
         "With --rules: the failure log of the patch run (default: pivra.log beside the tool)");
-    pPoApply->add_flag("--allow-format", args.allowFormat,
-                       "Write also translations whose format specifiers differ from the source's");
-    CLI::App* pPoCheck = pPo->add_subcommand(
+    commands.pPoApply->add_flag("--allow-format", args.allowFormat,
+                                "Write also translations whose format specifiers differ from the source's");
+    commands.pPoCheck = commands.pPo->add_subcommand(
         "check", "List what a PO file leaves open or gets wrong for a target, writing nothing");
-    pPoCheck->add_option("TARGET", args.sTarget, "PE image")->required();
-    pPoCheck->add_option("PO", args.sPo, "The translated PO file")->required();
-    pPoCheck
+    commands.pPoCheck->add_option("TARGET", args.sTarget, "PE image")->required();
+    commands.pPoCheck->add_option("PO", args.sPo, "The translated PO file")->required();
+    commands.pPoCheck
         ->add_option("--charset", args.uCharset,
                      "Name the characters this code page (\"936\") cannot hold in the translations")
         ->check(CLI::Range(1u, 65535u));
-    for (CLI::App* pCommand : {pPoExtract, pPoApply, pPoCheck})
+    for (CLI::App* pCommand : {commands.pPoExtract, commands.pPoApply, commands.pPoCheck})
     {
         pCommand->add_option("--lang", args.sLang,
                              "Source language of the resource texts (default: the PO file's, else the one "
                              "with the most texts)");
         pCommand->add_option("--rules", args.sRuleSet, "Cover the texts of this rule set too (RULE entries)");
     }
+}
+
+int RunPoCommand(const CliContext& cli, const Arguments& args, const Subcommands& commands)
+{
+    PoOptions options = {FromUtf8(args.sTarget), FromUtf8(args.sPo), FromUtf8(args.sOutput),
+                         FromUtf8(args.sLang),   FromUtf8(args.sAs), FromUtf8(args.sRuleSet),
+                         FromUtf8(args.sLog),    args.backup,        args.force,
+                         args.partial,           args.uCharset,      args.allowFormat};
+    if (options.uCharset != 0 && !KnowsCodePage(options.uCharset))
+    {
+        WriteErr("pivra-cli po check: --charset " + std::to_string(options.uCharset) +
+                 ": a code page this build cannot convert to\n");
+        return ReportUsageError(cli, "--charset names a code page this build cannot convert to");
+    }
+    if (commands.pPoExtract->parsed())
+        return RunPoExtract(CliContext{"po extract", false}, options);
+    if (commands.pPoApply->parsed())
+        return RunPoApply(CliContext{"po apply", false}, options);
+    return RunPoCheck(CliContext{"po check", false}, options);
+}
+
+// The command the line named, with its options.
+int RunCommand(const CliContext& cli, const Arguments& args, const Subcommands& commands)
+{
+    if (commands.pList->parsed())
+        return RunList(CliContext{"list", args.json}, FromUtf8(args.sRuleSet));
+    if (commands.pApply->parsed())
+    {
+        ApplyOptions options = {
+            FromUtf8(args.sRuleSet), {},          args.backup, args.force, FromUtf8(args.sLog),
+            args.allowUnsafe,        args.inPlace};
+        for (const std::string& sTarget : args.targets)
+            options.targets.push_back(FromUtf8(sTarget));
+        return RunApply(CliContext{"apply", args.json}, options);
+    }
+    if (commands.pCheck->parsed())
+        return RunCheck(CliContext{"check", args.json}, FromUtf8(args.sRuleSet), FromUtf8(args.sTarget));
+    if (commands.pExtract->parsed())
+    {
+        ExtractOptions options = {
+            FromUtf8(args.sTarget), FromUtf8(args.sOutput), args.uMinChars, FromUtf8(args.sSection),
+            args.allSections,       args.addToCatalogue,    args.force,     args.resources,
+            FromUtf8(args.sLang)};
+        if (options.addToCatalogue && options.wsOutput.empty())
+        {
+            WriteErr("pivra-cli extract: --add-to-catalogue needs -o\n");
+            return ReportUsageError(cli, "--add-to-catalogue needs -o");
+        }
+        return RunExtract(CliContext{"extract", args.json}, options);
+    }
+    if (commands.pPo->parsed())
+        return RunPoCommand(cli, args, commands);
+    return kExitBadInput;
+}
+
+int Run(int argc, char** argv)
+{
+    CLI::App app{"pivra-cli: translate the texts of Windows programs by same-length patching, with the rule "
+                 "sets of the tool's main window"};
+    app.require_subcommand(1);
+    Arguments args;
+    Subcommands commands = {};
+    AddRuleSetCommands(app, args, commands);
+    AddPoCommands(app, args, commands);
 
     // CLI11 reports bad usage by exception; the product's core has none.
     try
@@ -213,55 +297,10 @@ int Run(int argc, char** argv)
                                              &args.sPo};
     for (const std::string& sTarget : args.targets)
         names.push_back(&sTarget);
-    int exitCode = kExitDone;
-    if (!CheckNames(cli, names, exitCode))
+    const int exitCode = CheckNames(cli, names);
+    if (exitCode != kExitDone)
         return exitCode;
-
-    if (pList->parsed())
-        return RunList(CliContext{"list", args.json}, FromUtf8(args.sRuleSet));
-    if (pApply->parsed())
-    {
-        ApplyOptions options = {
-            FromUtf8(args.sRuleSet), {},          args.backup, args.force, FromUtf8(args.sLog),
-            args.allowUnsafe,        args.inPlace};
-        for (const std::string& sTarget : args.targets)
-            options.targets.push_back(FromUtf8(sTarget));
-        return RunApply(CliContext{"apply", args.json}, options);
-    }
-    if (pCheck->parsed())
-        return RunCheck(CliContext{"check", args.json}, FromUtf8(args.sRuleSet), FromUtf8(args.sTarget));
-    if (pExtract->parsed())
-    {
-        ExtractOptions options = {
-            FromUtf8(args.sTarget), FromUtf8(args.sOutput), args.uMinChars, FromUtf8(args.sSection),
-            args.allSections,       args.addToCatalogue,    args.force,     args.resources,
-            FromUtf8(args.sLang)};
-        if (options.addToCatalogue && options.wsOutput.empty())
-        {
-            WriteErr("pivra-cli extract: --add-to-catalogue needs -o\n");
-            return ReportUsageError(cli, "--add-to-catalogue needs -o");
-        }
-        return RunExtract(CliContext{"extract", args.json}, options);
-    }
-    if (pPo->parsed())
-    {
-        PoOptions options = {FromUtf8(args.sTarget), FromUtf8(args.sPo), FromUtf8(args.sOutput),
-                             FromUtf8(args.sLang),   FromUtf8(args.sAs), FromUtf8(args.sRuleSet),
-                             FromUtf8(args.sLog),    args.backup,        args.force,
-                             args.partial,           args.uCharset,      args.allowFormat};
-        if (options.uCharset != 0 && !KnowsCodePage(options.uCharset))
-        {
-            WriteErr("pivra-cli po check: --charset " + std::to_string(options.uCharset) +
-                     ": a code page this build cannot convert to\n");
-            return ReportUsageError(cli, "--charset names a code page this build cannot convert to");
-        }
-        if (pPoExtract->parsed())
-            return RunPoExtract(CliContext{"po extract", false}, options);
-        if (pPoApply->parsed())
-            return RunPoApply(CliContext{"po apply", false}, options);
-        return RunPoCheck(CliContext{"po check", false}, options);
-    }
-    return kExitBadInput;
+    return RunCommand(cli, args, commands);
 }
 } // namespace
 

@@ -1,15 +1,12 @@
 // What the po commands share: a target opened and read as a set of source
-// texts, and a PO file read as the translations of them.
+// texts, and a PO file read as the translations of them. Each step gives the
+// reason it fails; the command names the file and picks the exit code.
 #pragma once
 
 #include "cli/cli_files.h"
-#include "cli/cli_report.h"
-#include "cli/commands.h"
-#include "cli/pe_image.h"
-#include "cli/po_file.h"
-#include "cli/po_sources.h"
-
-#include <map>
+#include "pe/pe_headers.h"
+#include "po/po_file.h"
+#include "po/po_sources.h"
 
 struct PoTarget
 {
@@ -19,30 +16,19 @@ struct PoTarget
     WORD wLang = 0;
     bool hasTexts = false; // the image holds resource texts at all
     std::vector<PoSource> sources;
-    std::vector<std::string> problems; // texts left out, and why
+    std::vector<std::string> leftOut; // texts left out of the sources, and why
 };
 
-// Opens the target and lists its texts in the language asked for (sLang: a
-// name, or empty for the one with the most texts), and the rule set's texts
-// when one is given. Reports and returns false when it cannot.
-bool LoadPoTarget(const CliContext& cli, const PoOptions& options, const std::string& sLang, PoTarget& target,
-                  int& exitCode);
+// Opens the target and lists its resource texts in the language asked for
+// (sLang: a name, or empty for the one with the most texts).
+bool LoadPoTarget(const WString& wsTarget, const std::string& sLang, PoTarget& target, std::string& sReason);
+// Adds the texts of the rule set's rules as the patch run finds them.
+bool AddRuleSources(const WString& wsTarget, const WString& wsRuleFile, PoTarget& target,
+                    std::string& sReason);
 
 struct PoTranslations
 {
     std::vector<PoEntry> entries;
     std::string sSourceLanguage; // the header's X-Source-Language
 };
-bool LoadPoFile(const CliContext& cli, const WString& wsPo, PoTranslations& po, int& exitCode);
-
-// Whether an entry carries a translation to use: not the header, not
-// obsolete, not fuzzy, with a context and a non-empty msgstr.
-bool IsTranslated(const PoEntry& entry);
-bool IsFuzzy(const PoEntry& entry);
-// "RULE 012": a rule's text, which only a command given the rule set covers.
-bool IsRuleContext(const std::string& sContext);
-
-// A text for a message line, quoted, with line breaks and tabs as escapes and
-// a long one cut; and "MENU 1 / 0x0108 \"&File\"", a source text so named.
-std::string ShownQuoted(const std::string& sText);
-std::string ShownSource(const PoSource& source);
+bool LoadPoFile(const WString& wsPo, PoTranslations& po, std::string& sReason);

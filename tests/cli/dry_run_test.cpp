@@ -1,10 +1,10 @@
 // The dry run against the real run as its oracle: generated rule sets on
 // generated images, compared by the bytes left, the counts and the failures.
-#include "cli/dry_run.h"
 #include "cli_runner.h"
 #include "patch/patch_run.h"
 #include "rules/escape.h"
 #include "rules/rule_set.h"
+#include "scan/dry_run.h"
 #include "test_image.h"
 
 #include <gtest/gtest.h>

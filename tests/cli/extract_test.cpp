@@ -1,7 +1,7 @@
 // extract on images whose texts sit in resources: a small one windres builds
 // from tests/cli/fixtures/res_target.rc, and a copy of Wine's notepad.exe.
-#include "cli/pe_image.h"
 #include "cli_runner.h"
+#include "image/image_map.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -16,13 +16,13 @@ using Json = nlohmann::json;
 // names the loader reads, the section table, debug data.
 void ExpectOnlyWholeTexts(const std::string& bytes, const Json& texts)
 {
-    PeImage image;
+    CImageMap image;
     image.Load(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
-    ASSERT_TRUE(image.pe);
+    ASSERT_TRUE(image.IsPe());
     for (const Json& text : texts)
     {
         DWORD dwOffset = text["offset"];
-        ImageByteInfo info = image.map.Lookup(dwOffset);
+        ImageByteInfo info = image.Lookup(dwOffset);
         EXPECT_TRUE(info.kind == kByteCode || info.kind == kByteData || info.kind == kByteOutside ||
                     info.kind == kByteResourceText)
             << text.dump() << " starts in " << *info.psLabel;

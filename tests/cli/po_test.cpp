@@ -1,12 +1,12 @@
 // po extract, apply and check on an image windres builds (menu, dialog and
 // string table in English and German, the demo's texts in its data), with
 // GNU gettext's msgfmt judging every PO file the tool writes.
-#include "cli/cli_text.h"
-#include "cli/po_file.h"
 #include "cli_runner.h"
 #include "image/resource_texts.h"
+#include "po/po_file.h"
 #include "rules/rule_set.h"
 #include "support/image_reads.h"
+#include "util/wstring.h"
 
 #include <gtest/gtest.h>
 
@@ -29,8 +29,8 @@ void WriteUtf16(const WString& path, const std::string& utf8)
 std::vector<PoEntry> ReadPoText(const std::string& sText)
 {
     std::vector<PoEntry> entries;
-    std::string sError;
-    EXPECT_TRUE(ReadPo(sText, entries, sError)) << sError;
+    std::string sReason;
+    EXPECT_TRUE(ReadPo(sText, entries, sReason)) << sReason;
     return entries;
 }
 
@@ -85,41 +85,67 @@ const std::map<std::string, std::string> kTranslations = {
 };
 } // namespace
 
-TEST(PoTest, TranslationsComeBackFromTheRebuiltImage)
+// A target, the demo's rule set, the template po extract writes of both and
+// the PO file that translates it, made anew for each test.
+class PoRoundTrip : public testing::Test
 {
+  protected:
+    void SetUp() override
+    {
+        original = ReadBytes(BuildPath(PIVRA_RES_TARGET));
+        WriteBytes(target, original);
+        WriteBytes(copy, original);
+        std::ifstream in(PIVRA_DEMO_RULES, std::ios::binary);
+        std::stringstream demo;
+        demo << in.rdbuf();
+        WriteUtf16(rules, demo.str());
+        CliResult extracted = cli.Run({W("po"), W("extract"), target, W("-o"), pot, W("--rules"), rules});
+        ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+        sPot = ReadBytes(pot);
+        WriteBytes(po, Translated(sPot, kTranslations));
+    }
+
+    // RULE 005 is over its budget and rule 007's EN is not in the program, so
+    // only --partial writes.
+    CliResult Apply(bool fPartial)
+    {
+        std::vector<WString> args = {W("po"),      W("apply"), target,     po, W("--backup"),
+                                     W("--rules"), rules,      W("--log"), log};
+        if (fPartial)
+            args.push_back(W("--partial"));
+        return cli.Run(args);
+    }
+
     TempDir dir;
-    CliRunner cli(dir);
-    const std::string original = ReadBytes(BuildPath(PIVRA_RES_TARGET));
+    CliRunner cli{dir};
+    std::string original, sPot;
     const WString target = dir.Path(W("app.exe")), copy = dir.Path(W("copy.exe"));
     const WString rules = dir.Path(W("rules.ini")), pot = dir.Path(W("app.pot")), po = dir.Path(W("app.po"));
-    WriteBytes(target, original);
-    WriteBytes(copy, original);
-    std::ifstream in(PIVRA_DEMO_RULES, std::ios::binary);
-    std::stringstream demo;
-    demo << in.rdbuf();
-    WriteUtf16(rules, demo.str());
+    const WString log = dir.Path(W("run.log"));
+};
 
-    CliResult extracted = cli.Run({W("po"), W("extract"), target, W("-o"), pot, W("--rules"), rules});
-    ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+TEST_F(PoRoundTrip, ExtractWritesATemplateOfResourceAndRuleTexts)
+{
     ExpectGettextAccepts(pot);
-    const std::string sPot = ReadBytes(pot);
+    ExpectGettextAccepts(po);
     std::map<std::string, std::string> sources = Sources(sPot);
-    EXPECT_EQ(sources["MENU 1 / popup 0"], "&File");
-    EXPECT_EQ(sources["MENU 1 / 0x0100"], "&New\tCtrl+N");
-    EXPECT_EQ(sources["DIALOG 102 / control 0"], "Sample program");
-    EXPECT_EQ(sources["STRINGTABLE / 0x0062"], "Nothing here yet");
-    EXPECT_EQ(sources["RULE 004"], "This line is ANSI text");
+    const std::pair<const char*, const char*> rgExpected[] = {
+        {"MENU 1 / popup 0", "&File"},
+        {"MENU 1 / 0x0100", "&New\tCtrl+N"},
+        {"DIALOG 102 / control 0", "Sample program"},
+        {"STRINGTABLE / 0x0062", "Nothing here yet"},
+        {"RULE 004", "This line is ANSI text"},
+    };
+    for (const auto& expected : rgExpected)
+        EXPECT_EQ(sources[expected.first], expected.second) << expected.first;
     EXPECT_NE(sPot.find("#, max-length:4\nmsgctxt \"RULE 005\""), std::string::npos) << sPot;
     EXPECT_NE(sPot.find("X-Source-Language: en-US"), std::string::npos);
+}
 
-    WriteBytes(po, Translated(sPot, kTranslations));
-    ExpectGettextAccepts(po);
-    // RULE 005 is over its budget and rule 007's EN is not in the program:
-    // nothing is written, then --partial writes the rest, the patch run included.
+TEST_F(PoRoundTrip, ApplyWritesNothingWhenATranslationOrRuleIsRefused)
+{
     const std::string rulesBefore = ReadBytes(rules);
-    const WString log = dir.Path(W("run.log"));
-    CliResult refused =
-        cli.Run({W("po"), W("apply"), target, po, W("--backup"), W("--rules"), rules, W("--log"), log});
+    CliResult refused = Apply(false);
     EXPECT_EQ(refused.exitCode, 1) << refused.err;
     for (const char* szLine : {"RULE 005 \"Quit\": the translation takes 12 bytes, over its budget of 8",
                                "rule 007 \"Text that is not in the program\": its EN is not in the image"})
@@ -128,8 +154,11 @@ TEST(PoTest, TranslationsComeBackFromTheRebuiltImage)
     EXPECT_EQ(ReadBytes(target), original);
     EXPECT_EQ(ReadBytes(rules), rulesBefore);
     EXPECT_FALSE(std::filesystem::exists(ShownPath(target + W(".bak"))));
-    CliResult applied = cli.Run({W("po"), W("apply"), target, po, W("--backup"), W("--rules"), rules,
-                                 W("--log"), log, W("--partial")});
+}
+
+TEST_F(PoRoundTrip, ApplyPartialWritesTheRestAndRunsTheRuleSet)
+{
+    CliResult applied = Apply(true);
     EXPECT_EQ(applied.exitCode, 1) << applied.err;
     EXPECT_NE(applied.out.find("the patch run (7 rules tried, 6 changed the image)"), std::string::npos)
         << applied.out;
@@ -137,14 +166,23 @@ TEST(PoTest, TranslationsComeBackFromTheRebuiltImage)
     EXPECT_NE(ReadBytes(log).find(Utf16Bytes(W("ERROR_EN:Text that is not in the program"))),
               std::string::npos);
     EXPECT_NE(ReadBytes(target).find(Utf16Bytes(FromUtf8("就绪"))), std::string::npos);
-    // Run again, the texts are translated already: nothing changes, so the
-    // backup stays the only copy of the original.
+}
+
+TEST_F(PoRoundTrip, ApplyAgainChangesNothingAndKeepsTheOnlyCopyOfTheOriginal)
+{
+    ASSERT_EQ(Apply(true).exitCode, 1);
+    const std::string translated = ReadBytes(target);
     EXPECT_EQ(
         cli.Run({W("po"), W("apply"), target, po, W("--backup"), W("--force"), W("--partial")}).exitCode, 1);
     EXPECT_EQ(ReadBytes(target + W(".bak")), original);
+    EXPECT_EQ(ReadBytes(target), translated);
+}
 
-    // The rebuilt image's texts are the translations, whole, in place of the
-    // English ones; German stays; the rules that fit have their CN.
+TEST_F(PoRoundTrip, RebuiltImageHoldsTheTranslationsWhole)
+{
+    ASSERT_EQ(Apply(true).exitCode, 1);
+    // The translations in place of the English texts; an untranslated text
+    // and the German copy stay as they were.
     std::map<std::string, std::string> rebuilt = Sources(cli.Run({W("po"), W("extract"), target}).out);
     for (const auto& translation : kTranslations)
     {
@@ -154,7 +192,14 @@ TEST(PoTest, TranslationsComeBackFromTheRebuiltImage)
         }
     }
     EXPECT_EQ(rebuilt["MENU 1 / 0x0100"], "&New\tCtrl+N");
-    // The second version resource, left out of the PO file, is as it was.
+    EXPECT_EQ(
+        Sources(cli.Run({W("po"), W("extract"), target, W("--lang"), W("de-DE")}).out)["MENU 1 / popup 0"],
+        "&Datei");
+}
+
+TEST_F(PoRoundTrip, ResourceLeftOutOfThePoFileStaysAsItWas)
+{
+    ASSERT_EQ(Apply(true).exitCode, 1);
     const std::string image = ReadBytes(target);
     std::vector<ResourceEntry> entries;
     std::string sReason;
@@ -169,16 +214,23 @@ TEST(PoTest, TranslationsComeBackFromTheRebuiltImage)
     }
     EXPECT_EQ(descriptions[1], "示例程序");
     EXPECT_EQ(descriptions[2], "Another description");
-    EXPECT_EQ(
-        Sources(cli.Run({W("po"), W("extract"), target, W("--lang"), W("de-DE")}).out)["MENU 1 / popup 0"],
-        "&Datei");
-    PatchRule rule;
-    ASSERT_TRUE(ReadRule(rules.c_str(), 4, rule));
-    EXPECT_EQ(ToUtf8(WString(rule.wsCn)), "这一行是ANSI文本");
-    ASSERT_TRUE(ReadRule(rules.c_str(), 5, rule));
-    EXPECT_EQ(ToUtf8(WString(rule.wsCn)), "退出");
+}
 
-    // Added as zh-CN: the copy holds both languages.
+TEST_F(PoRoundTrip, RulesTakeTheCnsThatFitTheirBudget)
+{
+    ASSERT_EQ(Apply(true).exitCode, 1);
+    // RULE 005's translation is over budget: its CN stays the rule set's own.
+    const std::pair<UINT, const char*> rgCns[] = {{4, "这一行是ANSI文本"}, {5, "退出"}};
+    for (const auto& expected : rgCns)
+    {
+        PatchRule rule;
+        ASSERT_TRUE(ReadRule(rules.c_str(), expected.first, rule));
+        EXPECT_EQ(ToUtf8(WString(rule.wsCn)), expected.second) << expected.first;
+    }
+}
+
+TEST_F(PoRoundTrip, AsAddsACopyInThatLanguageBesideTheOriginals)
+{
 #ifdef _WIN32
     CliResult added = cli.Run({W("po"), W("apply"), copy, po, W("--as"), W("zh-CN")});
 #else

@@ -8,10 +8,10 @@
 // texts into the set (with their comment lines); bit 1 of the last byte keeps
 // the resource texts of en-US only; all bytes are the view, a PE image or not
 // (a file that is none is scanned whole).
-#include "cli/extract_texts.h"
 #include "port/native_path.h"
 #include "rules/escape.h"
 #include "rules/rule_set.h"
+#include "scan/extract_texts.h"
 #include "util/path.h"
 
 #include <cstdint>
@@ -75,14 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     BYTE* pView = new BYTE[size];
     std::memcpy(pView, data, size);
-    PeImage image;
+    CImageMap image;
     image.Load(pView, static_cast<DWORD>(size));
-    CProgress progress("fuzz_extract");
     std::vector<Candidate> texts;
     UINT uTooLong = 0;
     const std::string sLang = (data[size - 1] & 2) != 0 ? "en-US" : "";
-    FindTexts(pView, static_cast<DWORD>(size), image, {std::string(), true, 1u + data[0] % 8u, sLang},
-              progress, texts, uTooLong);
+    FindTexts(
+        pView, static_cast<DWORD>(size), image, {std::string(), true, 1u + data[0] % 8u, sLang},
+        [](unsigned long long, unsigned long long, const char*) {}, texts, uTooLong);
     delete[] pView;
     for (const Candidate& c : texts)
         Check(c.dwOffset <= size && c.bytes.size() <= size - c.dwOffset &&

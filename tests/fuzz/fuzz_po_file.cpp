@@ -1,6 +1,6 @@
 // PO text from arbitrary bytes: ReadPo fails cleanly or gives entries that
 // WritePo writes in a form ReadPo reads back to the same entries.
-#include "cli/po_file.h"
+#include "po/po_file.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,16 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string sText(reinterpret_cast<const char*>(data), size);
     std::vector<PoEntry> entries;
-    std::string sError;
-    if (ReadPo(sText, entries, sError) == 0)
+    std::string sReason;
+    if (!ReadPo(sText, entries, sReason))
     {
-        Check(entries.empty() && sError.compare(0, 5, "line ") == 0);
+        Check(entries.empty() && sReason.compare(0, 5, "line ") == 0);
         return 0;
     }
-    Check(sError.empty());
+    Check(sReason.empty());
     std::string sWritten = WritePo(entries);
     std::vector<PoEntry> again;
-    Check(ReadPo(sWritten, again, sError) == 1);
+    Check(ReadPo(sWritten, again, sReason));
     Check(again == entries);
     return 0;
 }

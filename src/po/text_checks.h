@@ -20,20 +20,20 @@ std::string AcceleratorKey(const std::string& sUtf8);
 // ("%5d"), else a FormatMessage insert ("%1 files").
 std::vector<std::string> FormatSpecifiers(const std::string& sUtf8);
 
-// "" when the translation keeps what the source needs, else a short English
-// reason. printf conversions take their arguments in order, so the translation
+// Whether the translation keeps what the source needs; else false with a
+// short English reason. printf conversions take their arguments in order, so the translation
 // needs the same conversions in the same order (or numbered "%2$d %1$s" to
 // the same arguments); flags, width and precision may differ, '*' may not.
 // FormatMessage inserts are numbered: any order, repeats allowed, but the same
 // numbers with the same formats. "%0" must be kept or left out as in the
 // source; line breaks and tabs (%n %t %r) are the translator's. In a source
 // with a tab ("&Open...\tCtrl+O") the shortcut after the tab is kept as is.
-std::string FormatMismatch(const std::string& sSource, const std::string& sTranslation);
+bool FormatsAgree(const std::string& sSource, const std::string& sTranslation, std::string& sReason);
 
-// "" when the translation has the source's line breaks, else the reason. A
+// Whether the translation has the source's line breaks; else false with the reason. A
 // translator who types the two characters \n (or \t, \r) means the control
 // character, which a resource text never decodes, so those are named first.
-std::string LineBreakMismatch(const std::string& sSource, const std::string& sTranslation);
+bool LineBreaksAgree(const std::string& sSource, const std::string& sTranslation, std::string& sReason);
 
 // Whether a text holds words a translator turns into another language: not
 // when its only letters are all-caps tokens ("ANSI", "(UTF-8)"), words with

@@ -2,16 +2,16 @@
 // name an entry's fault in the same line.
 #pragma once
 
-#include "cli/po_file.h"
-#include "cli/po_sources.h"
+#include "po/po_file.h"
+#include "po/po_sources.h"
 
 #include <string>
 #include <vector>
 
-// "MENU 1 / 0x0100 \"&New\\tCtrl+N\": the reason" when the translation's
-// format specifiers (or the shortcut after a tab) differ from the source's;
-// "" when they agree.
-std::string FormatFinding(const PoSource& source, const std::string& sTranslation);
+// Whether the translation keeps the source's format specifiers (and the
+// shortcut after a tab); else false with "MENU 1 / 0x0100 \"&New\\tCtrl+N\":
+// the reason".
+bool FormatsKept(const PoSource& source, const std::string& sTranslation, std::string& sReason);
 
 // The format findings of every translated entry whose source text the target
 // still holds; rule texts only when fRules (a rule set was given).

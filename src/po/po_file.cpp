@@ -1,7 +1,10 @@
 // A reader and writer of gettext PO files. Debian has no PO library for the
 // mingw build, so this follows the grammar GNU gettext's own reader accepts.
-#include "po_file.h"
+#include "po/po_file.h"
 
+#include "port/utf8.h"
+
+#include <cstring>
 #include <map>
 #include <tuple>
 
@@ -32,50 +35,8 @@ bool IsBlank(char ch)
 // turned into UTF-16 for the image and a bad byte there would be lost.
 bool IsUtf8(const char* p, size_t cb)
 {
-    const unsigned char* pb = reinterpret_cast<const unsigned char*>(p);
-    size_t i = 0;
-    while (i < cb)
-    {
-        unsigned char b = pb[i];
-        if (b == 0)
-            return false;
-        if (b < 0x80)
-        {
-            i++;
-            continue;
-        }
-        size_t cbSeq;
-        unsigned int uMin;
-        unsigned int uChar;
-        if ((b & 0xE0) == 0xC0)
-        {
-            cbSeq = 2, uMin = 0x80, uChar = b & 0x1F;
-        }
-        else if ((b & 0xF0) == 0xE0)
-        {
-            cbSeq = 3, uMin = 0x800, uChar = b & 0x0F;
-        }
-        else if ((b & 0xF8) == 0xF0)
-        {
-            cbSeq = 4, uMin = 0x10000, uChar = b & 0x07;
-        }
-        else
-        {
-            return false;
-        }
-        if (cb - i < cbSeq)
-            return false;
-        for (size_t k = 1; k < cbSeq; k++)
-        {
-            if ((pb[i + k] & 0xC0) != 0x80)
-                return false;
-            uChar = (uChar << 6) | (pb[i + k] & 0x3F);
-        }
-        if (uChar < uMin || uChar > 0x10FFFF || (uChar >= 0xD800 && uChar <= 0xDFFF))
-            return false;
-        i += cbSeq;
-    }
-    return true;
+    size_t badAt = 0;
+    return std::memchr(p, 0, cb) == nullptr && IsWellFormedUtf8(p, cb, badAt);
 }
 
 bool IsUtf8(const std::string& s)
@@ -149,7 +110,7 @@ bool IsReadableCharset(const std::string& sCharset)
 class CPoReader
 {
   public:
-    CPoReader(std::vector<PoEntry>& entries, std::string& sError) : m_entries(entries), m_sError(sError) {}
+    CPoReader(std::vector<PoEntry>& entries, std::string& sReason) : m_entries(entries), m_sReason(sReason) {}
 
     bool ReadLine(const char* p, size_t cch);
     bool Finish();
@@ -168,7 +129,7 @@ class CPoReader
     void Reset();
 
     std::vector<PoEntry>& m_entries;
-    std::string& m_sError;
+    std::string& m_sReason;
     std::map<PoKey, int> m_firstLines;
     PoEntry m_entry;
     PoPhase m_phase = kPhaseNone;
@@ -183,7 +144,7 @@ class CPoReader
 
 bool CPoReader::Fail(int iLine, const std::string& sReason)
 {
-    m_sError = "line " + std::to_string(iLine) + ": " + sReason;
+    m_sReason = "line " + std::to_string(iLine) + ": " + sReason;
     return false;
 }
 
@@ -739,19 +700,19 @@ bool operator==(const PoEntry& a, const PoEntry& b)
            a.sPrevContext == b.sPrevContext && a.sPrevId == b.sPrevId && a.sPrevIdPlural == b.sPrevIdPlural;
 }
 
-int ReadPo(const std::string& sText, std::vector<PoEntry>& entries, std::string& sError)
+bool ReadPo(const std::string& sText, std::vector<PoEntry>& entries, std::string& sReason)
 {
     entries.clear();
-    sError.clear();
+    sReason.clear();
     size_t i = 0;
     if (sText.compare(0, 3, "\xEF\xBB\xBF") == 0)
         i = 3;
     else if (sText.compare(0, 2, "\xFF\xFE") == 0 || sText.compare(0, 2, "\xFE\xFF") == 0)
     {
-        sError = "line 1: the file is UTF-16; PO files are read as UTF-8";
-        return 0;
+        sReason = "line 1: the file is UTF-16; PO files are read as UTF-8";
+        return false;
     }
-    CPoReader reader(entries, sError);
+    CPoReader reader(entries, sReason);
     int iPhysical = 0;
     std::string sLine;
     while (i < sText.size())
@@ -781,16 +742,16 @@ int ReadPo(const std::string& sText, std::vector<PoEntry>& entries, std::string&
         if (!reader.ReadLine(sLine.data(), sLine.size()))
         {
             entries.clear();
-            return 0;
+            return false;
         }
     }
     reader.m_iLine = iPhysical + 1;
     if (!reader.Finish())
     {
         entries.clear();
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
 std::string WritePo(const std::vector<PoEntry>& entries)

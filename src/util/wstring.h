@@ -1,5 +1,5 @@
-// Text conversions of the command-line tool: its arguments and output are
-// UTF-8, the core's texts UTF-16.
+// The tool's texts as std strings: UTF-16 for the core, UTF-8 for arguments,
+// output and PO files, and the forms in which messages show them.
 #pragma once
 
 #include "port/utf8.h"
@@ -35,7 +35,10 @@ bool IsTrimmedByRead(WCHAR c);
 void AppendHexEscape(WString& ws, BYTE b);
 
 // "0x0001A2B0".
-std::string HexOffset(DWORD dwOffset);
+inline std::string HexOffset(DWORD dwOffset)
+{
+    return HexNumber(dwOffset, 8);
+}
 
 // ASCII-only case folding, as rule-set names and file endings are compared.
 bool EqualsNoCase(const WString& a, const WString& b);

@@ -3,8 +3,9 @@
 // rules as the patch run finds them in the target.
 #pragma once
 
-#include "cli/cli_text.h"
+#include "image/image_map.h"
 #include "image/resource_texts.h"
+#include "util/wstring.h"
 
 #include <map>
 #include <string>
@@ -25,13 +26,24 @@ struct PoSource
     size_t uEntry; // resources only: the entry that holds the text
 };
 
+// The texts of each entry that holds texts, listed once for the language
+// count and the sources; fRead false with the reason when its data cannot be read.
+struct EntryTexts
+{
+    bool fRead = true;
+    std::vector<ResourceText> texts;
+    std::string sReason;
+};
+std::vector<EntryTexts> ListEntryTexts(const std::vector<ResourceEntry>& entries);
+
 // "en-US", "en", "zh-CN" or "0x0409" as a language id; false for other names.
 bool ParseLanguage(const std::string& sName, WORD& wLang);
 
 // The languages of the resources that hold texts, with their text counts;
 // the one with the most texts first (en-US, other English, then the lower id,
 // on a tie).
-std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEntry>& entries);
+std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEntry>& entries,
+                                                   const std::vector<EntryTexts>& listed);
 
 // Whether two entries are one resource (type and name) in any languages.
 bool SameResource(const ResourceEntry& a, const ResourceEntry& b);
@@ -41,9 +53,9 @@ bool SameResource(const ResourceEntry& a, const ResourceEntry& b);
 bool IsSourceEntry(const std::vector<ResourceEntry>& entries, const ResourceEntry& entry, WORD wLang);
 
 // Each text of the source resources of language wLang, in the tree's order; a
-// resource whose data cannot be read is named in problems and left out.
-void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std::vector<PoSource>& sources,
-                     std::vector<std::string>& problems);
+// resource whose data cannot be read is named in leftOut and left out.
+void ResourceSources(const std::vector<ResourceEntry>& entries, const std::vector<EntryTexts>& listed,
+                     WORD wLang, std::vector<PoSource>& sources, std::vector<std::string>& leftOut);
 
 struct TranslatedResource
 {
@@ -53,18 +65,19 @@ struct TranslatedResource
 // Each source resource with a translated text, rewritten with the translations
 // of the texts the sources took from it (a resource whose texts were left out,
 // as a second one with the same contexts, is not touched). Appends a line to
-// problems for each resource that cannot take its translations.
+// untranslatable for each resource that cannot take its translations.
 void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vector<PoSource>& sources,
                       const std::map<std::string, std::string>& translations,
-                      std::vector<TranslatedResource>& translated, std::vector<std::string>& problems);
+                      std::vector<TranslatedResource>& translated, std::vector<std::string>& untranslatable);
 
 // Each rule of the rule set that applies to the image's bitness, with its
 // first occurrence in the target named by the map. Rules whose EN a PO file
 // cannot hold (a zero unit, bytes that are no text in the code page) are named
-// in problems and left out. pScratch holds the same bytes as pView, for the
-// rules to change (a copy-on-write view); pView stays untouched.
-void RuleSources(const WString& wsRuleFile, const BYTE* pView, BYTE* pScratch, DWORD dwSize,
-                 std::vector<PoSource>& sources, std::vector<std::string>& problems);
+// in leftOut and left out. image is the map of the target's bytes; pScratch
+// holds the same bytes, for the rules to change (a copy-on-write view), and
+// the mapped bytes stay untouched.
+void RuleSources(const WString& wsRuleFile, const CImageMap& image, BYTE* pScratch,
+                 std::vector<PoSource>& sources, std::vector<std::string>& leftOut);
 
 // Whether a translation fits a rule: its stored CN form (escape notation),
 // or false with the reason (over the budget, not in the ANSI code page).

@@ -1,9 +1,9 @@
-#include "cli/po_sources.h"
+#include "po/po_sources.h"
 
-#include "cli/dry_run.h"
-#include "cli/pe_image.h"
+#include "image/image_map.h"
 #include "rules/escape.h"
 #include "rules/rule_set.h"
+#include "scan/dry_run.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -59,7 +59,7 @@ bool WideToAnsi(const WString& ws, std::string& bytes)
 }
 
 // The text a rule's stored EN stands for, as the run decodes it.
-bool DecodeEn(const DryRule& rule, WString& wsText, std::string& sWhy)
+bool DecodeEn(const DryRule& rule, WString& wsText, std::string& sReason)
 {
     WString wsBuffer = rule.wsEn;
     if (rule.unicode)
@@ -73,7 +73,7 @@ bool DecodeEn(const DryRule& rule, WString& wsText, std::string& sWhy)
         std::string bytes;
         if (!WideToAnsi(wsBuffer, bytes))
         {
-            sWhy = "its EN holds characters the ANSI code page lacks";
+            sReason = "its EN holds characters the ANSI code page lacks";
             return false;
         }
         bytes.push_back(0);
@@ -81,18 +81,18 @@ bool DecodeEn(const DryRule& rule, WString& wsText, std::string& sWhy)
         bytes.resize(cb);
         if (!AnsiToWide(bytes, wsText))
         {
-            sWhy = "its EN holds bytes that are no text in the ANSI code page";
+            sReason = "its EN holds bytes that are no text in the ANSI code page";
             return false;
         }
     }
     if (std::find(wsText.begin(), wsText.end(), WCHAR(0)) != wsText.end())
     {
-        sWhy = "its EN holds a zero unit, which a PO file cannot carry";
+        sReason = "its EN holds a zero unit, which a PO file cannot carry";
         return false;
     }
     if (wsText.empty())
     {
-        sWhy = "its EN is empty";
+        sReason = "its EN is empty";
         return false;
     }
     return true;
@@ -120,18 +120,22 @@ bool ParseLanguage(const std::string& sName, WORD& wLang)
     return false;
 }
 
-std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEntry>& entries)
+std::vector<EntryTexts> ListEntryTexts(const std::vector<ResourceEntry>& entries)
+{
+    std::vector<EntryTexts> listed(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (HasResourceTexts(entries[i]))
+            listed[i].fRead = ListResourceTexts(entries[i], listed[i].texts, listed[i].sReason) != 0;
+    return listed;
+}
+
+std::vector<std::pair<WORD, size_t>> TextLanguages(const std::vector<ResourceEntry>& entries,
+                                                   const std::vector<EntryTexts>& listed)
 {
     std::map<WORD, size_t> counts;
-    for (const ResourceEntry& entry : entries)
-    {
-        if (!HasResourceTexts(entry))
-            continue;
-        std::vector<ResourceText> texts;
-        std::string sReason;
-        ListResourceTexts(entry, texts, sReason);
-        counts[entry.wLang] += texts.size();
-    }
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (HasResourceTexts(entries[i]))
+            counts[entries[i].wLang] += listed[i].texts.size();
     std::vector<std::pair<WORD, size_t>> langs(counts.begin(), counts.end());
     // Programs that ship many languages ship each whole; English, in which
     // most are written, is then the source, and en-US first: the copy an
@@ -166,8 +170,8 @@ bool IsSourceEntry(const std::vector<ResourceEntry>& entries, const ResourceEntr
     return true;
 }
 
-void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std::vector<PoSource>& sources,
-                     std::vector<std::string>& problems)
+void ResourceSources(const std::vector<ResourceEntry>& entries, const std::vector<EntryTexts>& listed,
+                     WORD wLang, std::vector<PoSource>& sources, std::vector<std::string>& leftOut)
 {
     std::map<std::string, bool> seen;
     for (size_t uEntry = 0; uEntry < entries.size(); ++uEntry)
@@ -175,20 +179,18 @@ void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std:
         const ResourceEntry& entry = entries[uEntry];
         if (!IsSourceEntry(entries, entry, wLang))
             continue;
-        std::vector<ResourceText> texts;
-        std::string sReason;
-        if (!ListResourceTexts(entry, texts, sReason))
+        if (!listed[uEntry].fRead)
         {
-            problems.push_back(sReason);
+            leftOut.push_back(listed[uEntry].sReason);
             continue;
         }
-        for (const ResourceText& text : texts)
+        for (const ResourceText& text : listed[uEntry].texts)
         {
             // A context twice (two resources named alike) would make the PO
             // file's keys ambiguous: the first keeps it.
             if (!seen.emplace(text.sContext, true).second)
             {
-                problems.push_back("a second text with context \"" + text.sContext + "\" is left out");
+                leftOut.push_back("a second text with context \"" + text.sContext + "\" is left out");
                 continue;
             }
             sources.push_back(
@@ -199,7 +201,7 @@ void ResourceSources(const std::vector<ResourceEntry>& entries, WORD wLang, std:
 
 void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vector<PoSource>& sources,
                       const std::map<std::string, std::string>& translations,
-                      std::vector<TranslatedResource>& translated, std::vector<std::string>& problems)
+                      std::vector<TranslatedResource>& translated, std::vector<std::string>& untranslatable)
 {
     std::map<size_t, std::map<std::string, std::string>> byEntry;
     for (const PoSource& source : sources)
@@ -215,18 +217,19 @@ void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vect
         if (TranslateResource(entries[entryTexts.first], entryTexts.second, resource.data, sReason))
             translated.push_back(std::move(resource));
         else
-            problems.push_back(entryTexts.second.begin()->first + " and the texts beside it: " + sReason);
+            untranslatable.push_back(entryTexts.second.begin()->first +
+                                     " and the texts beside it: " + sReason);
     }
 }
 
-void RuleSources(const WString& wsRuleFile, const BYTE* pView, BYTE* pScratch, DWORD dwSize,
-                 std::vector<PoSource>& sources, std::vector<std::string>& problems)
+void RuleSources(const WString& wsRuleFile, const CImageMap& image, BYTE* pScratch,
+                 std::vector<PoSource>& sources, std::vector<std::string>& leftOut)
 {
-    PeImage image;
-    image.Load(pView, dwSize);
+    const BYTE* pView = image.Headers().pView;
+    const DWORD dwSize = image.Headers().dwSize;
     DryRunResult result;
     DryRunPatch(
-        wsRuleFile.c_str(), pScratch, dwSize, pView, result, [](UINT) {}, image.pe ? &image.map : nullptr);
+        wsRuleFile.c_str(), pScratch, dwSize, pView, result, [](UINT) {}, image.IsPe() ? &image : nullptr);
     for (const DryRule& rule : result.rules)
     {
         if (rule.outcome == kDryOtherBitness)
@@ -235,10 +238,10 @@ void RuleSources(const WString& wsRuleFile, const BYTE* pView, BYTE* pScratch, D
         FormatNode(wsNode, rule.number);
         const std::string sNode = ToUtf8(WString(wsNode));
         WString wsText;
-        std::string sWhy;
-        if (!DecodeEn(rule, wsText, sWhy))
+        std::string sReason;
+        if (!DecodeEn(rule, wsText, sReason))
         {
-            problems.push_back("rule " + sNode + " is left out: " + sWhy);
+            leftOut.push_back("rule " + sNode + " is left out: " + sReason);
             continue;
         }
         PoSource source = {"RULE " + sNode, ToUtf8(wsText), std::string(),
@@ -258,10 +261,10 @@ void RuleSources(const WString& wsRuleFile, const BYTE* pView, BYTE* pScratch, D
             source.sPlace = "not found in the target; budget " + sBudget;
         else
         {
-            ImageByteInfo info = image.map.Lookup(at[0]);
+            ImageByteInfo info = image.Lookup(at[0]);
             source.sPlace =
                 "at " + HexOffset(at[0]) +
-                (image.pe && info.psLabel != nullptr ? " (" + *info.psLabel + ")" : std::string()) +
+                (image.IsPe() && info.psLabel != nullptr ? " (" + *info.psLabel + ")" : std::string()) +
                 (cAt > 1 ? " and " + std::to_string(cAt - 1) + " more" : std::string()) + "; budget " +
                 sBudget;
         }

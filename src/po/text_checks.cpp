@@ -1,6 +1,6 @@
-#include "text_checks.h"
+#include "po/text_checks.h"
 
-#include "cli/cli_text.h"
+#include "util/wstring.h"
 
 #include <cctype>
 #include <cstring>
@@ -320,7 +320,10 @@ std::vector<std::string> FormatSpecifiers(const std::string& sUtf8)
     return specifiers;
 }
 
-std::string FormatMismatch(const std::string& sSource, const std::string& sTranslation)
+namespace
+{
+// The reason the translation's specifiers differ from the source's; "" when they agree.
+std::string FormatDifference(const std::string& sSource, const std::string& sTranslation)
 {
     std::vector<FormatToken> sourceTokens = FormatTokens(sSource);
     std::vector<FormatToken> translationTokens = FormatTokens(sTranslation);
@@ -346,7 +349,7 @@ std::string FormatMismatch(const std::string& sSource, const std::string& sTrans
     return std::string();
 }
 
-std::string LineBreakMismatch(const std::string& sSource, const std::string& sTranslation)
+std::string LineBreakDifference(const std::string& sSource, const std::string& sTranslation)
 {
     static const struct
     {
@@ -369,6 +372,20 @@ std::string LineBreakMismatch(const std::string& sSource, const std::string& sTr
         return std::string();
     return "the translation has " + std::to_string(cTranslation) + " line break" +
            (cTranslation == 1 ? "" : "s") + " where the source has " + std::to_string(cSource);
+}
+
+} // namespace
+
+bool FormatsAgree(const std::string& sSource, const std::string& sTranslation, std::string& sReason)
+{
+    sReason = FormatDifference(sSource, sTranslation);
+    return sReason.empty();
+}
+
+bool LineBreaksAgree(const std::string& sSource, const std::string& sTranslation, std::string& sReason)
+{
+    sReason = LineBreakDifference(sSource, sTranslation);
+    return sReason.empty();
 }
 
 bool NeedsTranslation(const std::string& sUtf8)

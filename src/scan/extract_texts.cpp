@@ -1,4 +1,4 @@
-#include "cli/extract_texts.h"
+#include "scan/extract_texts.h"
 
 #include "patch/find_bytes.h"
 #include "rules/rule_set.h"
@@ -31,7 +31,7 @@ struct Scan
     unsigned uMinChars;
     bool code; // the bytes scanned now are in an executable section
     std::vector<Candidate> found;
-    CProgress& progress;
+    const FnScanProgress& fnProgress;
 };
 
 const DWORD kProgressBytes = 1u << 20;
@@ -39,7 +39,7 @@ const DWORD kProgressBytes = 1u << 20;
 void ShowScan(Scan& scan, DWORD dwAt, const char* szWhat)
 {
     if (dwAt % kProgressBytes == 0)
-        scan.progress.Update(dwAt, scan.dwSize, szWhat);
+        scan.fnProgress(dwAt, scan.dwSize, szWhat);
 }
 
 bool IsPrintableWide(DWORD u)
@@ -194,10 +194,10 @@ WString EscapeWide(const std::string& bytes)
 }
 
 // The intervals between section and header boundaries, each in one region.
-std::vector<std::pair<DWORD, DWORD>> Regions(const PeImage& image, DWORD dwSize)
+std::vector<std::pair<DWORD, DWORD>> Regions(const CImageMap& image, DWORD dwSize)
 {
-    std::set<DWORD> cuts = {0, dwSize, image.layout.dwHeadersEnd};
-    for (const PeSection& s : image.sections)
+    std::set<DWORD> cuts = {0, dwSize, image.HeadersEnd()};
+    for (const ImageSection& s : image.Sections())
     {
         cuts.insert(s.dwRawOffset);
         cuts.insert(s.dwRawOffset + s.dwRawSize);
@@ -218,10 +218,10 @@ bool IsDebugSection(const std::string& sName)
 // interface text (names the loader reads, directories, debug data), the
 // resources (whose texts come whole from the map), the section table, and the
 // headers unless they are asked for. Sorted and merged.
-std::vector<std::pair<DWORD, DWORD>> SkippedBytes(const PeImage& image, bool headers)
+std::vector<std::pair<DWORD, DWORD>> SkippedBytes(const CImageMap& image, bool headers)
 {
     std::vector<std::pair<DWORD, DWORD>> skipped;
-    for (const ImageSpan& span : image.map.Spans())
+    for (const ImageSpan& span : image.Spans())
     {
         bool skip = span.kind != kByteCode && span.kind != kByteData && span.kind != kByteOutside &&
                     (span.kind != kByteHeader || !headers);
@@ -305,19 +305,19 @@ bool IsInLanguage(const std::map<std::string, WORD>& resources, const std::strin
 }
 
 // The resource texts of the map, in the asked section and language.
-void AddResourceTexts(Scan& scan, const PeImage& image, const ExtractScope& scope)
+void AddResourceTexts(Scan& scan, const CImageMap& image, const ExtractScope& scope)
 {
     // String tables are labelled by block ("STRINGTABLE block 7 en-US").
     const WORD kStringTableType = 6;
     std::map<std::string, WORD> resources;
-    for (const ImageResource& r : image.map.Resources())
+    for (const ImageResource& r : image.Resources())
     {
         const std::string sLang = " " + LanguageName(r.wLang);
         resources[r.sType + " " + r.sName + sLang] = r.wLang;
         if (r.wTypeId == kStringTableType)
             resources[r.sType + " block " + r.sName + sLang] = r.wLang;
     }
-    for (const ImageSpan& span : image.map.Spans())
+    for (const ImageSpan& span : image.Spans())
     {
         if (!span.fText || span.kind != kByteResourceText || span.text.cbText == 0 ||
             !IsTranslatable(span.sLabel))
@@ -358,16 +358,16 @@ bool FitsStoredEn(const Candidate& c)
 }
 // Whether the text's first match is a whole text the scan or the map knows
 // (a resource text of a language left out, say), not part of a longer one.
-bool IsWholeTextAt(const std::vector<Candidate>& found, const PeImage& image, const Candidate& c)
+bool IsWholeTextAt(const std::vector<Candidate>& found, const CImageMap& image, const Candidate& c)
 {
     auto range = std::equal_range(found.begin(), found.end(), c.dwFirstMatch,
                                   [](const auto& a, const auto& b) { return OffsetOf(a) < OffsetOf(b); });
     for (auto it = range.first; it != range.second; ++it)
         if (it->unicode == c.unicode && it->bytes == c.bytes)
             return true;
-    if (!image.pe)
+    if (!image.IsPe())
         return false;
-    const ImageText* pText = image.map.Lookup(c.dwFirstMatch).pText;
+    const ImageText* pText = image.Lookup(c.dwFirstMatch).pText;
     return pText != nullptr && pText->dwStart == c.dwFirstMatch && pText->cbText == c.bytes.size() &&
            pText->fWide == c.unicode;
 }
@@ -380,9 +380,9 @@ const char* RegionName(ExtractRegion region)
     return kNames[region];
 }
 
-ExtractRegion RegionAt(const PeImage& image, DWORD dwOffset)
+ExtractRegion RegionAt(const CImageMap& image, DWORD dwOffset)
 {
-    ImageByteInfo info = image.map.Lookup(dwOffset);
+    ImageByteInfo info = image.Lookup(dwOffset);
     const std::string& sLabel = *info.psLabel;
     auto Starts = [&sLabel](const char* sz) { return sLabel.compare(0, std::strlen(sz), sz) == 0; };
     switch (info.kind)
@@ -411,12 +411,12 @@ ExtractRegion RegionAt(const PeImage& image, DWORD dwOffset)
     }
 }
 
-void FindTexts(const BYTE* pView, DWORD dwSize, const PeImage& image, const ExtractScope& scope,
-               CProgress& progress, std::vector<Candidate>& texts, UINT& uTooLong)
+void FindTexts(const BYTE* pView, DWORD dwSize, const CImageMap& image, const ExtractScope& scope,
+               const FnScanProgress& fnProgress, std::vector<Candidate>& texts, UINT& uTooLong)
 {
-    Scan scan = {pView, dwSize, scope.uMinChars, false, {}, progress};
+    Scan scan = {pView, dwSize, scope.uMinChars, false, {}, fnProgress};
     std::vector<std::pair<DWORD, DWORD>> skipped;
-    if (image.pe)
+    if (image.IsPe())
     {
         skipped = SkippedBytes(image, scope.allSections || scope.sSection == "headers");
         AddResourceTexts(scan, image, scope);
@@ -430,8 +430,8 @@ void FindTexts(const BYTE* pView, DWORD dwSize, const PeImage& image, const Extr
                           : sRegion == scope.sSection;
         if (!wanted)
             continue;
-        int iSection = image.pe ? image.map.SectionIndexOf(region.first) : kImageOutsideSections;
-        scan.code = iSection >= 0 && image.map.Sections()[static_cast<size_t>(iSection)].fCode;
+        int iSection = image.IsPe() ? image.SectionIndexOf(region.first) : kImageOutsideSections;
+        scan.code = iSection >= 0 && image.Sections()[static_cast<size_t>(iSection)].fCode;
         ScanAround(scan, region.first, region.second, skipped);
     }
     std::sort(scan.found.begin(), scan.found.end(),
@@ -447,7 +447,7 @@ void FindTexts(const BYTE* pView, DWORD dwSize, const PeImage& image, const Extr
     for (Candidate& c : scan.found)
     {
         if (texts.size() % 4096 == 0)
-            progress.Update(c.dwOffset, dwSize, "sorting out repeats");
+            fnProgress(c.dwOffset, dwSize, "sorting out repeats");
         auto key = std::make_pair(c.unicode, c.bytes);
         bool first = seen.insert(key).second;
         if (!first && !c.resource)
@@ -459,11 +459,11 @@ void FindTexts(const BYTE* pView, DWORD dwSize, const PeImage& image, const Extr
             uTooLong += first ? 1 : 0;
             continue;
         }
-        if (image.pe)
+        if (image.IsPe())
         {
             c.region = RegionAt(image, c.dwOffset);
             if (!c.resource)
-                c.sLabel = *image.map.Lookup(c.dwOffset).psLabel;
+                c.sLabel = *image.Lookup(c.dwOffset).psLabel;
         }
         const DWORD dwEnd = c.dwOffset + static_cast<DWORD>(c.bytes.size());
         c.dwFirstMatch = kNotSearched;

@@ -1,4 +1,4 @@
-#include "cli/dry_run.h"
+#include "scan/dry_run.h"
 
 #include "patch/find_bytes.h"
 #include "patch/pe_test.h"

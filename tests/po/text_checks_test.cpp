@@ -1,6 +1,6 @@
 // What po check says about a translation's accelerators, format specifiers and
 // menu shortcuts compared with its source text.
-#include "cli/text_checks.h"
+#include "po/text_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +43,7 @@ TEST(TextChecks, FormatSpecifiers)
         EXPECT_EQ(FormatSpecifiers(c.first), c.second) << c.first;
 }
 
-TEST(TextChecks, FormatMismatch)
+TEST(TextChecks, FormatsAgree)
 {
     struct Case
     {
@@ -82,11 +82,15 @@ TEST(TextChecks, FormatMismatch)
         {"&Save %s\tCtrl+S", "&Speichern %d\tCtrl+S", "the translation has %d where the source has %s"},
     };
     for (const Case& c : rgCases)
-        EXPECT_EQ(FormatMismatch(c.szSource, c.szTranslation), c.szReason)
+    {
+        std::string sReason;
+        EXPECT_EQ(FormatsAgree(c.szSource, c.szTranslation, sReason), *c.szReason == 0)
             << c.szSource << " -> " << c.szTranslation;
+        EXPECT_EQ(sReason, c.szReason) << c.szSource << " -> " << c.szTranslation;
+    }
 }
 
-TEST(TextChecks, LineBreakMismatch)
+TEST(TextChecks, LineBreaksAgree)
 {
     struct Case
     {
@@ -107,8 +111,12 @@ TEST(TextChecks, LineBreakMismatch)
         {"%1%n%2", "%1，%2", ""},
     };
     for (const Case& c : rgCases)
-        EXPECT_EQ(LineBreakMismatch(c.szSource, c.szTranslation), c.szReason)
+    {
+        std::string sReason;
+        EXPECT_EQ(LineBreaksAgree(c.szSource, c.szTranslation, sReason), *c.szReason == 0)
             << c.szSource << " -> " << c.szTranslation;
+        EXPECT_EQ(sReason, c.szReason) << c.szSource << " -> " << c.szTranslation;
+    }
 }
 
 TEST(TextChecks, NeedsTranslation)

@@ -3,7 +3,7 @@
 // first file changes.
 #pragma once
 
-#include "cli/dry_run.h"
+#include "scan/dry_run.h"
 
 #include <string>
 #include <vector>

@@ -2,10 +2,10 @@
 // that its own tests and fuzz target run the very code the command runs.
 #pragma once
 
-#include "cli/cli_output.h"
-#include "cli/cli_text.h"
-#include "cli/pe_image.h"
+#include "image/image_map.h"
+#include "util/wstring.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,7 +23,7 @@ enum ExtractRegion
 
 // "code", "data", "resources", "imports/exports", "debug", "other".
 const char* RegionName(ExtractRegion region);
-ExtractRegion RegionAt(const PeImage& image, DWORD dwOffset);
+ExtractRegion RegionAt(const CImageMap& image, DWORD dwOffset);
 
 struct Candidate
 {
@@ -54,8 +54,11 @@ struct ExtractScope
 // that holds texts, and each other text once; uTooLong counts
 // those left out because a stored EN cannot hold them whole (2047 units in the
 // rule's own unit: characters for UTF-16, bytes of the ANSI read for ANSI).
-void FindTexts(const BYTE* pView, DWORD dwSize, const PeImage& image, const ExtractScope& scope,
-               CProgress& progress, std::vector<Candidate>& texts, UINT& uTooLong);
+// fnProgress hears how far the scan is, and what it does there.
+typedef std::function<void(unsigned long long uDone, unsigned long long uTotal, const char* szWhat)>
+    FnScanProgress;
+void FindTexts(const BYTE* pView, DWORD dwSize, const CImageMap& image, const ExtractScope& scope,
+               const FnScanProgress& fnProgress, std::vector<Candidate>& texts, UINT& uTooLong);
 
 // The texts a rule set gets: each EN once, resource texts only when asked for.
 std::vector<Candidate> RuleSetTexts(const std::vector<Candidate>& texts, bool resources);

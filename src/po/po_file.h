@@ -32,11 +32,11 @@ inline bool operator!=(const PoEntry& a, const PoEntry& b)
 }
 
 // Parses a PO file's text (UTF-8, the header entry included as an entry with
-// an empty msgid). 0 with "line N: reason" in sError on text it cannot parse:
+// an empty msgid). False with "line N: reason" in sReason on text it cannot parse:
 // a header naming a charset other than UTF-8, bytes that are not UTF-8, and a
 // second entry with the same msgctxt and msgid are refused as msgfmt refuses
 // them.
-int ReadPo(const std::string& sText, std::vector<PoEntry>& entries, std::string& sError);
+bool ReadPo(const std::string& sText, std::vector<PoEntry>& entries, std::string& sReason);
 
 // The entries as PO text that msgfmt --check and msgcat accept. An entry whose
 // msgctxt and msgid an earlier entry already has is left out (a live entry

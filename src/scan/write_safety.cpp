@@ -1,4 +1,4 @@
-#include "cli/write_safety.h"
+#include "scan/write_safety.h"
 
 namespace
 {

@@ -1,7 +1,7 @@
 // PO files: GNU gettext judges what WritePo writes and writes what ReadPo must
 // read back; hand-written files in the styles translators' tools save, and
 // broken ones whose errors must name the right line.
-#include "cli/po_file.h"
+#include "po/po_file.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -161,9 +161,9 @@ TEST(PoFile, GettextAcceptsWhatIsWrittenAndItsRewriteReadsBack)
         ASSERT_EQ(sFailure, "") << ReadBytes(dir.Path(W("err.txt")));
 
         std::vector<PoEntry> read;
-        std::string sError;
+        std::string sReason;
         std::string sCatText = ReadBytes(dir.Path(W("msgcat.po")));
-        ASSERT_EQ(ReadPo(sCatText, read, sError), 1) << sError << "\n" << sCatText;
+        ASSERT_TRUE(ReadPo(sCatText, read, sReason)) << sReason << "\n" << sCatText;
         // msgcat drops obsolete entries without a translation, moves the
         // others to the end and writes flags in an order of its own.
         entries.erase(std::remove_if(entries.begin(), entries.end(),
@@ -212,8 +212,8 @@ TEST(PoFile, ReadsWhatTranslatorsToolsSave)
                                 "msgstr[0] \"%d Eintrag\"\r\n"
                                 "msgstr[1] \"%d Einträge\"\r\n";
     std::vector<PoEntry> entries;
-    std::string sError;
-    ASSERT_EQ(ReadPo(sPoedit, entries, sError), 1) << sError;
+    std::string sReason;
+    ASSERT_TRUE(ReadPo(sPoedit, entries, sReason)) << sReason;
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].translatorComments, std::vector<std::string>{"German translation"});
     EXPECT_TRUE(entries[0].HasFlag("fuzzy"));
@@ -248,7 +248,7 @@ TEST(PoFile, ReadsWhatTranslatorsToolsSave)
         "#~ msgid \"Quit\"\n"
         "#~ msgstr \"\"\n"
         "#~ \"Beenden\"\n";
-    ASSERT_EQ(ReadPo(sWeblateGood, entries, sError), 1) << sError;
+    ASSERT_TRUE(ReadPo(sWeblateGood, entries, sReason)) << sReason;
     ASSERT_EQ(entries.size(), 3u);
     PoEntry menu = Entry("&Open...\tCtrl+O", {"Ö&ffnen...\tCtrl+O \"\\\a\b\f\v\rAA\b1"});
     menu.extractedComments = {"Translators: the File menu"};
@@ -309,9 +309,9 @@ TEST(PoFile, BrokenTextFailsAtItsLine)
     for (const Case& c : rgCases)
     {
         std::vector<PoEntry> entries = {Entry("stale", {""})};
-        std::string sError;
-        EXPECT_EQ(ReadPo(c.szText, entries, sError), 0) << c.szText;
-        EXPECT_EQ(sError, c.szError) << c.szText;
+        std::string sReason;
+        EXPECT_FALSE(ReadPo(c.szText, entries, sReason)) << c.szText;
+        EXPECT_EQ(sReason, c.szError) << c.szText;
         EXPECT_TRUE(entries.empty()) << c.szText;
     }
 }
@@ -327,8 +327,8 @@ TEST(PoFile, WriterLeavesOutWhatOneFileCannotHold)
     comment.flags = {"", "fuzzy"};
     std::vector<PoEntry> entries = {stale, Entry("Open", {"Öffnen"}), Entry("Open", {"Auf"}), comment};
     std::vector<PoEntry> read;
-    std::string sError;
-    ASSERT_EQ(ReadPo(WritePo(entries), read, sError), 1) << sError << WritePo(entries);
+    std::string sReason;
+    ASSERT_TRUE(ReadPo(WritePo(entries), read, sReason)) << sReason << WritePo(entries);
     ASSERT_EQ(read.size(), 2u) << WritePo(entries);
     EXPECT_EQ(read[0], Entry("Open", {"Öffnen"}));
     PoEntry saved = Entry("Save", {"Speichern"});

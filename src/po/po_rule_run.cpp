@@ -1,8 +1,8 @@
-#include "cli/po_rule_run.h"
+#include "po/po_rule_run.h"
 
-#include "cli/check_report.h"
-#include "cli/cli_files.h"
 #include "rules/rule_set.h"
+#include "scan/check_report.h"
+#include "util/fs_path.h"
 
 #include <random>
 
@@ -22,8 +22,12 @@ bool MakePrivateFolder(std::filesystem::path& folder)
         folder = base / ("pivra-rules-" + std::to_string(random()) + std::to_string(random()));
         if (std::filesystem::create_directory(folder, ec) && !ec)
         {
+            // A folder others may look into is no private one.
             std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
-            return true;
+            if (!ec)
+                return true;
+            std::filesystem::remove(folder, ec);
+            return false;
         }
     }
     return false;
@@ -46,9 +50,12 @@ bool RunRulesOver(const WString& wsRuleFile, const std::vector<RuleCnWrite>& wri
     bool ok = !ec;
     // The copy takes the set's mode; a read-only set still gets its CNs here.
     if (ok)
+    {
         std::filesystem::permissions(copy,
                                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
                                      std::filesystem::perm_options::add, ec);
+        ok = !ec;
+    }
     const WString wsCopy = ToolPath(copy);
     WCHAR wsKey[] = W("CN");
     for (size_t i = 0; ok && i < writes.size(); ++i)
@@ -61,12 +68,12 @@ bool RunRulesOver(const WString& wsRuleFile, const std::vector<RuleCnWrite>& wri
     }
 
     const std::vector<BYTE> before = image;
-    PeImage map;
+    CImageMap map;
     map.Load(before.data(), static_cast<DWORD>(before.size()));
     DryRunResult result;
     DryRunPatch(
         wsCopy.c_str(), image.data(), static_cast<DWORD>(image.size()), before.data(), result, [](UINT) {},
-        map.pe ? &map.map : nullptr);
+        map.IsPe() ? &map : nullptr);
     std::filesystem::remove_all(folder, ec);
     run.uTried = result.uTried;
     run.uModified = result.uModified;

@@ -1,4 +1,4 @@
-#include "cli/cli_text.h"
+#include "util/wstring.h"
 
 #ifndef _WIN32
 #include "port/native_path.h"
@@ -6,19 +6,13 @@
 
 #include <cstdio>
 
+// WCHAR is a 16-bit unit on both builds (wchar_t on Windows), so the units
+// are char16_t's.
+static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR is one UTF-16 unit");
+
 std::string ToUtf8(const WCHAR* ws, size_t cch)
 {
-#ifdef _WIN32
-    if (cch == 0)
-        return std::string();
-    int cb = WideCharToMultiByte(CP_UTF8, 0, ws, static_cast<int>(cch), nullptr, 0, nullptr, nullptr);
-    std::string s(cb > 0 ? static_cast<size_t>(cb) : 0, '\0');
-    if (cb > 0)
-        WideCharToMultiByte(CP_UTF8, 0, ws, static_cast<int>(cch), &s[0], cb, nullptr, nullptr);
-    return s;
-#else
-    return Utf16ToUtf8(ws, cch);
-#endif
+    return Utf16ToUtf8(reinterpret_cast<const char16_t*>(ws), cch, false);
 }
 
 std::string ToUtf8(const WString& ws)
@@ -28,17 +22,8 @@ std::string ToUtf8(const WString& ws)
 
 WString FromUtf8(const std::string& s)
 {
-#ifdef _WIN32
-    if (s.empty())
-        return WString();
-    int cch = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    WString ws(cch > 0 ? static_cast<size_t>(cch) : 0, 0);
-    if (cch > 0)
-        MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &ws[0], cch);
-    return ws;
-#else
-    return Utf8ToUtf16(s);
-#endif
+    const std::u16string ws = Utf8ToUtf16(s);
+    return WString(reinterpret_cast<const WCHAR*>(ws.data()), ws.size());
 }
 
 std::string ShownBytes(const std::string& s)
@@ -122,13 +107,6 @@ WString EscapeExact(const WString& wsRaw)
     for (size_t i = 0; i < wsRaw.size(); ++i)
         AppendEscaped(ws, wsRaw[i], i == 0 || i + 1 == wsRaw.size());
     return ws;
-}
-
-std::string HexOffset(DWORD dwOffset)
-{
-    char sz[16];
-    std::snprintf(sz, sizeof(sz), "0x%08X", static_cast<unsigned>(dwOffset));
-    return sz;
 }
 
 namespace

@@ -3,8 +3,8 @@
 // the run's order, so a rule sees what the rules before it left.
 #pragma once
 
-#include "cli/cli_text.h"
-#include "cli/write_safety.h"
+#include "scan/write_safety.h"
+#include "util/wstring.h"
 
 #include <functional>
 #include <vector>
