@@ -248,11 +248,6 @@ void CImageMap::ReadSections(const CImageBytes& bytes)
     }
 }
 
-bool CImageMap::RvaToOffset(DWORD dwRva, DWORD& dwOffset, DWORD& cbAvailable) const
-{
-    return m_fPe && m_headers.RvaToOffset(dwRva, dwOffset, cbAvailable);
-}
-
 bool CImageMap::Directory(UINT i, DWORD& dwOffset, DWORD& cb) const
 {
     return m_headers.DirectoryInFile(i, dwOffset, cb);
@@ -301,7 +296,7 @@ void CImageMap::ReadImports(const CImageBytes& bytes)
     DWORD dwTable = 0, cbTable = 0;
     if (m_headers.directories.size() <= kPeImportDirectory ||
         m_headers.directories[kPeImportDirectory].dwRva == 0 ||
-        !RvaToOffset(m_headers.directories[kPeImportDirectory].dwRva, dwTable, cbTable))
+        !m_headers.RvaToOffset(m_headers.directories[kPeImportDirectory].dwRva, dwTable, cbTable))
         return;
     const DWORD cbThunk = m_headers.f64 ? 8 : 4;
     for (DWORD dwAt = dwTable; dwAt - dwTable + sizeof(PeImportDescriptor) <= cbTable && !Full();
@@ -317,7 +312,7 @@ void CImageMap::ReadImports(const CImageBytes& bytes)
         }
         ImageImport import;
         DWORD dwName = 0, cbAvail = 0, cbName = 0;
-        if (RvaToOffset(desc.dwName, dwName, cbAvail))
+        if (m_headers.RvaToOffset(desc.dwName, dwName, cbAvail))
         {
             import.sDll = ReadName(bytes, dwName, cbName);
             cbName = std::min(cbName, cbAvail);
@@ -329,7 +324,7 @@ void CImageMap::ReadImports(const CImageBytes& bytes)
 
         DWORD dwLookup = desc.dwLookupTable != 0 ? desc.dwLookupTable : desc.dwAddressTable;
         DWORD dwThunks = 0, cbThunks = 0;
-        if (!RvaToOffset(dwLookup, dwThunks, cbThunks))
+        if (!m_headers.RvaToOffset(dwLookup, dwThunks, cbThunks))
         {
             m_imports.push_back(import);
             continue;
@@ -352,7 +347,7 @@ void CImageMap::ReadImports(const CImageBytes& bytes)
                 continue;
             }
             DWORD dwHint = 0, cbHint = 0;
-            if (!RvaToOffset(static_cast<DWORD>(uThunk & 0x7FFFFFFF), dwHint, cbHint) || cbHint < 2)
+            if (!m_headers.RvaToOffset(static_cast<DWORD>(uThunk & 0x7FFFFFFF), dwHint, cbHint) || cbHint < 2)
             {
                 import.functions.push_back(std::string());
                 continue;
@@ -370,7 +365,7 @@ void CImageMap::ReadImports(const CImageBytes& bytes)
                     sDll);
         DWORD dwIat = 0, cbIat = 0;
         if (desc.dwLookupTable != 0 && desc.dwAddressTable != 0 &&
-            RvaToOffset(desc.dwAddressTable, dwIat, cbIat))
+            m_headers.RvaToOffset(desc.dwAddressTable, dwIat, cbIat))
             AddSpan(dwIat, std::min(cThunks * cbThunk, cbIat), kByteDirectory,
                     "import address table " + sDll);
         m_imports.push_back(import);
@@ -385,26 +380,26 @@ void CImageMap::ReadExports(const CImageBytes& bytes)
         return;
     AddSpan(dwDir, sizeof(dir), kByteDirectory, "export directory");
     DWORD dwAt = 0, cbAvail = 0, cbName = 0;
-    if (RvaToOffset(dir.dwName, dwAt, cbAvail))
+    if (m_headers.RvaToOffset(dir.dwName, dwAt, cbAvail))
     {
         std::string sName = ReadName(bytes, dwAt, cbName);
         AddSpan(dwAt, std::min(cbName, cbAvail), kByteExportName, "export DLL name " + Printable(sName));
     }
-    if (RvaToOffset(dir.dwFunctions, dwAt, cbAvail))
+    if (m_headers.RvaToOffset(dir.dwFunctions, dwAt, cbAvail))
         AddSpan(dwAt, static_cast<DWORD>(std::min<unsigned long long>(dir.cFunctions * 4ull, cbAvail)),
                 kByteDirectory, "export address table");
-    if (RvaToOffset(dir.dwOrdinals, dwAt, cbAvail))
+    if (m_headers.RvaToOffset(dir.dwOrdinals, dwAt, cbAvail))
         AddSpan(dwAt, static_cast<DWORD>(std::min<unsigned long long>(dir.cNames * 2ull, cbAvail)),
                 kByteDirectory, "export ordinal table");
     DWORD dwNames = 0, cbNames = 0;
-    if (!RvaToOffset(dir.dwNames, dwNames, cbNames))
+    if (!m_headers.RvaToOffset(dir.dwNames, dwNames, cbNames))
         return;
     DWORD cNames = std::min(dir.cNames, cbNames / 4);
     AddSpan(dwNames, cNames * 4, kByteDirectory, "export name pointer table");
     for (DWORD i = 0; i < cNames && !Full(); ++i)
     {
         DWORD dwNameRva = 0;
-        if (!bytes.Read32(dwNames + i * 4, dwNameRva) || !RvaToOffset(dwNameRva, dwAt, cbAvail))
+        if (!bytes.Read32(dwNames + i * 4, dwNameRva) || !m_headers.RvaToOffset(dwNameRva, dwAt, cbAvail))
             continue;
         std::string sName = ReadName(bytes, dwAt, cbName);
         Spend(cbName);

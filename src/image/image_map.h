@@ -128,9 +128,6 @@ class CImageMap
     int SectionIndexOf(DWORD dwOffset) const;
     // ".rdata", "headers", "overlay" (outside every section), or "" for no PE image.
     std::string RegionOf(DWORD dwOffset) const;
-    // The file offset of an RVA and the bytes from there to the end of its
-    // section's raw data (or of the headers); false when the RVA is not in the file.
-    bool RvaToOffset(DWORD dwRva, DWORD& dwOffset, DWORD& cbAvailable) const;
 
   private:
     // The labels of the resource tree and of the resources inside it
