@@ -104,10 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                (borrowed[i].Bytes() >= pView && borrowed[i].Bytes() + borrowed[i].Size() <= pView + size &&
                 std::memcmp(borrowed[i].Bytes(), entries[i].data.data(), entries[i].data.size()) == 0)));
 
+    // As a command does: only a tree read whole is rebuilt.
     RebuildResult result;
-    if (RebuildOf(pView, dwSize, entries, result) == 1)
+    if (fRead != 1)
+        result.sReason = sReason;
+    else if (RebuildOf(pView, dwSize, entries, result) == 1)
     {
-        Check(fRead == 1);
         CheckRebuilt(entries, result);
         // A changed, longer resource and a new one take the same way.
         entries.push_back({{true, 0, u"Added"}, {false, 7, std::u16string()}, 0x804, 936, {1, 2, 3}});
