@@ -154,12 +154,10 @@ int ReadInputs(const CliContext& cli, const PoOptions& options, ApplyRun& run)
     if (!options.wsRuleSet.empty() && !CheckLogFile(run.wsLog, sReason))
         return ReportBadInput(cli, run.wsLog, sReason);
     const std::string sLang = !options.wsLang.empty() ? ToUtf8(options.wsLang) : run.po.sSourceLanguage;
-    if (!LoadPoTarget(options.wsTarget, sLang, run.target, sReason))
-        return ReportBadInput(cli, options.wsTarget, sReason);
-    if (!options.wsRuleSet.empty() && !ResolveRuleSet(options.wsRuleSet, run.wsRuleFile, sReason))
-        return ReportBadInput(cli, options.wsRuleSet, sReason);
-    if (!options.wsRuleSet.empty() && !AddRuleSources(options.wsTarget, run.wsRuleFile, run.target, sReason))
-        return ReportBadInput(cli, options.wsTarget, sReason);
+    WString wsFailed;
+    if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, run.target, run.wsRuleFile, wsFailed,
+                       sReason))
+        return ReportBadInput(cli, wsFailed, sReason);
     if (!run.target.view.Identity(run.read))
         return ReportBadInput(cli, options.wsTarget, "cannot be read");
     return kExitDone;

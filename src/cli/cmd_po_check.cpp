@@ -170,13 +170,9 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
         return ReportBadInput(cli, options.wsPo, sReason);
     PoTarget target;
     const std::string sLang = !options.wsLang.empty() ? ToUtf8(options.wsLang) : po.sSourceLanguage;
-    if (!LoadPoTarget(options.wsTarget, sLang, target, sReason))
-        return ReportBadInput(cli, options.wsTarget, sReason);
-    WString wsRuleFile;
-    if (!options.wsRuleSet.empty() && !ResolveRuleSet(options.wsRuleSet, wsRuleFile, sReason))
-        return ReportBadInput(cli, options.wsRuleSet, sReason);
-    if (!options.wsRuleSet.empty() && !AddRuleSources(options.wsTarget, wsRuleFile, target, sReason))
-        return ReportBadInput(cli, options.wsTarget, sReason);
+    WString wsRuleFile, wsFailed;
+    if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, target, wsRuleFile, wsFailed, sReason))
+        return ReportBadInput(cli, wsFailed, sReason);
 
     Findings findings;
     CheckEntries(MatchPoEntries(po.entries, target.sources, !options.wsRuleSet.empty()), target,

@@ -11,13 +11,10 @@ int RunPoExtract(const CliContext& cli, const PoOptions& options)
 {
     PoTarget target;
     std::string sReason;
-    if (!LoadPoTarget(options.wsTarget, ToUtf8(options.wsLang), target, sReason))
-        return ReportBadInput(cli, options.wsTarget, sReason);
-    WString wsRuleFile;
-    if (!options.wsRuleSet.empty() && !ResolveRuleSet(options.wsRuleSet, wsRuleFile, sReason))
-        return ReportBadInput(cli, options.wsRuleSet, sReason);
-    if (!options.wsRuleSet.empty() && !AddRuleSources(options.wsTarget, wsRuleFile, target, sReason))
-        return ReportBadInput(cli, options.wsTarget, sReason);
+    WString wsRuleFile, wsFailed;
+    if (!LoadPoSources(options.wsTarget, ToUtf8(options.wsLang), options.wsRuleSet, target, wsRuleFile,
+                       wsFailed, sReason))
+        return ReportBadInput(cli, wsFailed, sReason);
     if (!options.wsOutput.empty() && !CheckWritableFile(options.wsOutput, options.force, sReason))
         return ReportBadInput(cli, options.wsOutput, sReason);
     // By what the files are: a link or another spelling names the target too.

@@ -95,3 +95,18 @@ bool LoadPoFile(const WString& wsPo, PoTranslations& po, std::string& sReason)
     po.sSourceLanguage = SourceLanguageOf(po.entries);
     return true;
 }
+
+bool LoadPoSources(const WString& wsTarget, const std::string& sLang, const WString& wsRuleSet,
+                   PoTarget& target, WString& wsRuleFile, WString& wsFailed, std::string& sReason)
+{
+    wsFailed = wsTarget;
+    if (!LoadPoTarget(wsTarget, sLang, target, sReason))
+        return false;
+    if (wsRuleSet.empty())
+        return true;
+    wsFailed = wsRuleSet;
+    if (!ResolveRuleSet(wsRuleSet, wsRuleFile, sReason))
+        return false;
+    wsFailed = wsTarget;
+    return AddRuleSources(wsTarget, wsRuleFile, target, sReason);
+}

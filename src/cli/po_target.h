@@ -25,6 +25,11 @@ bool LoadPoTarget(const WString& wsTarget, const std::string& sLang, PoTarget& t
 // Adds the texts of the rule set's rules as the patch run finds them.
 bool AddRuleSources(const WString& wsTarget, const WString& wsRuleFile, PoTarget& target,
                     std::string& sReason);
+// Both: the target's texts and, when wsRuleSet names a rule set, its rules'
+// texts (wsRuleFile the file it resolves to). False with the reason and
+// wsFailed the file it concerns.
+bool LoadPoSources(const WString& wsTarget, const std::string& sLang, const WString& wsRuleSet,
+                   PoTarget& target, WString& wsRuleFile, WString& wsFailed, std::string& sReason);
 
 struct PoTranslations
 {
