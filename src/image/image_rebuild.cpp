@@ -1,6 +1,7 @@
 #include "image/image_rebuild.h"
 
 #include "image/rebuild_layout.h"
+#include "image/section_append.h"
 #include "pe/pe_headers.h"
 
 #include <algorithm>
@@ -9,65 +10,11 @@
 
 namespace
 {
-const DWORD kScnCode = 0x00000020;
-const DWORD kScnInitializedData = 0x00000040;
-const DWORD kScnExecute = 0x20000000;
-const DWORD kScnRead = 0x40000000;
-const DWORD kMaxFileAlignment = 0x10000;
-const unsigned long long kMaxFile = 0xFFFFFFFFull;
-const unsigned long long kMaxSectionBytes = 0x7FFFFFFFull;
-const size_t kMaxSections = 96; // the most the loader maps; an image with more is "Bad EXE format"
 const char kResourceName[] = ".rsrc";
-
-// Section names of the executable packers seen in the wild; their resources
-// are compressed or stubs, and a rebuild would break the unpacker.
-const char* const kPackerNames[] = {"UPX",      ".UPX",     "MPRESS",  ".aspack", ".adata",
-                                    "PEC2",     ".petite",  ".nsp",    "nsp",     ".MPRESS",
-                                    "pebundle", "PEBundle", ".packed", ".RLPack", "PELOCKnt"};
-
-unsigned long long AlignUp(unsigned long long u, DWORD dwAlignment)
-{
-    return (u + dwAlignment - 1) / dwAlignment * dwAlignment;
-}
-
-bool PowerOfTwo(DWORD dw)
-{
-    return dw != 0 && (dw & (dw - 1)) == 0;
-}
-
-bool PackerName(const PeSectionHeader& s)
-{
-    for (const char* szName : kPackerNames)
-    {
-        size_t cch = std::strlen(szName);
-        if (cch <= sizeof(s.abName) && std::memcmp(s.abName, szName, cch) == 0)
-            return true;
-    }
-    return false;
-}
 
 template <class T> void PutStruct(std::vector<BYTE>& out, DWORD dwAt, const T& value)
 {
     std::memcpy(&out[dwAt], &value, sizeof(T));
-}
-
-// The image checksum as imagehlp computes it: the 16-bit words of the file
-// (the checksum field counted as zero, an odd last byte as a word) summed with
-// the carry folded back, plus the file's length.
-DWORD PeCheckSum(const std::vector<BYTE>& image, DWORD dwCheckSumField)
-{
-    unsigned long long uSum = 0;
-    size_t cb = image.size();
-    for (size_t i = 0; i < cb; i += 2)
-    {
-        if (i == dwCheckSumField || i == dwCheckSumField + 2)
-            continue;
-        DWORD w = image[i] | (i + 1 < cb ? static_cast<DWORD>(image[i + 1]) << 8 : 0);
-        uSum += w;
-        uSum = (uSum & 0xFFFF) + (uSum >> 16);
-    }
-    uSum = (uSum & 0xFFFF) + (uSum >> 16);
-    return static_cast<DWORD>(uSum + cb);
 }
 
 bool Refuse(RebuildResult& result, const std::string& sReason)
@@ -75,37 +22,6 @@ bool Refuse(RebuildResult& result, const std::string& sReason)
     result.image.clear();
     result.sReason = sReason;
     return false;
-}
-
-// The end of the raw data of every section, the file offset where appended
-// data (an overlay) begins.
-DWORD RawEnd(const PeHeaders& layout)
-{
-    DWORD dwEnd = layout.dwSizeOfHeaders < layout.dwSize ? layout.dwSizeOfHeaders : layout.dwSize;
-    for (const PeSectionHeader& s : layout.sections)
-        if (s.dwRawSize != 0 && s.dwRawOffset + s.dwRawSize > dwEnd)
-            dwEnd = s.dwRawOffset + s.dwRawSize;
-    return dwEnd;
-}
-
-// Whether the bytes from dwFrom to dwTo (behind the sections) are only what no
-// program looks for there: the COFF symbol table a linker leaves, with its
-// string table, and zeros. Anything else may be a payload its program finds
-// by the end of the last section, which a new section would move.
-bool OverlayIsSymbolsOnly(const BYTE* pView, const PeHeaders& layout, DWORD dwFrom, DWORD dwTo)
-{
-    unsigned long long uSymbols = layout.fh.dwSymbolTable, uSymbolsEnd = uSymbols;
-    unsigned long long uStrings = uSymbols + 18ull * layout.fh.cSymbols;
-    if (uSymbols != 0 && uStrings + 4 <= dwTo)
-    {
-        DWORD cbStrings = 0;
-        std::memcpy(&cbStrings, pView + uStrings, 4);
-        uSymbolsEnd = uStrings + cbStrings <= dwTo ? uStrings + cbStrings : uStrings;
-    }
-    for (DWORD dw = dwFrom; dw < dwTo; ++dw)
-        if ((dw < uSymbols || dw >= uSymbolsEnd) && pView[dw] != 0)
-            return false;
-    return true;
 }
 
 // Whether a data directory other than the resources', a base relocation
@@ -156,37 +72,6 @@ bool SectionSharedWithOthers(const PeHeaders& layout, const CImageBytes& bytes, 
     return false;
 }
 
-// The header checks that come before any plan: a table inside the headers,
-// alignments the loader takes, no packer, no raw data past the end.
-bool CheckHeaders(const PeHeaders& layout, std::string& sReason)
-{
-    if (!layout.sIncomplete.empty())
-    {
-        sReason = layout.sIncomplete;
-        return false;
-    }
-    if (layout.directories.size() <= kPeResourceDirectory)
-        sReason = "the image has no data directory entry for resources";
-    else if (!PowerOfTwo(layout.dwFileAlignment) || layout.dwFileAlignment > kMaxFileAlignment ||
-             !PowerOfTwo(layout.dwSectionAlignment) || layout.dwSectionAlignment < layout.dwFileAlignment)
-        sReason = "the image's file or section alignment is not one the loader accepts";
-    else if (layout.dwSectionTable +
-                 static_cast<unsigned long long>(layout.sections.size()) * sizeof(PeSectionHeader) >
-             layout.dwSizeOfHeaders)
-        sReason = "the section table extends past SizeOfHeaders";
-    for (const PeSectionHeader& s : layout.sections)
-    {
-        if (!sReason.empty())
-            break;
-        if (PackerName(s))
-            sReason = "the image is packed (a packer's section name)";
-        else if (s.dwRawSize != 0 &&
-                 static_cast<unsigned long long>(s.dwRawOffset) + s.dwRawSize > layout.dwSize)
-            sReason = "a section's raw data lies outside the file (a truncated image)";
-    }
-    return sReason.empty();
-}
-
 // iOld the section the resource directory points into, -1 when there is none.
 // The tree itself the caller has read whole (ReadResourceEntries refuses one
 // it cannot), so the entries are all the image has.
@@ -213,26 +98,6 @@ bool FindResourceSection(const PeHeaders& layout, int& iOld, std::string& sReaso
     return true;
 }
 
-// The end of what the new file keeps: a signature at the very end, behind
-// the sections, is cut off there.
-DWORD FileEndWithoutSignature(const PeHeaders& layout)
-{
-    if (layout.directories.size() <= kPeSecurityDirectory)
-        return layout.dwSize;
-    const PeDataDirectory& security = layout.directories[kPeSecurityDirectory];
-    if (security.dwRva != 0 &&
-        static_cast<unsigned long long>(security.dwRva) + security.cb == layout.dwSize &&
-        security.dwRva >= RawEnd(layout))
-        return security.dwRva;
-    return layout.dwSize;
-}
-
-bool HasSignature(const PeHeaders& layout)
-{
-    return layout.directories.size() > kPeSecurityDirectory &&
-           layout.directories[kPeSecurityDirectory].dwRva != 0;
-}
-
 // Whether the section holds the resource tree alone, from its first byte: then
 // its raw data may be written again or dropped.
 bool HoldsResourcesAlone(const PeHeaders& layout, const CImageBytes& bytes, int iOld)
@@ -255,52 +120,6 @@ unsigned long long VirtualRoom(const PeHeaders& layout, int i)
             layout.sections[j].dwVirtualAddress < uNext)
             uNext = layout.sections[j].dwVirtualAddress;
     return uNext - dwStart;
-}
-
-// The end of the image's address space: the headers' pages and every section.
-bool VirtualEnd(const PeHeaders& layout, DWORD& dwMaxEnd, std::string& sReason)
-{
-    unsigned long long uHeadersEnd = AlignUp(layout.dwSizeOfHeaders, layout.dwSectionAlignment);
-    if (uHeadersEnd > kMaxFile)
-    {
-        sReason = "SizeOfHeaders passes 4 GB";
-        return false;
-    }
-    dwMaxEnd = static_cast<DWORD>(uHeadersEnd);
-    for (const PeSectionHeader& s : layout.sections)
-    {
-        unsigned long long uEnd =
-            s.dwVirtualAddress + AlignUp(SectionVirtualSize(s), layout.dwSectionAlignment);
-        if (uEnd > kMaxFile)
-        {
-            sReason = "a section's virtual range passes 4 GB";
-            return false;
-        }
-        dwMaxEnd = uEnd > dwMaxEnd ? static_cast<DWORD>(uEnd) : dwMaxEnd;
-    }
-    return true;
-}
-
-// A new section header goes behind the table, into bytes the headers hold and
-// nothing uses; the loader takes no more than 96 sections.
-bool HeaderSlotFree(const PeHeaders& layout, const CImageBytes& bytes, std::string& sReason)
-{
-    const unsigned long long uSlot =
-        layout.dwSectionTable +
-        static_cast<unsigned long long>(layout.sections.size()) * sizeof(PeSectionHeader);
-    const unsigned long long uSlotEnd = uSlot + sizeof(PeSectionHeader);
-    bool fRoom = uSlotEnd <= layout.dwSizeOfHeaders && uSlotEnd <= layout.dwSize;
-    for (const PeSectionHeader& s : layout.sections)
-        if (s.dwRawSize != 0 && s.dwRawOffset < uSlotEnd)
-            fRoom = false;
-    for (unsigned long long u = uSlot; fRoom && u < uSlotEnd; ++u)
-        fRoom = bytes.At(static_cast<DWORD>(u)) == 0;
-    if (!fRoom)
-        sReason = "there is no free room behind the section table for another section header";
-    else if (layout.sections.size() >= kMaxSections)
-        sReason = "it has " + std::to_string(layout.sections.size()) +
-                  " sections, the most the loader takes, and the new resource section would be one more";
-    return sReason.empty();
 }
 
 bool NamedResource(const BYTE* abName)
@@ -406,7 +225,9 @@ struct RebuildPlan
 bool CheckImage(const PeHeaders& layout, const std::vector<ResourceEntry>& entries, RebuildPlan& plan,
                 std::string& sReason)
 {
-    if (!CheckHeaders(layout, sReason) || !FindResourceSection(layout, plan.iOld, sReason))
+    if (layout.directories.size() <= kPeResourceDirectory)
+        sReason = "the image has no data directory entry for resources";
+    if (!sReason.empty() || !CheckLayout(layout, sReason) || !FindResourceSection(layout, plan.iOld, sReason))
         return false;
     unsigned long long cbPayload = 0;
     for (const ResourceEntry& entry : entries)
@@ -457,7 +278,7 @@ bool PlaceTree(const PeHeaders& layout, const std::vector<ResourceEntry>& entrie
     }
     else
     {
-        if (!HeaderSlotFree(layout, bytes, sReason))
+        if (!HeaderSlotFree(layout, bytes, "resource section", sReason))
             return false;
         plan.dwHeader =
             layout.dwSectionTable + static_cast<DWORD>(layout.sections.size() * sizeof(PeSectionHeader));

@@ -132,6 +132,12 @@ int PeHeaders::Read(const BYTE* pViewIn, DWORD dwSizeIn, std::string& sReason)
     Field(kOptSizeOfHeaders, dwSizeOfHeaders);
     Field(kOptCheckSum, dwCheckSum);
     Field(kOptEntryPoint, dwEntryPoint);
+    // PE32 keeps BaseOfData where PE32+ has the high half of ImageBase.
+    DWORD dwBaseLow = 0, dwBaseHigh = 0;
+    Field(f64 ? 24 : 28, dwBaseLow);
+    if (f64)
+        Field(28, dwBaseHigh);
+    ullImageBase = static_cast<unsigned long long>(dwBaseHigh) << 32 | dwBaseLow;
     dwDirectories = dwOptional + dwDirectoriesField;
     DWORD cDirectories = 0;
     if (cbOptional < dwDirectoriesField)
@@ -224,6 +230,20 @@ int PeHeaders::SectionOfRva(DWORD dwRva) const
         if (dwRva - sections[i].dwVirtualAddress < SectionVirtualSize(sections[i]))
             return static_cast<int>(i);
     return -1;
+}
+
+bool PeHeaders::OffsetToRva(DWORD dwOffset, DWORD& dwRva) const
+{
+    for (size_t i = 0; i < sections.size(); ++i)
+    {
+        const DWORD dwDelta = dwOffset - RawOffset(i);
+        if (RawSize(i) != 0 && dwDelta < RawSize(i) && dwDelta < SectionVirtualSize(sections[i]))
+        {
+            dwRva = sections[i].dwVirtualAddress + dwDelta;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool PeHeaders::DirectoryInFile(UINT i, DWORD& dwOffset, DWORD& cb) const

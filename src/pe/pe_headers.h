@@ -64,6 +64,7 @@ struct PeHeaders
     DWORD dwSizeOfHeaders = 0;
     DWORD dwCheckSum = 0;
     DWORD dwEntryPoint = 0;
+    unsigned long long ullImageBase = 0;
     DWORD dwDirectories = 0; // file offset of the first data directory
     std::vector<PeDataDirectory> directories;
     DWORD dwSectionTable = 0;
@@ -95,6 +96,10 @@ struct PeHeaders
     // that is longer; raw data is read from the sector the pointer lies in,
     // as the loader reads it.
     bool RvaToOffset(DWORD dwRva, DWORD& dwOffset, DWORD& cbAvailable) const;
+    // The RVA the loader maps a file byte to: one in a section's raw data and
+    // inside its virtual extent; false for the headers, the bytes behind a
+    // section's virtual extent and appended data.
+    bool OffsetToRva(DWORD dwOffset, DWORD& dwRva) const;
     // The index of the section whose virtual extent holds the RVA, else -1.
     int SectionOfRva(DWORD dwRva) const;
     // Where directory i lies in the file, cut to the bytes there; false when
