@@ -1,3 +1,4 @@
+#include "cli/apply_steps.h"
 #include "cli/check_json.h"
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
@@ -135,6 +136,8 @@ void ReportCounts(const WString& wsReport, UINT& uTried, UINT& uModified)
     }
 }
 
+} // namespace
+
 WString BackupPath(const WString& wsTarget)
 {
     return wsTarget + W(".bak");
@@ -199,18 +202,9 @@ void TellStaleFiles(const ApplyOptions& options)
         TellSetAsideBackups("pivra-cli apply: ", BackupPath(wsTarget));
 }
 
-// A target's backup while its run may still change nothing: an older backup
-// is kept aside until the run has changed the target, and put back otherwise,
-// so a rerun that finds nothing left to translate keeps the only original.
-struct Backup
-{
-    WString wsPath; // empty: none asked for
-    WString wsAside;
-};
-
 // A file the run meant to move back or remove and could not, named so the
 // user finds it: an older backup may be the only copy of an original.
-void TellLeft(const WString& wsFile, const char* szWhat)
+static void TellLeft(const WString& wsFile, const char* szWhat)
 {
     WriteErr("pivra-cli apply: " + ShownPath(wsFile) + ": " + szWhat + "\n");
 }
@@ -221,7 +215,7 @@ void PutAsideBack(const Backup& backup)
         TellLeft(backup.wsAside, "the older backup could not be put back");
 }
 
-void RemoveCopy(const WString& wsCopy)
+static void RemoveCopy(const WString& wsCopy)
 {
     if (!RemoveFile(wsCopy))
         TellLeft(wsCopy, "the run's copy of the target could not be removed");
@@ -269,6 +263,8 @@ int MakeBackups(const CliContext& cli, const ApplyOptions& options, std::vector<
     return kExitDone;
 }
 
+namespace
+{
 // Where the run patches: the target itself, or a new copy of it that takes
 // the target's place once the run is complete, so a run that stops part-way
 // leaves the target as it was.
@@ -395,14 +391,9 @@ int RefuseUnsafe(const CliContext& cli, const ApplyOptions& options, const WStri
 }
 } // namespace
 
-int RunApply(const CliContext& cli, const ApplyOptions& options)
+WString ApplyLogPath(const ApplyOptions& options)
 {
-    WString wsRuleFile;
-    std::string sReason;
-    if (!ResolveRuleSet(options.wsRuleSet, wsRuleFile, sReason))
-        return ReportBadInput(cli, wsRuleFile, sReason);
     WString wsLog = options.wsLog;
-    const WString wsShownLog = wsLog; // as given, for the text output
     if (wsLog.empty())
     {
         // The main window's log (pivra.exe writes pivra.log), so both front
@@ -411,7 +402,19 @@ int RunApply(const CliContext& cli, const ApplyOptions& options)
         GetToolFile(W("pivra"), W(".log"), wsToolLog, kPathChars);
         wsLog = wsToolLog;
     }
-    wsLog = AbsolutePath(wsLog);
+    return AbsolutePath(wsLog);
+}
+
+int RunApply(const CliContext& cli, const ApplyOptions& options)
+{
+    if (options.relocate)
+        return RunApplyRelocating(cli, options);
+    WString wsRuleFile;
+    std::string sReason;
+    if (!ResolveRuleSet(options.wsRuleSet, wsRuleFile, sReason))
+        return ReportBadInput(cli, wsRuleFile, sReason);
+    const WString wsShownLog = options.wsLog; // as given, for the text output
+    const WString wsLog = ApplyLogPath(options);
     int exitCode = CheckInputs(cli, options, wsRuleFile, wsLog);
     if (exitCode == kExitDone)
         TellStaleFiles(options);

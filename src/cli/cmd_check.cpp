@@ -2,9 +2,12 @@
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
+#include "cli/relocation_report.h"
 #include "image/image_map.h"
 #include "rules/rule_set.h"
 #include "scan/dry_run.h"
+
+#include <memory>
 
 namespace
 {
@@ -70,14 +73,21 @@ struct Target
     const CImageMap& image;
     const BYTE* pBytes;
     DWORD cbBytes;
+    const PeHeaders& headers;
+    const RelocatingRun* pRelocating; // --relocate
 };
+
+const RuleRelocation* RelocationOf(const Target& target, size_t iRule)
+{
+    return target.pRelocating != nullptr ? target.pRelocating->RelocationOf(iRule) : nullptr;
+}
 
 UINT Leaves(const DryRule& rule)
 {
     return rule.uOccurrences > rule.uOverwrites ? rule.uOccurrences - rule.uOverwrites : 0;
 }
 
-std::string RuleText(const DryRule& rule, bool pe64, const Target& target)
+std::string RuleText(const DryRule& rule, bool pe64, const Target& target, const RuleRelocation* pRelocation)
 {
     std::string s = RuleHeadText(rule);
     std::string sNotes;
@@ -106,6 +116,10 @@ std::string RuleText(const DryRule& rule, bool pe64, const Target& target)
                  lines(rule.createdAt, 0);
         return s + UnsafeText(rule, target.image) + sNotes;
     }
+    if (pRelocation != nullptr)
+        return s + "     CN is longer than EN in bytes (" + std::to_string(rule.cbCn) + " > " +
+               std::to_string(rule.cbEn) + ")\n" +
+               RelocationText(target.headers, target.pRelocating->plan, *pRelocation) + sNotes;
     s += "     " + FailureText(rule, pe64) + "\n";
     if (rule.outcome == kDryNotFound && !rule.originalAt.empty())
         s += "     the untouched target holds it" +
@@ -118,7 +132,7 @@ std::string RuleText(const DryRule& rule, bool pe64, const Target& target)
     return s + sNotes;
 }
 
-Json RuleJson(const DryRule& rule, const Target& target)
+Json RuleJson(const DryRule& rule, const Target& target, const RuleRelocation* pRelocation)
 {
     bool applies = rule.outcome != kDryOtherBitness;
     auto offsets = [&](const std::vector<DWORD>& list) {
@@ -127,26 +141,31 @@ Json RuleJson(const DryRule& rule, const Target& target)
     std::vector<DWORD> left;
     if (rule.outcome == kDryChanges && !rule.repeat && rule.occurrenceAt.size() > 1)
         left.assign(rule.occurrenceAt.begin() + 1, rule.occurrenceAt.end());
-    return {{"number", rule.number},
-            {"en", ToUtf8(rule.wsEn)},
-            {"cn", ToUtf8(rule.wsCn)},
-            {"unicode", rule.unicode},
-            {"repeat", rule.repeat},
-            {"x86", rule.x86},
-            {"x64", rule.x64},
-            {"applies", applies},
-            {"result", OutcomeName(rule.outcome)},
-            {"enBytes", applies ? Json(rule.cbEn) : Json()},
-            {"cnBytes", applies ? Json(rule.cbCn) : Json()},
-            {"overwrites", rule.uOverwrites},
-            {"occurrences", rule.uOccurrences},
-            {"leaves", rule.outcome == kDryChanges ? Leaves(rule) : rule.uOccurrences},
-            {"offsets", offsets(rule.offsets)},
-            {"leftOffsets", offsets(left)},
-            {"createdOffsets", offsets(rule.createdAt)},
-            {"originalOffsets", offsets(rule.originalAt)},
-            {"changedBy", rule.changedBy},
-            {"unsafeWrites", UnsafeJson(rule, target.image)}};
+    Json doc = {{"number", rule.number},
+                {"en", ToUtf8(rule.wsEn)},
+                {"cn", ToUtf8(rule.wsCn)},
+                {"unicode", rule.unicode},
+                {"repeat", rule.repeat},
+                {"x86", rule.x86},
+                {"x64", rule.x64},
+                {"applies", applies},
+                {"result", OutcomeName(rule.outcome)},
+                {"enBytes", applies ? Json(rule.cbEn) : Json()},
+                {"cnBytes", applies ? Json(rule.cbCn) : Json()},
+                {"overwrites", rule.uOverwrites},
+                {"occurrences", rule.uOccurrences},
+                {"leaves", rule.outcome == kDryChanges ? Leaves(rule) : rule.uOccurrences},
+                {"offsets", offsets(rule.offsets)},
+                {"leftOffsets", offsets(left)},
+                {"createdOffsets", offsets(rule.createdAt)},
+                {"originalOffsets", offsets(rule.originalAt)},
+                {"changedBy", rule.changedBy},
+                {"unsafeWrites", UnsafeJson(rule, target.image)}};
+    if (target.pRelocating != nullptr)
+        doc["relocation"] = pRelocation != nullptr
+                                ? RelocationJson(target.headers, target.pRelocating->plan, *pRelocation)
+                                : Json();
+    return doc;
 }
 
 std::string ReportText(UINT uTried, UINT uModified)
@@ -156,28 +175,44 @@ std::string ReportText(UINT uTried, UINT uModified)
 }
 
 int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString& wsTarget,
-                const CTargetView& original, CTargetView& scratch)
+                const CTargetView& original, CTargetView& scratch, bool relocate)
 {
     CImageMap image;
     image.Load(original.Data(), original.Size());
-    DryRunResult result;
+    DryRunResult plain;
+    std::unique_ptr<RelocatingRun> pRelocating;
     {
         CProgress progress("check");
-        DryRunPatch(
-            wsRuleFile.c_str(), scratch.WritableData(), scratch.Size(), original.Data(), result,
-            [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); }, &image);
+        auto fnProgress = [&progress](UINT uRule) {
+            progress.Update(uRule, 0, "rule " + std::to_string(uRule));
+        };
+        if (relocate)
+        {
+            pRelocating.reset(new RelocatingRun);
+            RunRelocating(wsRuleFile.c_str(), original.Data(), original.Size(),
+                          image.IsPe() ? &image : nullptr, fnProgress, *pRelocating);
+        }
+        else
+            DryRunPatch(wsRuleFile.c_str(), scratch.WritableData(), scratch.Size(), original.Data(), plain,
+                        fnProgress, &image);
     }
-    const Target target = {image, original.Data(), static_cast<DWORD>(original.Size())};
+    const DryRunResult& result = relocate ? pRelocating->dry : plain;
+    const UINT uTried = result.uTried, uModified = relocate ? pRelocating->uModified : result.uModified;
+    PeHeaders headers;
+    std::string sNoPe;
+    headers.Read(original.Data(), original.Size(), sNoPe);
+    const Target target = {image, original.Data(), static_cast<DWORD>(original.Size()), headers,
+                           pRelocating.get()};
     size_t cUnsafe = 0;
     for (const DryRule& rule : result.rules)
         cUnsafe += rule.unsafe.size();
-    int exitCode = result.uTried > result.uModified ? kExitRulesFailed : kExitDone;
-    std::string sReport = ReportText(result.uTried, result.uModified);
+    int exitCode = uTried > uModified ? kExitRulesFailed : kExitDone;
+    std::string sReport = ReportText(uTried, uModified);
     if (cli.json)
     {
         Json rules = Json::array();
-        for (const DryRule& rule : result.rules)
-            rules.push_back(RuleJson(rule, target));
+        for (size_t i = 0; i < result.rules.size(); ++i)
+            rules.push_back(RuleJson(result.rules[i], target, RelocationOf(target, i)));
         PrintJson({{"command", "check"},
                    {"ruleSet", ShownPath(wsRuleFile)},
                    {"target", ShownPath(wsTarget)},
@@ -185,8 +220,8 @@ int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString&
                     {{"image", image.IsPe()},
                      {"machine", image.IsPe() ? Json(MachineName(image.Machine())) : Json()},
                      {"is64", result.pe64}}},
-                   {"tried", result.uTried},
-                   {"modified", result.uModified},
+                   {"tried", uTried},
+                   {"modified", uModified},
                    {"report", sReport},
                    {"unsafeWrites", cUnsafe},
                    {"rules", rules},
@@ -197,8 +232,11 @@ int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString&
         ShownPath(wsTarget) + ": " +
         (image.IsPe() ? "PE image for " + MachineName(image.Machine()) : std::string("no PE image")) +
         (result.pe64 ? ", 64-bit: rules with X64 apply\n" : ", not 64-bit: rules with X86 apply\n");
-    for (const DryRule& rule : result.rules)
-        s += RuleText(rule, result.pe64, target);
+    for (size_t i = 0; i < result.rules.size(); ++i)
+        s += RuleText(result.rules[i], result.pe64, target, RelocationOf(target, i));
+    if (relocate)
+        for (const std::string& sWarning : pRelocating->plan.warnings)
+            s += "warning: " + sWarning + "\n";
     if (cUnsafe > 0)
         s += Plural(static_cast<UINT>(cUnsafe), "write", "writes") +
              " would break the image (X): apply refuses the run unless --allow-unsafe\n";
@@ -208,7 +246,7 @@ int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString&
 }
 } // namespace
 
-int RunCheck(const CliContext& cli, const WString& wsRuleSet, const WString& wsTarget)
+int RunCheck(const CliContext& cli, const WString& wsRuleSet, const WString& wsTarget, bool relocate)
 {
     WString wsRuleFile;
     std::string sReason;
@@ -223,7 +261,7 @@ int RunCheck(const CliContext& cli, const WString& wsRuleSet, const WString& wsT
     // leaves room for the one message.
     try
     {
-        return CheckMapped(cli, wsRuleFile, wsTarget, original, scratch);
+        return CheckMapped(cli, wsRuleFile, wsTarget, original, scratch, relocate);
     }
     catch (const std::bad_alloc&)
     {

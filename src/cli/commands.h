@@ -17,10 +17,12 @@ struct ApplyOptions
     WString wsLog;    // empty: the tool's failure log beside the executable
     bool allowUnsafe; // write also what would break an image, as the main window's run does
     bool inPlace;     // patch the targets themselves, as the main window does, not a copy of each
+    bool relocate;    // a CN longer than its EN goes into a new section, its references moved there
 };
 int RunApply(const CliContext& cli, const ApplyOptions& options);
+int RunApplyRelocating(const CliContext& cli, const ApplyOptions& options);
 
-int RunCheck(const CliContext& cli, const WString& wsRuleSet, const WString& wsTarget);
+int RunCheck(const CliContext& cli, const WString& wsRuleSet, const WString& wsTarget, bool relocate);
 
 struct ExtractOptions
 {

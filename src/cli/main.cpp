@@ -23,7 +23,8 @@ struct Arguments
     std::string sRuleSet, sTarget, sLog, sOutput, sSection, sLang, sPo, sAs;
     std::vector<std::string> targets;
     bool json = false, backup = false, force = false, partial = false, allowUnsafe = false, inPlace = false,
-         allSections = false, addToCatalogue = false, resources = false, allowFormat = false;
+         relocate = false, allSections = false, addToCatalogue = false, resources = false,
+         allowFormat = false;
     unsigned uMinChars = 4, uCharset = 0;
 };
 
@@ -138,12 +139,17 @@ void AddRuleSetCommands(CLI::App& app, Arguments& args, Subcommands& commands)
     commands.pApply->add_option("--log", args.sLog, "Failure log (default: pivra.log beside the executable)");
     commands.pApply->add_flag("--allow-unsafe", args.allowUnsafe,
                               "Write also what would break an image, as the main window's start does");
+    commands.pApply->add_flag("--relocate", args.relocate,
+                              "Write a CN longer than its EN into a new section and point every "
+                              "reference to EN there");
     AddJson(commands.pApply, args);
 
     commands.pCheck = app.add_subcommand("check", "Show what applying a rule set would do, writing nothing");
     commands.pCheck->add_option("RULESET", args.sRuleSet, "Rule-set file (.ini) or name in the catalogue")
         ->required();
     commands.pCheck->add_option("TARGET", args.sTarget, "File the rules would patch")->required();
+    commands.pCheck->add_flag("--relocate", args.relocate,
+                              "Show where each CN longer than its EN would go and the references moved");
     AddJson(commands.pCheck, args);
 
     commands.pExtract = app.add_subcommand("extract", "Find candidate interface texts in a PE image");
@@ -244,14 +250,15 @@ int RunCommand(const CliContext& cli, const Arguments& args, const Subcommands& 
     if (commands.pApply->parsed())
     {
         ApplyOptions options = {
-            FromUtf8(args.sRuleSet), {},          args.backup, args.force, FromUtf8(args.sLog),
-            args.allowUnsafe,        args.inPlace};
+            FromUtf8(args.sRuleSet), {},           args.backup,  args.force, FromUtf8(args.sLog),
+            args.allowUnsafe,        args.inPlace, args.relocate};
         for (const std::string& sTarget : args.targets)
             options.targets.push_back(FromUtf8(sTarget));
         return RunApply(CliContext{"apply", args.json}, options);
     }
     if (commands.pCheck->parsed())
-        return RunCheck(CliContext{"check", args.json}, FromUtf8(args.sRuleSet), FromUtf8(args.sTarget));
+        return RunCheck(CliContext{"check", args.json}, FromUtf8(args.sRuleSet), FromUtf8(args.sTarget),
+                        args.relocate);
     if (commands.pExtract->parsed())
     {
         ExtractOptions options = {

@@ -35,6 +35,7 @@ struct DryState
     // the view is the untouched target, which is then not read at all.
     std::map<DWORD, DWORD> changed;
     const CImageMap* pMap; // of the untouched target; null: writes are not judged
+    bool fKeepLonger;
 };
 
 void AddChanged(std::map<DWORD, DWORD>& changed, DWORD dwAt, DWORD cb)
@@ -186,6 +187,23 @@ void Replace(DryState& run, DryRule& rule, const Unit* en, UINT lenEn, const Uni
         AddWriters(run, dwAt, cbEn, rule.changedBy);
 }
 
+void KeepLonger(const DryState& run, DryRule& rule, const BYTE* pEn, const BYTE* pCn)
+{
+    rule.enBytes.assign(pEn, pEn + rule.cbEn);
+    rule.cnBytes.assign(pCn, pCn + rule.cbCn);
+    for (DWORD dwFrom = 0; dwFrom < run.cbView && rule.cbEn > 0;)
+    {
+        const BYTE* pAt = SearchBytes(run.pView + dwFrom, run.cbView - dwFrom, pEn, rule.cbEn);
+        if (pAt == nullptr)
+            break;
+        const DWORD dwAt = static_cast<DWORD>(pAt - run.pView);
+        rule.longerAt.push_back(dwAt);
+        if (!rule.repeat)
+            break;
+        dwFrom = dwAt + rule.cbEn;
+    }
+}
+
 // Decodes and tests the rule as the run does; the texts are in the buffers.
 template <typename Unit>
 void ApplyDecoded(DryState& run, DryRule& rule, Unit* en, Unit* cn, UINT lenEn, UINT lenCn)
@@ -197,6 +215,8 @@ void ApplyDecoded(DryState& run, DryRule& rule, Unit* en, Unit* cn, UINT lenEn, 
         rule.outcome = lenEn < lenCn ? kDryCnLonger : kDryZeroOneSide;
         rule.uOccurrences =
             FindAll(run.pView, run.cbView, reinterpret_cast<const BYTE*>(en), rule.cbEn, &rule.offsets);
+        if (run.fKeepLonger && rule.outcome == kDryCnLonger)
+            KeepLonger(run, rule, reinterpret_cast<const BYTE*>(en), reinterpret_cast<const BYTE*>(cn));
         return;
     }
     Replace(run, rule, en, lenEn, cn, lenCn);
@@ -249,13 +269,14 @@ bool DryRule1(DryState& run, UINT uNumber, PatchRule& texts, bool pe64, DryRunRe
 } // namespace
 
 void DryRunPatch(LPCWSTR wsRuleFile, BYTE* pView, DWORD cbView, const BYTE* pOriginal, DryRunResult& result,
-                 const FnDryProgress& fnProgress, const CImageMap* pMap)
+                 const FnDryProgress& fnProgress, const CImageMap* pMap, bool fKeepLonger)
 {
     result = DryRunResult();
     result.pe64 = IsPe64(pView, cbView) != 0;
     char szRuleFile[kAnsiPathBytes];
     bool exact = GetExactAnsiPath(wsRuleFile, szRuleFile, kAnsiPathBytes);
-    DryState run = {wsRuleFile, exact ? szRuleFile : nullptr, pView, cbView, pOriginal, {}, {}, pMap};
+    DryState run = {wsRuleFile, exact ? szRuleFile : nullptr, pView, cbView, pOriginal, {}, {}, pMap,
+                    fKeepLonger};
     std::unique_ptr<PatchRule> pTexts(new PatchRule);
     profile_store::SnapshotScope snapshot; // one version of the set, as the run reads it
     for (UINT n = 1; DryRule1(run, n, *pTexts, result.pe64, result); ++n)

@@ -35,6 +35,11 @@ struct DryRule
     std::vector<UINT> changedBy;     // earlier rules whose writes removed or made those occurrences
     std::vector<DWORD> createdAt;    // overwritten occurrences the untouched target does not hold
     std::vector<UnsafeWrite> unsafe; // every write that would break the image, in the run's order
+    // kDryCnLonger, when the run was asked to keep them: the decoded texts
+    // and where EN lies when the rule is tried (the lowest occurrence, every
+    // one clear of the others with REPEAT), for a relocation.
+    std::vector<BYTE> enBytes, cnBytes;
+    std::vector<DWORD> longerAt;
 };
 
 struct DryRunResult
@@ -53,4 +58,4 @@ typedef std::function<void(UINT uRule)> FnDryProgress;
 // around the bytes the rules change. With the map of the untouched image,
 // each write is judged by it.
 void DryRunPatch(LPCWSTR wsRuleFile, BYTE* pView, DWORD cbView, const BYTE* pOriginal, DryRunResult& result,
-                 const FnDryProgress& fnProgress, const CImageMap* pMap = nullptr);
+                 const FnDryProgress& fnProgress, const CImageMap* pMap = nullptr, bool fKeepLonger = false);

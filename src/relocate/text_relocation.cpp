@@ -1,0 +1,361 @@
+#include "relocate/text_relocation.h"
+
+#include "port/utf8.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <set>
+
+const char kRelocationSection[] = ".pivra";
+
+namespace
+{
+const DWORD kTextAlignment = 4;   // every new text, and a length header before it
+const DWORD kMaxSlackBytes = 256; // zeros behind a writable text kept as room for its buffer
+const DWORD kMaxLiteralLength = 0x10000000;
+
+std::string Hex(DWORD dw)
+{
+    return HexNumber(dw, 1);
+}
+
+// "section+0x12", as the other reports name a place.
+std::string Place(const PeHeaders& headers, DWORD dwRva)
+{
+    const int i = headers.SectionOfRva(dwRva);
+    if (i < 0)
+        return "RVA " + Hex(dwRva);
+    return headers.sectionNames[i] + "+" + Hex(dwRva - headers.sections[i].dwVirtualAddress);
+}
+
+bool InResources(const PeHeaders& headers, DWORD dwRva)
+{
+    if (headers.directories.size() <= kPeResourceDirectory)
+        return false;
+    const PeDataDirectory& resources = headers.directories[kPeResourceDirectory];
+    return resources.dwRva != 0 && dwRva - resources.dwRva < resources.cb;
+}
+
+bool Writable(const PeHeaders& headers, DWORD dwRva)
+{
+    const int i = headers.SectionOfRva(dwRva);
+    return i >= 0 && (headers.sections[i].dwCharacteristics & kScnWrite) != 0;
+}
+
+bool Read32At(const PeHeaders& headers, DWORD dwAt, DWORD& dw)
+{
+    return headers.Bytes().Read32(dwAt, dw);
+}
+
+// What stands in front of the text: a Delphi literal's header of exactly
+// its length (present), a header of a longer literal it only begins (then
+// sReason), or nothing of the kind.
+void ReadLengthHeader(const PeHeaders& headers, const RelocationRequest& request, DWORD dwAt,
+                      LengthHeader& header, std::string& sReason)
+{
+    header = LengthHeader();
+    DWORD dwCount = 0, dwLength = 0;
+    if (dwAt < 8 || !Read32At(headers, dwAt - 8, dwCount) || !Read32At(headers, dwAt - 4, dwLength) ||
+        dwCount != 0xFFFFFFFF || dwLength == 0 || dwLength > kMaxLiteralLength)
+        return;
+    const DWORD cbUnit = request.unicode ? 2 : 1;
+    const DWORD cElements = static_cast<DWORD>(request.en.size()) / cbUnit;
+    if (dwLength < cElements)
+        return;
+    if (dwLength > cElements)
+    {
+        sReason = "it begins a length-prefixed string of " + std::to_string(dwLength) +
+                  (request.unicode ? " units" : " bytes") +
+                  " (a Delphi string literal), whose length would then be wrong: translate the whole string";
+        return;
+    }
+    header.present = true;
+    DWORD dwForm = 0;
+    if (dwAt >= 12 && Read32At(headers, dwAt - 12, dwForm) && (dwForm >> 16) == cbUnit &&
+        (dwForm & 0xFFFF) != 0)
+    {
+        header.codePage = true;
+        header.wCodePage = static_cast<WORD>(dwForm & 0xFFFF);
+        header.wElementSize = static_cast<WORD>(cbUnit);
+    }
+}
+
+// The zero bytes behind a text: a buffer's slack, which the program may fill.
+DWORD TrailingZeros(const PeHeaders& headers, DWORD dwEnd)
+{
+    DWORD cb = 0;
+    while (cb < kMaxSlackBytes && dwEnd + cb < headers.dwSize && headers.pView[dwEnd + cb] == 0)
+        ++cb;
+    return cb;
+}
+
+std::string ReferenceText(const PeHeaders& headers, const TextReference& ref)
+{
+    return Place(headers, ref.dwSlotRva) + " (" + ReferenceKindName(ref.kind) + ")";
+}
+
+struct Planner
+{
+    const PeHeaders& headers;
+    const CReferenceIndex& index;
+    RelocationPlan& plan;
+    std::set<DWORD> taken;              // slots an earlier rule points elsewhere now
+    std::map<DWORD, DWORD> unexplained; // target -> a place holding its address unexplained
+    bool writable = false;
+};
+
+// One occurrence: its references, or why it cannot be moved (sReason), or
+// nothing pointing to it at all (no references, no reason).
+void PlanText(Planner& planner, const RelocationRequest& request, DWORD dwAt, RelocatedText& text,
+              LengthHeader& header, std::string& sReason)
+{
+    const PeHeaders& headers = planner.headers;
+    text.dwAt = dwAt;
+    DWORD dwOffset = 0, cbAvailable = 0;
+    if (!headers.OffsetToRva(dwAt, text.dwRva) || !headers.RvaToOffset(text.dwRva, dwOffset, cbAvailable) ||
+        dwOffset != dwAt || cbAvailable < request.en.size())
+    {
+        sReason = "EN at " + Hex(dwAt) + " lies outside the sections' mapped data, where nothing points";
+        return;
+    }
+    if (InResources(headers, text.dwRva))
+    {
+        sReason = "EN at " + Place(headers, text.dwRva) +
+                  " lies in the resources, which po apply translates at any length";
+        return;
+    }
+    const DWORD cbEn = static_cast<DWORD>(request.en.size());
+    std::vector<TextReference> inside;
+    planner.index.Find(text.dwRva + 1, text.dwRva + cbEn, inside);
+    if (!inside.empty())
+    {
+        sReason = "a reference points into the middle of EN at " + Place(headers, text.dwRva) + ": +" +
+                  std::to_string(inside[0].dwTargetRva - text.dwRva) + " from " +
+                  ReferenceText(headers, inside[0]) +
+                  " (a pointer past its start, or a shorter text kept as "
+                  "its tail)";
+        return;
+    }
+    ReadLengthHeader(headers, request, dwAt, header, sReason);
+    if (!sReason.empty())
+        return;
+    auto it = planner.unexplained.find(text.dwRva);
+    if (it != planner.unexplained.end())
+    {
+        sReason = "the references were found by scanning, and the address of EN at " +
+                  Place(headers, text.dwRva) + " also lies at " + Place(headers, it->second) +
+                  ", where no instruction or aligned pointer holds it";
+        return;
+    }
+    std::vector<TextReference> refs;
+    planner.index.Find(text.dwRva, text.dwRva + 1, refs);
+    for (const TextReference& ref : refs)
+        if (planner.taken.count(ref.dwSlotRva) == 0)
+            text.references.push_back(ref);
+}
+
+void PlanRule(Planner& planner, const RelocationRequest& request, RuleRelocation& rule)
+{
+    const PeHeaders& headers = planner.headers;
+    rule.uRule = request.uRule;
+    if (request.en.empty() || request.occurrences.empty())
+    {
+        rule.sReason = "EN is not in the target";
+        return;
+    }
+    if (request.en[0] == 0 && (!request.unicode || request.en.size() < 2 || request.en[1] == 0))
+    {
+        rule.sReason = "EN begins with a zero unit";
+        return;
+    }
+    for (DWORD dwAt : request.occurrences)
+    {
+        RelocatedText text;
+        LengthHeader header;
+        std::string sReason;
+        PlanText(planner, request, dwAt, text, header, sReason);
+        if (!sReason.empty())
+        {
+            rule.sReason = sReason;
+            rule.texts.clear();
+            return;
+        }
+        if (text.references.empty())
+        {
+            rule.unreferenced.push_back(dwAt);
+            continue;
+        }
+        if (header.present && !rule.header.present)
+            rule.header = header;
+        rule.texts.push_back(text);
+    }
+    if (rule.texts.empty())
+    {
+        const DWORD dwAt = request.occurrences[0];
+        DWORD dwRva = 0;
+        headers.OffsetToRva(dwAt, dwRva);
+        rule.sReason = "no reference to EN at " + Place(headers, dwRva) + " was found" +
+                       (planner.index.Scanned() ? " by scanning code and data" : "");
+        for (size_t i = 0; i < headers.sections.size(); ++i)
+            if (headers.sectionNames[i] == kRelocationSection)
+            {
+                rule.sReason += "; the image has a " + std::string(kRelocationSection) +
+                                " section: an earlier run may have relocated it already";
+                break;
+            }
+        rule.unreferenced.clear();
+        return;
+    }
+    rule.relocated = true;
+    for (const RelocatedText& text : rule.texts)
+    {
+        planner.writable = planner.writable || Writable(headers, text.dwRva);
+        for (const TextReference& ref : text.references)
+            planner.taken.insert(ref.dwSlotRva);
+    }
+}
+
+// The rule's new text at the end of the data: header, CN, terminator, and
+// for a text the program may write, at least the room the old one had.
+void LayOut(const PeHeaders& headers, const RelocationRequest& request, RuleRelocation& rule,
+            std::vector<BYTE>& data)
+{
+    const DWORD cbUnit = request.unicode ? 2 : 1;
+    data.resize(static_cast<size_t>(AlignUp(data.size(), kTextAlignment)), 0);
+    if (rule.header.present)
+    {
+        const DWORD cElements = static_cast<DWORD>(request.cn.size()) / cbUnit;
+        DWORD words[3] = {static_cast<DWORD>(rule.header.wCodePage) | static_cast<DWORD>(cbUnit) << 16,
+                          0xFFFFFFFF, cElements};
+        const BYTE* p = reinterpret_cast<const BYTE*>(rule.header.codePage ? words : words + 1);
+        data.insert(data.end(), p, p + (rule.header.codePage ? 12 : 8));
+    }
+    rule.dwNewAt = static_cast<DWORD>(data.size());
+    data.insert(data.end(), request.cn.begin(), request.cn.end());
+    data.insert(data.end(), cbUnit, 0);
+    rule.cbNew = static_cast<DWORD>(data.size()) - rule.dwNewAt;
+    DWORD cbRoom = rule.cbNew;
+    for (const RelocatedText& text : rule.texts)
+        if (Writable(headers, text.dwRva))
+        {
+            const DWORD dwEnd = text.dwAt + static_cast<DWORD>(request.en.size());
+            cbRoom = std::max(cbRoom, static_cast<DWORD>(request.en.size()) + TrailingZeros(headers, dwEnd));
+        }
+    data.resize(rule.dwNewAt + static_cast<size_t>(cbRoom), 0);
+}
+
+// Whether every reference can hold the new address: a RIP-relative one
+// within 2 GB, a 32-bit slot of a 64-bit image below 4 GB.
+bool Reachable(const PeHeaders& headers, const RuleRelocation& rule, std::string& sReason)
+{
+    for (const RelocatedText& text : rule.texts)
+        for (const TextReference& ref : text.references)
+        {
+            const long long llDisp = static_cast<long long>(rule.dwNewRva) - (ref.dwInsnRva + ref.cbInsn);
+            bool fits =
+                ref.kind == kRefRipRelative
+                    ? llDisp >= std::numeric_limits<int>::min() && llDisp <= std::numeric_limits<int>::max()
+                    : ref.cbSlot == 8 || headers.ullImageBase + rule.dwNewRva <= 0xFFFFFFFFull;
+            if (!fits)
+            {
+                sReason = "the reference at " + ReferenceText(headers, ref) + " cannot reach the new section";
+                return false;
+            }
+        }
+    return true;
+}
+} // namespace
+
+UINT RelocationPlan::Relocated() const
+{
+    UINT n = 0;
+    for (const RuleRelocation& rule : rules)
+        n += rule.relocated ? 1 : 0;
+    return n;
+}
+
+void PlanRelocations(const PeHeaders& headers, const CReferenceIndex& index,
+                     const std::vector<RelocationRequest>& requests, RelocationPlan& plan)
+{
+    plan = RelocationPlan();
+    plan.scanned = index.Scanned();
+    Planner planner = {headers, index, plan, {}, {}, false};
+    if (index.Scanned())
+    {
+        std::vector<DWORD> targets;
+        for (const RelocationRequest& request : requests)
+            for (DWORD dwAt : request.occurrences)
+            {
+                DWORD dwRva = 0;
+                if (headers.OffsetToRva(dwAt, dwRva))
+                    targets.push_back(dwRva);
+            }
+        std::sort(targets.begin(), targets.end());
+        std::vector<std::pair<DWORD, DWORD>> found;
+        index.Unexplained(headers, targets, found);
+        for (const auto& at : found)
+            planner.unexplained.emplace(at.first, at.second);
+    }
+    plan.rules.resize(requests.size());
+    for (size_t i = 0; i < requests.size(); ++i)
+        PlanRule(planner, requests[i], plan.rules[i]);
+    for (size_t i = 0; i < requests.size(); ++i)
+        if (plan.rules[i].relocated)
+            LayOut(headers, requests[i], plan.rules[i], plan.data);
+    if (plan.data.empty())
+        return;
+    plan.dwCharacteristics = kScnInitializedData | kScnRead | (planner.writable ? kScnWrite : 0);
+    std::string sReason;
+    if (!PlanNewSection(headers, static_cast<DWORD>(plan.data.size()), "text section", plan.section,
+                        plan.warnings, sReason))
+    {
+        for (RuleRelocation& rule : plan.rules)
+            if (rule.relocated)
+            {
+                rule.relocated = false;
+                rule.sReason = "the image cannot take a new section: " + sReason;
+                rule.texts.clear();
+            }
+        plan.data.clear();
+        plan.warnings.clear();
+        return;
+    }
+    for (RuleRelocation& rule : plan.rules)
+    {
+        if (!rule.relocated)
+            continue;
+        rule.dwNewRva = plan.section.dwRva + rule.dwNewAt;
+        if (!Reachable(headers, rule, rule.sReason))
+        {
+            rule.relocated = false;
+            rule.texts.clear();
+        }
+    }
+}
+
+void WriteRelocations(const PeHeaders& headers, const RelocationPlan& plan, std::vector<BYTE>& image)
+{
+    if (plan.Relocated() == 0)
+        return;
+    for (const RuleRelocation& rule : plan.rules)
+    {
+        if (!rule.relocated)
+            continue;
+        for (const RelocatedText& text : rule.texts)
+            for (const TextReference& ref : text.references)
+            {
+                DWORD dwSlot = 0, cbAvailable = 0;
+                if (!headers.RvaToOffset(ref.dwSlotRva, dwSlot, cbAvailable) || cbAvailable < ref.cbSlot)
+                    continue; // the index keeps only slots the file holds
+                unsigned long long ullValue =
+                    ref.kind == kRefRipRelative
+                        ? static_cast<unsigned long long>(static_cast<long long>(rule.dwNewRva) -
+                                                          (ref.dwInsnRva + ref.cbInsn))
+                        : headers.ullImageBase + rule.dwNewRva;
+                std::memcpy(&image[dwSlot], &ullValue, ref.cbSlot);
+            }
+    }
+    WriteNewSection(headers, plan.section, kRelocationSection, plan.dwCharacteristics, plan.data, image);
+}
