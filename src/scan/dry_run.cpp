@@ -1,6 +1,7 @@
 #include "scan/dry_run.h"
 
 #include "patch/find_bytes.h"
+#include "patch/multi_search.h"
 #include "patch/pe_test.h"
 #include "patch/replace_text.h"
 #include "port/profile_store.h"
@@ -187,23 +188,6 @@ void Replace(DryState& run, DryRule& rule, const Unit* en, UINT lenEn, const Uni
         AddWriters(run, dwAt, cbEn, rule.changedBy);
 }
 
-void KeepLonger(const DryState& run, DryRule& rule, const BYTE* pEn, const BYTE* pCn)
-{
-    rule.enBytes.assign(pEn, pEn + rule.cbEn);
-    rule.cnBytes.assign(pCn, pCn + rule.cbCn);
-    for (DWORD dwFrom = 0; dwFrom < run.cbView && rule.cbEn > 0;)
-    {
-        const BYTE* pAt = SearchBytes(run.pView + dwFrom, run.cbView - dwFrom, pEn, rule.cbEn);
-        if (pAt == nullptr)
-            break;
-        const DWORD dwAt = static_cast<DWORD>(pAt - run.pView);
-        rule.longerAt.push_back(dwAt);
-        if (!rule.repeat)
-            break;
-        dwFrom = dwAt + rule.cbEn;
-    }
-}
-
 // Decodes and tests the rule as the run does; the texts are in the buffers.
 template <typename Unit>
 void ApplyDecoded(DryState& run, DryRule& rule, Unit* en, Unit* cn, UINT lenEn, UINT lenCn)
@@ -213,10 +197,18 @@ void ApplyDecoded(DryState& run, DryRule& rule, Unit* en, Unit* cn, UINT lenEn, 
     if (lenEn < lenCn || (en[0] == 0) != (cn[0] == 0))
     {
         rule.outcome = lenEn < lenCn ? kDryCnLonger : kDryZeroOneSide;
+        if (run.fKeepLonger && rule.outcome == kDryCnLonger)
+        {
+            // Found after the run, all such rules in one pass.
+            const BYTE* pEn = reinterpret_cast<const BYTE*>(en);
+            const BYTE* pCn = reinterpret_cast<const BYTE*>(cn);
+            rule.enBytes.assign(pEn, pEn + rule.cbEn);
+            rule.cnBytes.assign(pCn, pCn + rule.cbCn);
+            rule.uWritesBefore = run.written.size();
+            return;
+        }
         rule.uOccurrences =
             FindAll(run.pView, run.cbView, reinterpret_cast<const BYTE*>(en), rule.cbEn, &rule.offsets);
-        if (run.fKeepLonger && rule.outcome == kDryCnLonger)
-            KeepLonger(run, rule, reinterpret_cast<const BYTE*>(en), reinterpret_cast<const BYTE*>(cn));
         return;
     }
     Replace(run, rule, en, lenEn, cn, lenCn);
@@ -266,6 +258,72 @@ bool DryRule1(DryState& run, UINT uNumber, PatchRule& texts, bool pe64, DryRunRe
     result.rules.push_back(rule);
     return true;
 }
+
+bool Overlaps(const Span& span, DWORD dwAt, DWORD cb)
+{
+    return span.dwAt < dwAt + cb && dwAt < span.dwAt + span.cb;
+}
+
+// Whether [dwAt, dwAt + cb) meets one of the writes [uFrom, uTo).
+bool MeetsWrites(const DryState& run, size_t uFrom, size_t uTo, DWORD dwAt, DWORD cb)
+{
+    for (size_t i = uFrom; i < uTo; ++i)
+        if (Overlaps(run.written[i], dwAt, cb))
+            return true;
+    return false;
+}
+
+// Where each kept rule's EN lay when the rule was tried: the occurrences of
+// the untouched target that no earlier write met, and those the earlier
+// writes made (as the finished view holds them, unless a later write met
+// them too). One pass over the untouched target serves every rule.
+void LocateLonger(const DryState& run, DryRunResult& result)
+{
+    std::vector<SearchPattern> patterns;
+    std::vector<DryRule*> kept;
+    for (DryRule& rule : result.rules)
+        if (rule.outcome == kDryCnLonger && !rule.enBytes.empty())
+        {
+            patterns.push_back({rule.enBytes.data(), rule.cbEn});
+            kept.push_back(&rule);
+        }
+    if (kept.empty())
+        return;
+    std::vector<std::vector<DWORD>> hits;
+    FindEveryPattern(run.pOriginal, run.cbView, patterns, hits);
+    for (size_t k = 0; k < kept.size(); ++k)
+    {
+        DryRule& rule = *kept[k];
+        const size_t uBefore = rule.uWritesBefore;
+        std::vector<DWORD> at;
+        for (DWORD dwAt : hits[k])
+            if (!MeetsWrites(run, 0, uBefore, dwAt, rule.cbEn))
+                at.push_back(dwAt);
+        for (size_t w = 0; w < uBefore; ++w)
+        {
+            const Span& span = run.written[w];
+            const DWORD dwFrom = span.dwAt > rule.cbEn - 1 ? span.dwAt - (rule.cbEn - 1) : 0;
+            const DWORD dwTo = std::min<DWORD>(run.cbView, span.dwAt + span.cb + rule.cbEn - 1);
+            std::vector<DWORD> near;
+            FindAll(run.pView + dwFrom, dwTo - dwFrom, rule.enBytes.data(), rule.cbEn, &near);
+            for (DWORD dwNear : near)
+                if (!MeetsWrites(run, uBefore, run.written.size(), dwFrom + dwNear, rule.cbEn))
+                    at.push_back(dwFrom + dwNear);
+        }
+        std::sort(at.begin(), at.end());
+        at.erase(std::unique(at.begin(), at.end()), at.end());
+        rule.uOccurrences = static_cast<UINT>(at.size());
+        rule.offsets.assign(at.begin(), at.begin() + std::min(at.size(), kShownOffsets));
+        // Texts one after the other, as a REPEAT run would take them.
+        for (DWORD dwAt : at)
+            if (rule.longerAt.empty() || dwAt >= rule.longerAt.back() + rule.cbEn)
+            {
+                rule.longerAt.push_back(dwAt);
+                if (!rule.repeat)
+                    break;
+            }
+    }
+}
 } // namespace
 
 void DryRunPatch(LPCWSTR wsRuleFile, BYTE* pView, DWORD cbView, const BYTE* pOriginal, DryRunResult& result,
@@ -281,4 +339,6 @@ void DryRunPatch(LPCWSTR wsRuleFile, BYTE* pView, DWORD cbView, const BYTE* pOri
     profile_store::SnapshotScope snapshot; // one version of the set, as the run reads it
     for (UINT n = 1; DryRule1(run, n, *pTexts, result.pe64, result); ++n)
         fnProgress(n);
+    if (fKeepLonger)
+        LocateLonger(run, result);
 }

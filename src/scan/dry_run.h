@@ -40,6 +40,7 @@ struct DryRule
     // one clear of the others with REPEAT), for a relocation.
     std::vector<BYTE> enBytes, cnBytes;
     std::vector<DWORD> longerAt;
+    size_t uWritesBefore = 0; // the run's overwrites before this rule
 };
 
 struct DryRunResult
