@@ -29,6 +29,7 @@ struct ApplyRun
     std::vector<BYTE> image; // the image with the translated resources
     PoRuleRun rules;
     std::vector<std::string> refusals;
+    bool relocate = false;
 };
 
 WString DefaultLog()
@@ -158,6 +159,10 @@ int ReadInputs(const CliContext& cli, const PoOptions& options, ApplyRun& run)
     if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, run.target, run.wsRuleFile, wsFailed,
                        sReason))
         return ReportBadInput(cli, wsFailed, sReason);
+    run.relocate = options.relocate;
+    if (!options.relocate)
+        for (PoSource& source : run.target.sources)
+            source.relocatable = false;
     if (!run.target.view.Identity(run.read))
         return ReportBadInput(cli, options.wsTarget, "cannot be read");
     return kExitDone;
@@ -238,7 +243,7 @@ int RunRuleSet(const CliContext& cli, ApplyRun& run)
     if (!run.plan.ruleWrites.empty() &&
         (!CheckWritableFile(run.wsRuleFile, true, sReason) || !CheckLogFile(run.wsRuleFile, sReason)))
         return ReportBadInput(cli, run.wsRuleFile, sReason);
-    if (!RunRulesOver(run.wsRuleFile, run.plan.ruleWrites, run.image, run.rules, sReason))
+    if (!RunRulesOver(run.wsRuleFile, run.plan.ruleWrites, run.image, run.rules, sReason, run.relocate))
         return ReportBadInput(cli, run.wsRuleFile, sReason);
     return kExitDone;
 }
@@ -266,7 +271,10 @@ void TellRefusals(ApplyRun& run)
             continue;
         }
         run.refusals.push_back("rule " + NodeText(rule.number) + " " + ShownQuoted(ToUtf8(rule.wsEn)) + ": " +
-                               (rule.outcome == kDryNotFound   ? "its EN is not in the image"
+                               (rule.outcome == kDryNotFound ? "its EN is not in the image"
+                                : run.rules.notRelocated.count(rule.number) > 0
+                                    ? "its CN is longer than its EN and cannot be relocated: " +
+                                          run.rules.notRelocated[rule.number]
                                 : rule.outcome == kDryCnLonger ? "its CN is longer than its EN"
                                                                : "its CN is empty"));
     }
@@ -275,6 +283,8 @@ void TellRefusals(ApplyRun& run)
                  " no CN yet and changes nothing\n");
     for (const std::string& sReplaced : run.plan.replaced)
         WriteErr("pivra-cli po apply: replaces the copy " + sReplaced + "\n");
+    for (const std::string& sRelocated : run.rules.relocated)
+        WriteErr("pivra-cli po apply: relocated (a longer CN in a new section): " + sRelocated);
     for (const std::string& sUnsafe : run.rules.unsafe)
         run.refusals.push_back("the patch run would break the image: " + sUnsafe);
     if (run.plan.cRulesLeft > 0)

@@ -173,6 +173,9 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
     WString wsRuleFile, wsFailed;
     if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, target, wsRuleFile, wsFailed, sReason))
         return ReportBadInput(cli, wsFailed, sReason);
+    if (!options.relocate)
+        for (PoSource& source : target.sources)
+            source.relocatable = false;
 
     Findings findings;
     CheckEntries(MatchPoEntries(po.entries, target.sources, !options.wsRuleSet.empty()), target,

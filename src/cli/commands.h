@@ -53,6 +53,7 @@ struct PoOptions
     bool partial;     // apply: write what is not refused
     UINT uCharset;    // check: the code page the translations must fit; 0: none
     bool allowFormat; // apply: write also translations whose format specifiers differ
+    bool relocate;    // apply, check: a rule's longer translation is relocated, not refused
 };
 int RunPoExtract(const CliContext& cli, const PoOptions& options);
 int RunPoApply(const CliContext& cli, const PoOptions& options);

@@ -214,6 +214,10 @@ void AddPoCommands(CLI::App& app, Arguments& args, Subcommands& commands)
         ->add_option("--charset", args.uCharset,
                      "Name the characters this code page (\"936\") cannot hold in the translations")
         ->check(CLI::Range(1u, 65535u));
+    for (CLI::App* pCommand : {commands.pPoApply, commands.pPoCheck})
+        pCommand->add_flag("--relocate", args.relocate,
+                           "With --rules: a rule's translation longer than its EN is relocated into a new "
+                           "section (apply --relocate), not refused");
     for (CLI::App* pCommand : {commands.pPoExtract, commands.pPoApply, commands.pPoCheck})
     {
         pCommand->add_option("--lang", args.sLang,
@@ -228,7 +232,8 @@ int RunPoCommand(const CliContext& cli, const Arguments& args, const Subcommands
     PoOptions options = {FromUtf8(args.sTarget), FromUtf8(args.sPo), FromUtf8(args.sOutput),
                          FromUtf8(args.sLang),   FromUtf8(args.sAs), FromUtf8(args.sRuleSet),
                          FromUtf8(args.sLog),    args.backup,        args.force,
-                         args.partial,           args.uCharset,      args.allowFormat};
+                         args.partial,           args.uCharset,      args.allowFormat,
+                         args.relocate};
     if (options.uCharset != 0 && !KnowsCodePage(options.uCharset))
     {
         WriteErr("pivra-cli po check: --charset " + std::to_string(options.uCharset) +

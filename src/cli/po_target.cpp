@@ -27,6 +27,10 @@ bool PickLanguage(const std::string& sLang, const std::vector<EntryTexts>& liste
             "cannot be read in language '" + sLang + "': not a language name (\"en-US\", \"en\", \"0x0409\")";
         return false;
     }
+    // Nothing to pick from: the PO file's rule texts still apply (a template
+    // po extract --rules wrote for a program without resource texts).
+    if (langs.empty())
+        return true;
     bool found = false;
     std::string sList;
     for (const std::pair<WORD, size_t>& lang : langs)

@@ -36,7 +36,7 @@ PoEntry TemplateEntry(const PoSource& source)
     entry.extractedComments.push_back(source.sPlace);
     // Weblate and others hold a translation to this many characters; a UTF-16
     // rule's CN may take as many units as its EN.
-    if (source.rule && source.unicode)
+    if (source.rule && source.unicode && !source.relocatable)
         entry.flags.push_back("max-length:" + std::to_string(source.cbBudget / 2));
     return entry;
 }

@@ -1,5 +1,7 @@
 #include "po/po_rule_run.h"
 
+#include "relocate/relocation_run.h"
+
 #include "rules/rule_set.h"
 #include "scan/check_report.h"
 #include "util/fs_path.h"
@@ -35,7 +37,7 @@ bool MakePrivateFolder(std::filesystem::path& folder)
 } // namespace
 
 bool RunRulesOver(const WString& wsRuleFile, const std::vector<RuleCnWrite>& writes, std::vector<BYTE> image,
-                  PoRuleRun& run, std::string& sReason)
+                  PoRuleRun& run, std::string& sReason, bool relocate)
 {
     run = PoRuleRun();
     std::filesystem::path folder;
@@ -70,17 +72,31 @@ bool RunRulesOver(const WString& wsRuleFile, const std::vector<RuleCnWrite>& wri
     const std::vector<BYTE> before = image;
     CImageMap map;
     map.Load(before.data(), static_cast<DWORD>(before.size()));
-    DryRunResult result;
-    DryRunPatch(
-        wsCopy.c_str(), image.data(), static_cast<DWORD>(image.size()), before.data(), result, [](UINT) {},
-        map.IsPe() ? &map : nullptr);
+    RelocatingRun relocating;
+    DryRunResult& result = relocating.dry;
+    if (relocate)
+        RunRelocating(
+            wsCopy.c_str(), before.data(), static_cast<DWORD>(before.size()), map.IsPe() ? &map : nullptr,
+            [](UINT) {}, relocating);
+    else
+        DryRunPatch(
+            wsCopy.c_str(), image.data(), static_cast<DWORD>(image.size()), before.data(), result,
+            [](UINT) {}, map.IsPe() ? &map : nullptr);
     std::filesystem::remove_all(folder, ec);
     run.uTried = result.uTried;
-    run.uModified = result.uModified;
-    for (const DryRule& rule : result.rules)
+    run.uModified = relocate ? relocating.uModified : result.uModified;
+    if (relocate)
+        image.swap(relocating.image);
+    for (size_t i = 0; i < result.rules.size(); ++i)
     {
-        if (rule.outcome != kDryChanges && rule.outcome != kDryOtherBitness)
+        const DryRule& rule = result.rules[i];
+        const RuleRelocation* pRelocation = relocate ? relocating.RelocationOf(i) : nullptr;
+        if (pRelocation != nullptr && pRelocation->relocated)
+            run.relocated.push_back(RuleHeadText(rule));
+        else if (rule.outcome != kDryChanges && rule.outcome != kDryOtherBitness)
             run.failed.push_back(rule);
+        if (pRelocation != nullptr && !pRelocation->relocated)
+            run.notRelocated[rule.number] = pRelocation->sReason;
         if (!rule.unsafe.empty())
             run.unsafe.push_back(RuleHeadText(rule) + UnsafeText(rule, map));
     }

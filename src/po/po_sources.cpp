@@ -1,5 +1,7 @@
 #include "po/po_sources.h"
 
+#include "relocate/text_relocation.h"
+
 #include "image/image_map.h"
 #include "rules/escape.h"
 #include "rules/rule_set.h"
@@ -222,9 +224,49 @@ void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vect
     }
 }
 
+namespace
+{
+// Whether a longer CN could be relocated: EN's occurrences (the first, or
+// those listed with REPEAT) planned with a CN one byte longer.
+void MarkIfRelocatable(const PeHeaders& headers, const CReferenceIndex& index, const DryRule& rule,
+                       const WString& wsEn, const std::vector<DWORD>& at, PoSource& source)
+{
+    RelocationRequest request = {rule.number, rule.unicode, {}, {}, {}};
+    if (rule.unicode)
+        for (WCHAR wc : wsEn)
+        {
+            request.en.push_back(static_cast<BYTE>(wc & 0xFF));
+            request.en.push_back(static_cast<BYTE>(wc >> 8));
+        }
+    else
+    {
+        std::string bytes;
+        if (!WideToAnsi(wsEn, bytes))
+            return;
+        request.en.assign(bytes.begin(), bytes.end());
+    }
+    request.cn = request.en;
+    request.cn.insert(request.cn.end(), rule.unicode ? 2 : 1, 'x');
+    request.occurrences.push_back(at[0]);
+    for (size_t i = 1; rule.repeat && i < at.size(); ++i)
+        if (at[i] >= request.occurrences.back() + request.en.size())
+            request.occurrences.push_back(at[i]);
+    RelocationPlan plan;
+    PlanRelocations(headers, index, {request}, plan);
+    if (plan.Relocated() == 0)
+        return;
+    source.relocatable = true;
+    const size_t cut = source.sPlace.find("; budget ");
+    source.sPlace = source.sPlace.substr(0, cut) + "; budget: any length (a longer translation is relocated)";
+}
+} // namespace
+
 void RuleSources(const WString& wsRuleFile, const CImageMap& image, BYTE* pScratch,
                  std::vector<PoSource>& sources, std::vector<std::string>& leftOut)
 {
+    CReferenceIndex index;
+    if (image.IsPe())
+        index.Build(image.Headers());
     const BYTE* pView = image.Headers().pView;
     const DWORD dwSize = image.Headers().dwSize;
     DryRunResult result;
@@ -269,6 +311,8 @@ void RuleSources(const WString& wsRuleFile, const CImageMap& image, BYTE* pScrat
                 sBudget;
         }
         sources.push_back(source);
+        if (!at.empty() && image.IsPe())
+            MarkIfRelocatable(image.Headers(), index, rule, wsText, at, sources.back());
     }
 }
 
@@ -289,7 +333,7 @@ bool RuleTranslation(const PoSource& source, const std::string& sTranslation, WS
         }
         cb = static_cast<DWORD>(bytes.size());
     }
-    if (cb > source.cbBudget)
+    if (cb > source.cbBudget && !source.relocatable)
     {
         sReason =
             "takes " + std::to_string(cb) + " bytes, over its budget of " + std::to_string(source.cbBudget);

@@ -24,6 +24,8 @@ struct PoSource
     bool unicode;
     DWORD cbBudget;
     size_t uEntry; // resources only: the entry that holds the text
+    // Rules only: EN can be relocated, so a longer translation has a place.
+    bool relocatable = false;
 };
 
 // The texts of each entry that holds texts, listed once for the language
@@ -81,5 +83,6 @@ void RuleSources(const WString& wsRuleFile, const CImageMap& image, BYTE* pScrat
 
 // Whether a translation fits a rule: its stored CN form (escape notation),
 // or false with the reason (over the budget, not in the ANSI code page).
+// A relocatable rule takes a translation of any length.
 bool RuleTranslation(const PoSource& source, const std::string& sTranslation, WString& wsCn,
                      std::string& sReason);
