@@ -10,9 +10,18 @@ namespace
 {
 const DWORD kScnExecutable = 0x20000020; // IMAGE_SCN_MEM_EXECUTE | IMAGE_SCN_CNT_CODE
 
+const DWORD kScnDiscardable = 0x02000000;
+
 bool IsCode(const PeSectionHeader& s)
 {
     return (s.dwCharacteristics & kScnExecutable) != 0;
+}
+
+// Sections the program does not use once loaded (.reloc, the DWARF .debug_*
+// a linker leaves): their addresses are no pointers a program follows.
+bool Discardable(const PeSectionHeader& s)
+{
+    return (s.dwCharacteristics & kScnDiscardable) != 0;
 }
 
 bool ByTarget(const TextReference& a, const TextReference& b)
@@ -88,7 +97,7 @@ void CReferenceIndex::Build(const PeHeaders& headers)
         const DWORD cbPointer = m_pe64 ? 8 : 4;
         for (size_t i = 0; i < headers.sections.size(); ++i)
         {
-            if (IsCode(headers.sections[i]))
+            if (IsCode(headers.sections[i]) || Discardable(headers.sections[i]))
                 continue;
             ForEachWord(headers, i, cbPointer, cbPointer, [&](DWORD dwRva, unsigned long long ullValue) {
                 if (ullValue >= headers.ullImageBase &&
@@ -125,7 +134,7 @@ void CReferenceIndex::Unexplained(const PeHeaders& headers, const std::vector<DW
     {
         // 64-bit code holds no absolute address without a relocation or a
         // 10-byte mov, which is no pointer a text has.
-        if (m_pe64 && IsCode(headers.sections[i]))
+        if ((m_pe64 && IsCode(headers.sections[i])) || Discardable(headers.sections[i]))
             continue;
         ForEachWord(headers, i, cbPointer, 1, [&](DWORD dwRva, unsigned long long ullValue) {
             if (ullValue < headers.ullImageBase || ullValue - headers.ullImageBase >= headers.dwSizeOfImage)
