@@ -304,9 +304,9 @@ void LocateLonger(const DryState& run, DryRunResult& result)
             const Span& span = run.written[w];
             const DWORD dwFrom = span.dwAt > rule.cbEn - 1 ? span.dwAt - (rule.cbEn - 1) : 0;
             const DWORD dwTo = std::min<DWORD>(run.cbView, span.dwAt + span.cb + rule.cbEn - 1);
-            std::vector<DWORD> near;
-            FindAll(run.pView + dwFrom, dwTo - dwFrom, rule.enBytes.data(), rule.cbEn, &near);
-            for (DWORD dwNear : near)
+            std::vector<DWORD> nearby;
+            FindAll(run.pView + dwFrom, dwTo - dwFrom, rule.enBytes.data(), rule.cbEn, &nearby);
+            for (DWORD dwNear : nearby)
                 if (!MeetsWrites(run, uBefore, run.written.size(), dwFrom + dwNear, rule.cbEn))
                     at.push_back(dwFrom + dwNear);
         }
