@@ -240,6 +240,7 @@ class CWalk64
                 // A listed range is code throughout: step over the byte. An
                 // open start has lost its way.
                 ++m_scan.uUndecodable;
+                m_visitor.OnUndecodable(start.dwRva + dw, p + dw, cbAvail - dw);
                 ++dw;
                 if (start.dwEnd == 0)
                     break;
@@ -295,6 +296,7 @@ void Sweep32(const PeHeaders& headers, ICodeVisitor& visitor, CodeScan& scan)
             if (!DecodeX86(p + dw, cb - dw, false, insn))
             {
                 ++scan.uUndecodable;
+                visitor.OnUndecodable(dwBegin + dw, p + dw, cb - dw);
                 ++dw;
                 continue;
             }
