@@ -245,7 +245,7 @@ class CWalk64
             }
             if (DirectTarget(dwRva, p + dw - insn.cb, insn, dwTarget) && m_space.Find(dwTarget) != nullptr)
                 m_targets.push_back(dwTarget);
-            if (start.dwEnd == 0 && dw >= dwReach && EndsFlow(p + dw - insn.cb, insn))
+            if (start.dwEnd == 0 && dw > dwReach && EndsFlow(p + dw - insn.cb, insn))
                 break;
         }
         m_covered[start.dwRva] = start.dwRva + std::max<DWORD>(dw, 1);
