@@ -296,7 +296,7 @@ class CFieldCollector : public ICodeVisitor
 {
   public:
     CFieldCollector(const PeHeaders& headers, std::vector<CodeField>& fields)
-        : m_f64(headers.f64), m_dwImageBase(static_cast<DWORD>(ImageBaseOf(headers))),
+        : m_headers(headers), m_f64(headers.f64), m_dwImageBase(static_cast<DWORD>(ImageBaseOf(headers))),
           m_dwSizeOfImage(headers.dwSizeOfImage), m_fields(fields)
     {
     }
@@ -306,25 +306,31 @@ class CFieldCollector : public ICodeVisitor
         if (m_f64)
         {
             if (insn.ripRelative)
-                Add(dwRva, insn, insn.dispAt,
+                Add(dwRva, p, insn, insn.dispAt,
                     dwRva + insn.cb + static_cast<DWORD>(X86FieldValue(p + insn.dispAt, 4)), false);
             return;
         }
         if (insn.cbDisp == 4)
-            Add(dwRva, insn, insn.dispAt,
+            Add(dwRva, p, insn, insn.dispAt,
                 static_cast<DWORD>(X86FieldValue(p + insn.dispAt, 4)) - m_dwImageBase, false);
         if (insn.cbImm == 4 && !insn.relBranch)
-            Add(dwRva, insn, insn.immAt, static_cast<DWORD>(X86FieldValue(p + insn.immAt, 4)) - m_dwImageBase,
-                true);
+            Add(dwRva, p, insn, insn.immAt,
+                static_cast<DWORD>(X86FieldValue(p + insn.immAt, 4)) - m_dwImageBase, true);
     }
 
   private:
-    void Add(DWORD dwRva, const X86Instruction& insn, BYTE fieldAt, DWORD dwTarget, bool fImmediate)
+    void Add(DWORD dwRva, const BYTE* p, const X86Instruction& insn, BYTE fieldAt, DWORD dwTarget,
+             bool fImmediate)
     {
-        if (dwTarget < m_dwSizeOfImage)
+        // A caller rewrites the field at the file offset of its RVA: in an
+        // image whose sections overlap, that must be the bytes decoded.
+        DWORD dwOffset = 0, cb = 0;
+        if (dwTarget < m_dwSizeOfImage && m_headers.RvaToOffset(dwRva, dwOffset, cb) &&
+            m_headers.pView + dwOffset == p && cb >= insn.cb)
             m_fields.push_back({dwRva, insn.cb, fieldAt, dwTarget, fImmediate});
     }
 
+    const PeHeaders& m_headers;
     bool m_f64;
     DWORD m_dwImageBase;
     DWORD m_dwSizeOfImage;

@@ -57,6 +57,10 @@ void CheckImage(const BYTE* p, size_t cb)
         Check(f.fieldAt + 4u <= f.cbInsn && f.cbInsn <= kX86MaxLength);
         DWORD dwOffset = 0, cbAvail = 0;
         Check(headers.RvaToOffset(f.dwInsnRva, dwOffset, cbAvail) && cbAvail >= f.cbInsn);
+        // The bytes at the field's file offset are the instruction it came from.
+        X86Instruction insn;
+        Check(DecodeX86(p + dwOffset, cbAvail, headers.f64, insn) && insn.cb == f.cbInsn);
+        Check(f.fieldAt == insn.dispAt || f.fieldAt == insn.immAt);
         if (i > 0)
             Check(scan.fields[i - 1].dwTargetRva <= f.dwTargetRva);
     }
