@@ -58,9 +58,10 @@ TEST(CodeReferences, Sweep32FindsAddressFieldsInsideTheImage)
     AppendLe(text, kImageBase32 + 0x2030);
     AppendLe(text, kImageBase32 + 0x2040);
     Append(text, Code({0xB8, 0x78, 0x56, 0x34, 0x12})); // 1014 mov eax, 12345678: outside
-    Append(text, Code({0xE8, 0x00, 0x20, 0x00, 0x00})); // 1019 call: a branch, no address
-    Append(text, Code({0x0F, 0x04, 0x04, 0x90}));       // 101e no instruction; 101f add al, 90
-    Append(text, Code({0x8B, 0x80}));                   // 1022 mov eax, [eax+402050]
+    Append(text, Code({0xE8})); // 1019 call: a branch displacement, however address-like
+    AppendLe(text, kImageBase32 + 0x2070);
+    Append(text, Code({0x0F, 0x04, 0x04, 0x90})); // 101e no instruction; 101f add al, 90
+    Append(text, Code({0x8B, 0x80}));             // 1022 mov eax, [eax+402050]
     AppendLe(text, kImageBase32 + 0x2050);
     Append(text, Code({0x81, 0x3D})); // 1028 cmp [402060], 402010
     AppendLe(text, kImageBase32 + 0x2060);
