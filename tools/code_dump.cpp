@@ -1,7 +1,7 @@
 // Prints what the code walk decodes in a PE image, for the comparison with
 // objdump (tools/decoder-vs-objdump):
 //
-//   pivra-code-dump IMAGE           "F rva" at each function start, then one
+//   pivra-code-dump IMAGE           "B imagebase 32|64" first, "F rva" at each function start, then one
 //                                   "rva length target" line per instruction
 //                                   (hex; target "-" unless RIP-relative)
 //   pivra-code-dump --fields IMAGE  the code fields that name an address in
@@ -75,6 +75,7 @@ int main(int argc, char** argv)
     }
     else
     {
+        std::printf("B %llx %d\n", ImageBaseOf(headers), headers.f64 ? 64 : 32);
         CPrinter printer;
         WalkCode(headers, printer, scan);
     }

@@ -1,6 +1,8 @@
 #include "code/code_references.h"
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 
 namespace
 {
@@ -121,27 +123,25 @@ class CWalk64
         m_scan.fromFunctionTable = !starts.empty();
         AddUnbounded(starts, m_headers.dwEntryPoint);
         ReadExports(starts);
-        // Each round decodes only bytes no earlier round did, so the rounds end.
-        while (!starts.empty())
+        std::sort(starts.begin(), starts.end(), [](const Start& x, const Start& y) {
+            return x.dwRva < y.dwRva || (x.dwRva == y.dwRva && x.dwEnd > y.dwEnd);
+        });
+        for (size_t i = 0; i < starts.size(); ++i)
         {
-            std::sort(starts.begin(), starts.end(), [](const Start& a, const Start& b) {
-                return a.dwRva < b.dwRva || (a.dwRva == b.dwRva && a.dwEnd > b.dwEnd);
-            });
-            m_targets.clear();
-            for (size_t i = 0; i < starts.size(); ++i)
-            {
-                if (i > 0 && starts[i].dwRva == starts[i - 1].dwRva)
-                    continue;
-                if (Covered(starts[i].dwRva))
-                    continue;
-                DWORD dwNext = i + 1 < starts.size() ? starts[i + 1].dwRva : 0;
-                Decode(starts[i], dwNext);
-            }
-            MergeCovered();
-            starts.clear();
-            for (DWORD dwTarget : m_targets)
-                if (!Covered(dwTarget))
-                    starts.push_back({dwTarget, 0});
+            if ((i > 0 && starts[i].dwRva == starts[i - 1].dwRva) || Covered(starts[i].dwRva))
+                continue;
+            size_t iNext = i + 1;
+            while (iNext < starts.size() && starts[iNext].dwRva == starts[i].dwRva)
+                ++iNext;
+            Decode(starts[i], iNext < starts.size() ? starts[iNext].dwRva : 0);
+        }
+        // Then what those functions call or jump to, and what that reaches, each once.
+        while (!m_targets.empty())
+        {
+            DWORD dwTarget = m_targets.back();
+            m_targets.pop_back();
+            if (!Covered(dwTarget))
+                Decode({dwTarget, 0}, 0);
         }
     }
 
@@ -191,25 +191,11 @@ class CWalk64
         }
     }
 
-    // Whether an earlier round decoded the RVA, or this one started there.
+    // Whether a function decoded so far holds the RVA.
     bool Covered(DWORD dwRva) const
     {
-        auto it = std::upper_bound(m_covered.begin(), m_covered.end(), dwRva,
-                                   [](DWORD dw, const Range& r) { return dw < r.dwBegin; });
-        return it != m_covered.begin() && dwRva < (it - 1)->dwEnd;
-    }
-
-    void MergeCovered()
-    {
-        std::sort(m_covered.begin(), m_covered.end(),
-                  [](const Range& a, const Range& b) { return a.dwBegin < b.dwBegin; });
-        std::vector<Range> merged;
-        for (const Range& r : m_covered)
-            if (!merged.empty() && r.dwBegin <= merged.back().dwEnd)
-                merged.back().dwEnd = std::max(merged.back().dwEnd, r.dwEnd);
-            else
-                merged.push_back(r);
-        m_covered.swap(merged);
+        auto it = m_covered.upper_bound(dwRva);
+        return it != m_covered.begin() && dwRva < std::prev(it)->second;
     }
 
     // Decodes from the start to its end, or for an open start until its flow
@@ -223,11 +209,10 @@ class CWalk64
             cbLimit = std::min(cbLimit, start.dwEnd - start.dwRva);
         else if (dwNext > start.dwRva)
             cbLimit = std::min(cbLimit, dwNext - start.dwRva);
-        // A covered range starting ahead of this one ends it too.
-        auto it = std::upper_bound(m_covered.begin(), m_covered.end(), start.dwRva,
-                                   [](DWORD dw, const Range& r) { return dw < r.dwBegin; });
+        // A function decoded before, ahead of this start, ends it too.
+        auto it = m_covered.upper_bound(start.dwRva);
         if (it != m_covered.end())
-            cbLimit = std::min(cbLimit, it->dwBegin - start.dwRva);
+            cbLimit = std::min(cbLimit, it->first - start.dwRva);
         ++m_scan.uFunctions;
         m_visitor.OnFunction(start.dwRva);
         DWORD dw = 0;
@@ -240,6 +225,7 @@ class CWalk64
                 // A listed range is code throughout: step over the byte. An
                 // open start has lost its way.
                 ++m_scan.uUndecodable;
+                m_visitor.OnUndecodable(start.dwRva + dw, p + dw, cbAvail - dw);
                 ++dw;
                 if (start.dwEnd == 0)
                     break;
@@ -259,18 +245,18 @@ class CWalk64
             }
             if (DirectTarget(dwRva, p + dw - insn.cb, insn, dwTarget) && m_space.Find(dwTarget) != nullptr)
                 m_targets.push_back(dwTarget);
-            if (start.dwEnd == 0 && dw >= dwReach && EndsFlow(p + dw - insn.cb, insn))
+            if (start.dwEnd == 0 && dw > dwReach && EndsFlow(p + dw - insn.cb, insn))
                 break;
         }
-        m_covered.push_back({start.dwRva, start.dwRva + std::max<DWORD>(dw, 1)});
+        m_covered[start.dwRva] = start.dwRva + std::max<DWORD>(dw, 1);
     }
 
     const PeHeaders& m_headers;
     CCodeSpace m_space;
     ICodeVisitor& m_visitor;
     CodeScan& m_scan;
-    std::vector<Range> m_covered; // merged and sorted between rounds
-    std::vector<DWORD> m_targets;
+    std::map<DWORD, DWORD> m_covered; // the extent of each function decoded
+    std::vector<DWORD> m_targets;     // direct branch targets still to look at
 };
 
 void Sweep32(const PeHeaders& headers, ICodeVisitor& visitor, CodeScan& scan)
@@ -295,6 +281,7 @@ void Sweep32(const PeHeaders& headers, ICodeVisitor& visitor, CodeScan& scan)
             if (!DecodeX86(p + dw, cb - dw, false, insn))
             {
                 ++scan.uUndecodable;
+                visitor.OnUndecodable(dwBegin + dw, p + dw, cb - dw);
                 ++dw;
                 continue;
             }
@@ -309,7 +296,7 @@ class CFieldCollector : public ICodeVisitor
 {
   public:
     CFieldCollector(const PeHeaders& headers, std::vector<CodeField>& fields)
-        : m_f64(headers.f64), m_dwImageBase(static_cast<DWORD>(ImageBaseOf(headers))),
+        : m_headers(headers), m_f64(headers.f64), m_dwImageBase(static_cast<DWORD>(ImageBaseOf(headers))),
           m_dwSizeOfImage(headers.dwSizeOfImage), m_fields(fields)
     {
     }
@@ -319,25 +306,31 @@ class CFieldCollector : public ICodeVisitor
         if (m_f64)
         {
             if (insn.ripRelative)
-                Add(dwRva, insn, insn.dispAt,
+                Add(dwRva, p, insn, insn.dispAt,
                     dwRva + insn.cb + static_cast<DWORD>(X86FieldValue(p + insn.dispAt, 4)), false);
             return;
         }
         if (insn.cbDisp == 4)
-            Add(dwRva, insn, insn.dispAt,
+            Add(dwRva, p, insn, insn.dispAt,
                 static_cast<DWORD>(X86FieldValue(p + insn.dispAt, 4)) - m_dwImageBase, false);
         if (insn.cbImm == 4 && !insn.relBranch)
-            Add(dwRva, insn, insn.immAt, static_cast<DWORD>(X86FieldValue(p + insn.immAt, 4)) - m_dwImageBase,
-                true);
+            Add(dwRva, p, insn, insn.immAt,
+                static_cast<DWORD>(X86FieldValue(p + insn.immAt, 4)) - m_dwImageBase, true);
     }
 
   private:
-    void Add(DWORD dwRva, const X86Instruction& insn, BYTE fieldAt, DWORD dwTarget, bool fImmediate)
+    void Add(DWORD dwRva, const BYTE* p, const X86Instruction& insn, BYTE fieldAt, DWORD dwTarget,
+             bool fImmediate)
     {
-        if (dwTarget < m_dwSizeOfImage)
+        // A caller rewrites the field at the file offset of its RVA: in an
+        // image whose sections overlap, that must be the bytes decoded.
+        DWORD dwOffset = 0, cb = 0;
+        if (dwTarget < m_dwSizeOfImage && m_headers.RvaToOffset(dwRva, dwOffset, cb) &&
+            m_headers.pView + dwOffset == p && cb >= insn.cb)
             m_fields.push_back({dwRva, insn.cb, fieldAt, dwTarget, fImmediate});
     }
 
+    const PeHeaders& m_headers;
     bool m_f64;
     DWORD m_dwImageBase;
     DWORD m_dwSizeOfImage;

@@ -33,6 +33,8 @@ class ICodeVisitor
   public:
     virtual void OnFunction(DWORD /*dwRva*/) {}
     virtual void OnInstruction(DWORD dwRva, const BYTE* p, const X86Instruction& insn) = 0;
+    // A byte where no instruction decodes; cbAvail bytes of code follow it.
+    virtual void OnUndecodable(DWORD /*dwRva*/, const BYTE* /*p*/, size_t /*cbAvail*/) {}
 
   protected:
     ~ICodeVisitor() = default;
