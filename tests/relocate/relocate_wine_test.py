@@ -42,6 +42,7 @@ RULES = [
     ("twice", "Literal used twice", "用了两次的字面量文本，更长", False, False, "ansi"),
     ("whole", "Leading Trailing part", "前导部分与尾随部分，翻译得更长一些", False, False, "ansi"),
     ("tail", "Trailing part", "尾随部分，更长一些", False, False, "ansi"),
+    ("past", "Pointer past its start", "指向开头之后的指针，翻译得更长一些", False, False, "ansi"),
     ("acp", "Shown through the code page", "经由代码页显示的文本，翻译得更长一些", False, False, "acp"),
     ("wide", "Wide text for the console", "控制台上显示的宽字符文本，这一句翻译得比原文更长一些啊", True, False, "units"),
     ("delphi", "Delphi style literal one", "德尔斐风格的字面量之一，翻译得更长", False, False, "ansi"),
@@ -54,7 +55,7 @@ RULES = [
 RULE_OF = {rule[1]: i for i, rule in enumerate(RULES)}
 
 # What the program prints, in order: (label, text as built, how). The second
-# table entry has no rule; "whole" and "delphi_longer" print their whole text.
+# table entry and "past_tail" have no rule of their own.
 OUTPUT = [
     ("call", "Text passed to a function", "ansi"),
     ("table", "First entry of the table", "ansi"),
@@ -63,6 +64,8 @@ OUTPUT = [
     ("twice", "Literal used twice", "ansi"),
     ("whole", "Leading Trailing part", "ansi"),
     ("tail", "Trailing part", "ansi"),
+    ("past", "Pointer past its start", "ansi"),
+    ("past_tail", "past its start", "ansi"),
     ("acp", "Shown through the code page", "acp"),
     ("wide", "Wide text for the console", "units"),
     ("delphi", "Delphi style literal one", "ansi"),
@@ -125,7 +128,7 @@ def expected_reasons(bits, relocatable, room):
     """Per rule: None for relocated, else a phrase of the reason."""
     reasons = []
     for label, *_ in RULES:
-        if label == "whole":
+        if label == "past":
             reasons.append(MIDDLE)
         elif label == "delphi_longer":
             reasons.append(LITERAL)

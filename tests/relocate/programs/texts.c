@@ -47,7 +47,10 @@ static int LengthBefore(const void* text)
 /* Not static, so that the compiler keeps the tables instead of folding them. */
 const char* table[] = {"First entry of the table", "Second entry of the table", "Third entry of the table"};
 
+/* Pointers past the start: a rule moves the tail of the first, none the
+   tail of the second. */
 static const char whole[] = "Leading Trailing part";
+static const char past[] = "Pointer past its start";
 
 static const struct
 {
@@ -93,6 +96,8 @@ int main(void)
     say("twice", "Literal used twice");
     say("whole", whole);
     say("tail", whole + 8);
+    say("past", past);
+    say("past_tail", past + 8);
     say_through_code_page("acp", "Shown through the code page");
     say_wide("wide", L"Wide text for the console");
     printf("delphi=%.*s\n", LengthBefore(delphi_text), delphi_text);
