@@ -107,9 +107,10 @@ struct Planner
 };
 
 // One occurrence: its references, or why it cannot be moved (sReason), or
-// nothing pointing to it at all (no references, no reason).
+// nothing pointing to it at all (no references, no reason). A refusal for
+// references into the middle of EN names their slots in blocked.
 void PlanText(Planner& planner, const RelocationRequest& request, DWORD dwAt, RelocatedText& text,
-              LengthHeader& header, std::string& sReason)
+              LengthHeader& header, std::string& sReason, std::vector<DWORD>& blocked)
 {
     const PeHeaders& headers = planner.headers;
     text.dwAt = dwAt;
@@ -129,8 +130,15 @@ void PlanText(Planner& planner, const RelocationRequest& request, DWORD dwAt, Re
     const DWORD cbEn = static_cast<DWORD>(request.en.size());
     std::vector<TextReference> inside;
     planner.index.Find(text.dwRva + 1, text.dwRva + cbEn, inside);
+    // A reference another rule has moved points to that rule's text now.
+    inside.erase(
+        std::remove_if(inside.begin(), inside.end(),
+                       [&](const TextReference& ref) { return planner.taken.count(ref.dwSlotRva) != 0; }),
+        inside.end());
     if (!inside.empty())
     {
+        for (const TextReference& ref : inside)
+            blocked.push_back(ref.dwSlotRva);
         sReason = "a reference points into the middle of EN at " + Place(headers, text.dwRva) + ": +" +
                   std::to_string(inside[0].dwTargetRva - text.dwRva) + " from " +
                   ReferenceText(headers, inside[0]) +
@@ -156,7 +164,8 @@ void PlanText(Planner& planner, const RelocationRequest& request, DWORD dwAt, Re
             text.references.push_back(ref);
 }
 
-void PlanRule(Planner& planner, const RelocationRequest& request, RuleRelocation& rule)
+void PlanRule(Planner& planner, const RelocationRequest& request, RuleRelocation& rule,
+              std::vector<DWORD>& blocked)
 {
     const PeHeaders& headers = planner.headers;
     rule.uRule = request.uRule;
@@ -175,7 +184,7 @@ void PlanRule(Planner& planner, const RelocationRequest& request, RuleRelocation
         RelocatedText text;
         LengthHeader header;
         std::string sReason;
-        PlanText(planner, request, dwAt, text, header, sReason);
+        PlanText(planner, request, dwAt, text, header, sReason, blocked);
         if (!sReason.empty())
         {
             rule.sReason = sReason;
@@ -299,8 +308,26 @@ void PlanRelocations(const PeHeaders& headers, const CReferenceIndex& index,
             planner.unexplained.emplace(at.first, at.second);
     }
     plan.rules.resize(requests.size());
+    std::vector<std::vector<DWORD>> blocked(requests.size());
     for (size_t i = 0; i < requests.size(); ++i)
-        PlanRule(planner, requests[i], plan.rules[i]);
+        PlanRule(planner, requests[i], plan.rules[i], blocked[i]);
+    // A pointer into the middle of one EN can be the start of another EN that
+    // a later rule moves; once every such pointer is moved the first rule is
+    // planned again, so the run does what a second run over its result would.
+    for (bool fAgain = true; fAgain;)
+    {
+        fAgain = false;
+        for (size_t i = 0; i < requests.size(); ++i)
+        {
+            if (blocked[i].empty() || !std::all_of(blocked[i].begin(), blocked[i].end(),
+                                                   [&](DWORD dw) { return planner.taken.count(dw) != 0; }))
+                continue;
+            plan.rules[i] = RuleRelocation();
+            blocked[i].clear();
+            PlanRule(planner, requests[i], plan.rules[i], blocked[i]);
+            fAgain = fAgain || plan.rules[i].relocated;
+        }
+    }
     for (size_t i = 0; i < requests.size(); ++i)
         if (plan.rules[i].relocated)
             LayOut(headers, requests[i], plan.rules[i], plan.data);
