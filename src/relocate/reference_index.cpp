@@ -83,15 +83,15 @@ void CReferenceIndex::Build(const PeHeaders& headers)
     // 64-bit code reaches its data relative to itself, which no relocation
     // names; 32-bit code holds absolute addresses, which relocations name
     // when the image has them.
+    CodeScan scan;
+    ScanCodeReferences(headers, scan);
+    m_uFunctions = scan.uFunctions;
     if (m_pe64 || m_scanned)
-    {
-        CodeScan scan;
-        ScanCodeReferences(headers, scan);
-        m_uFunctions = scan.uFunctions;
         for (const CodeField& field : scan.fields)
             m_refs.push_back({field.dwTargetRva, field.dwInsnRva + field.fieldAt, 4,
                               m_pe64 ? kRefRipRelative : kRefCodeScan, field.dwInsnRva, field.cbInsn});
-    }
+    else
+        NameInstructions(scan, slots.size());
     if (m_scanned)
     {
         const DWORD cbPointer = m_pe64 ? 8 : 4;
@@ -112,6 +112,28 @@ void CReferenceIndex::Build(const PeHeaders& headers)
     for (const TextReference& ref : m_refs)
         m_slots.push_back(ref.dwSlotRva);
     std::sort(m_slots.begin(), m_slots.end());
+}
+
+// A relocated slot in 32-bit code is an operand of the instruction the sweep
+// decoded around it: named for the report.
+void CReferenceIndex::NameInstructions(const CodeScan& scan, size_t cRelocations)
+{
+    std::vector<std::pair<DWORD, const CodeField*>> bySlot;
+    bySlot.reserve(scan.fields.size());
+    for (const CodeField& field : scan.fields)
+        bySlot.push_back({field.dwInsnRva + field.fieldAt, &field});
+    std::sort(bySlot.begin(), bySlot.end());
+    for (size_t i = 0; i < cRelocations && i < m_refs.size(); ++i)
+    {
+        TextReference& ref = m_refs[i];
+        auto it = std::lower_bound(bySlot.begin(), bySlot.end(),
+                                   std::make_pair(ref.dwSlotRva, (const CodeField*)nullptr));
+        if (it != bySlot.end() && it->first == ref.dwSlotRva)
+        {
+            ref.dwInsnRva = it->second->dwInsnRva;
+            ref.cbInsn = it->second->cbInsn;
+        }
+    }
 }
 
 void CReferenceIndex::Find(DWORD dwFrom, DWORD dwTo, std::vector<TextReference>& found) const

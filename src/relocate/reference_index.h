@@ -29,6 +29,8 @@ struct TextReference
     BYTE cbInsn;
 };
 
+struct CodeScan;
+
 class CReferenceIndex
 {
   public:
@@ -51,6 +53,8 @@ class CReferenceIndex
                      std::vector<std::pair<DWORD, DWORD>>& found) const; // (target, place)
 
   private:
+    void NameInstructions(const CodeScan& scan, size_t cRelocations);
+
     std::vector<TextReference> m_refs; // by target, then slot
     std::vector<DWORD> m_slots;        // every slot, sorted: the places explained
     bool m_scanned = false;
