@@ -233,6 +233,27 @@ TEST_F(PoRoundTrip, RulesTakeTheCnsThatFitTheirBudget)
     }
 }
 
+// With --relocate, RULE 005's longer translation is taken: check finds no
+// budget problem, apply writes the CN and relocates it into a new section,
+// and only rule 007, whose EN is not in the program, fails.
+TEST_F(PoRoundTrip, RelocateTakesALongerRuleTranslation)
+{
+    CliResult checked = cli.Run({W("po"), W("check"), target, po, W("--rules"), rules, W("--relocate")});
+    EXPECT_EQ(checked.out.find("over the byte budget"), std::string::npos) << checked.out;
+    CliResult applied = cli.Run({W("po"), W("apply"), target, po, W("--rules"), rules, W("--log"), log,
+                                 W("--relocate"), W("--partial")});
+    EXPECT_EQ(applied.exitCode, 1) << applied.err;
+    EXPECT_NE(applied.out.find("the patch run (7 rules tried, 6 changed the image)"), std::string::npos)
+        << applied.out;
+    EXPECT_NE(applied.err.find("relocated (a longer CN in a new section): 005"), std::string::npos) << applied.err;
+    PatchRule rule;
+    ASSERT_TRUE(ReadRule(rules.c_str(), 5, rule));
+    EXPECT_EQ(ToUtf8(WString(rule.wsCn)), "退出这个程序");
+    const std::string image = ReadBytes(target);
+    EXPECT_NE(image.find(std::string(".pivra")), std::string::npos);
+    EXPECT_NE(image.find(Utf16Bytes(FromUtf8("退出这个程序")) + std::string(2, '\0')), std::string::npos);
+}
+
 TEST_F(PoRoundTrip, AsAddsACopyInThatLanguageBesideTheOriginals)
 {
 #ifdef _WIN32
