@@ -138,30 +138,77 @@ struct GroupRegs
     BYTE map, op, memRegs, regRegs;
 };
 constexpr GroupRegs kGroups[] = {
-    {0, 0x62, 0xFF, 0x00}, // BOUND
-    {0, 0x8D, 0xFF, 0x00}, // LEA
-    {0, 0x8F, 0x01, 0x01}, // POP r/m (XOP is told apart first)
-    {0, 0xC4, 0xFF, 0x00}, // LES
-    {0, 0xC5, 0xFF, 0x00}, // LDS
-    {0, 0xC6, 0x01, 0x01}, // MOV r/m8, imm8 (C6 F8 XABORT apart)
-    {0, 0xC7, 0x01, 0x01}, // MOV r/m, imm (C7 F8 XBEGIN apart)
-    {0, 0xFE, 0x03, 0x03}, // INC, DEC
-    {0, 0xFF, 0x7F, 0x57}, // far CALL and JMP take memory only
-    {1, 0x71, 0x00, 0x54}, // shifts by imm8
+    {0, 0x62, 0xFF, 0x00},                        // BOUND
+    {0, 0x8C, 0x3F, 0x3F},                        // MOV to and from a segment register: six of them
+    {0, 0x8D, 0xFF, 0x00},                        // LEA
+    {0, 0x8E, 0x3F, 0x3F}, {0, 0x8F, 0x01, 0x01}, // POP r/m (XOP is told apart first)
+    {0, 0xC4, 0xFF, 0x00},                        // LES
+    {0, 0xC5, 0xFF, 0x00},                        // LDS
+    {0, 0xC6, 0x01, 0x01},                        // MOV r/m8, imm8 (C6 F8 XABORT apart)
+    {0, 0xC7, 0x01, 0x01},                        // MOV r/m, imm (C7 F8 XBEGIN apart)
+    {0, 0xFE, 0x03, 0x03},                        // INC, DEC
+    {0, 0xFF, 0x7F, 0x57},                        // far CALL and JMP take memory only
+    {1, 0x71, 0x00, 0x54},                        // shifts by imm8
     {1, 0x72, 0x00, 0x54}, {1, 0x73, 0x00, 0xCC}, {1, 0xB2, 0xFF, 0x00}, // LSS, LFS, LGS
     {1, 0xB4, 0xFF, 0x00}, {1, 0xB5, 0xFF, 0x00}, {1, 0xBA, 0xF0, 0xF0}, // BT, BTS, BTR, BTC
     {1, 0xC7, 0xFA, 0xC0}, // CMPXCHG8B, XRSTORS, ..., RDRAND, RDSEED
 };
 
+// x87 register forms (mod=11) that are instructions, a bit per ModRM & 0x3F,
+// D8 to DF; the reserved aliases real processors run (fstp1, fxch4, ...) count.
+constexpr unsigned long long X87Bits(int lo, int hi)
+{
+    unsigned long long u = 0;
+    for (int i = lo; i <= hi; ++i)
+        u |= 1ULL << (i - 0xC0);
+    return u;
+}
+constexpr unsigned long long kX87Registers[8] = {
+    ~0ULL, // D8
+    X87Bits(0xC0, 0xD0) | X87Bits(0xD8, 0xE1) | X87Bits(0xE4, 0xE5) | X87Bits(0xE8, 0xEE) |
+        X87Bits(0xF0, 0xFF),                                         // D9
+    X87Bits(0xC0, 0xDF) | X87Bits(0xE9, 0xE9),                       // DA
+    X87Bits(0xC0, 0xE4) | X87Bits(0xE8, 0xF7),                       // DB
+    ~0ULL,                                                           // DC
+    X87Bits(0xC0, 0xEF),                                             // DD
+    X87Bits(0xC0, 0xD7) | X87Bits(0xD9, 0xD9) | X87Bits(0xE0, 0xFF), // DE
+    X87Bits(0xC0, 0xE0) | X87Bits(0xE8, 0xF7),                       // DF
+};
+// The x87 memory forms by ModRM.reg: D9 /1, DB /4, DB /6 and DD /5 are none.
+constexpr BYTE kX87Memory[8] = {0xFF, 0xFD, 0xFF, 0xAF, 0xFF, 0xDF, 0xFF, 0xFF};
+
+// What LOCK may precede: these, with a memory operand, by ModRM.reg.
+constexpr GroupRegs kLockable[] = {
+    {0, 0x00, 0xFF, 0}, {0, 0x01, 0xFF, 0}, {0, 0x08, 0xFF, 0}, {0, 0x09, 0xFF, 0}, {0, 0x10, 0xFF, 0},
+    {0, 0x11, 0xFF, 0}, {0, 0x18, 0xFF, 0}, {0, 0x19, 0xFF, 0}, {0, 0x20, 0xFF, 0}, {0, 0x21, 0xFF, 0},
+    {0, 0x28, 0xFF, 0}, {0, 0x29, 0xFF, 0}, {0, 0x30, 0xFF, 0}, {0, 0x31, 0xFF, 0}, {0, 0x80, 0x7F, 0},
+    {0, 0x81, 0x7F, 0}, {0, 0x82, 0x7F, 0}, {0, 0x83, 0x7F, 0}, {0, 0x86, 0xFF, 0}, {0, 0x87, 0xFF, 0},
+    {0, 0xF6, 0x0C, 0}, {0, 0xF7, 0x0C, 0}, {0, 0xFE, 0x03, 0}, {0, 0xFF, 0x03, 0}, {1, 0xAB, 0xFF, 0},
+    {1, 0xB0, 0xFF, 0}, {1, 0xB1, 0xFF, 0}, {1, 0xB3, 0xFF, 0}, {1, 0xBA, 0xE0, 0}, {1, 0xBB, 0xFF, 0},
+    {1, 0xC0, 0xFF, 0}, {1, 0xC1, 0xFF, 0}, {1, 0xC7, 0x02, 0},
+};
+
 bool RegAllowed(int map, BYTE op, BYTE modrm)
 {
+    BYTE reg = (modrm >> 3) & 7;
+    bool fRegister = (modrm >> 6) == 3;
+    if (map == 0 && op >= 0xD8 && op <= 0xDF)
+        return fRegister ? (kX87Registers[op - 0xD8] >> (modrm & 0x3F)) & 1
+                         : (kX87Memory[op - 0xD8] >> reg) & 1;
     for (const GroupRegs& g : kGroups)
         if (g.map == map && g.op == op)
-        {
-            BYTE mask = (modrm >> 6) == 3 ? g.regRegs : g.memRegs;
-            return (mask >> ((modrm >> 3) & 7)) & 1;
-        }
+            return ((fRegister ? g.regRegs : g.memRegs) >> reg) & 1;
     return true;
+}
+
+bool Lockable(int map, BYTE op, BYTE modrm)
+{
+    if ((modrm >> 6) == 3)
+        return false;
+    for (const GroupRegs& g : kLockable)
+        if (g.map == map && g.op == op)
+            return (g.memRegs >> ((modrm >> 3) & 7)) & 1;
+    return false;
 }
 
 // Maps an instruction reaches: the legacy ones by escape bytes, the rest
@@ -228,6 +275,7 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
     BYTE bRex = 0;
     BYTE bLastMandatory = 0; // the 66, F2 or F3 an SSE opcode reads as part of itself
     bool fRexOrMandatory = false;
+    bool fLock = false;
     const OpcodeMap& oneByte = f64 ? kOneByte64 : kOneByte;
     for (;; ++i)
     {
@@ -254,7 +302,7 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
             fRexOrMandatory = true;
         }
         else if (b == 0xF0)
-            fRexOrMandatory = true;
+            fRexOrMandatory = fLock = true;
     }
 
     BYTE op = p[i++];
@@ -314,6 +362,8 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
             flags |= op == 0xC7 ? kRel : 0;
         else if (enc == kLegacy && !RegAllowed(map, op, modrm))
             return false;
+        if (fLock && !Lockable(map, op, modrm))
+            return false;
         size_t cbDisp = 0;
         if (mod != 3 && !(flags & kRegOnly))
         {
@@ -349,6 +399,9 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
         if ((flags & kTestImm) && reg >= 2)
             flags &= ~(kImm8 | kImmZ);
     }
+
+    else if (fLock)
+        return false;
 
     if (flags & kMoffs)
     {

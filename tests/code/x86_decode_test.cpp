@@ -1,9 +1,11 @@
 // Hand-picked encodings at the decoder's edges, each length checked against
-// binutils' objdump when the table was written: prefix stacks, 67 with moffs
-// and ModRM, REX.W B8, VEX and EVEX in both modes, F6/F7 by ModRM.reg, 3DNow,
-// ENTER, and the opcodes 64-bit mode takes away. Where objdump shows (bad) the
-// length is 0. The fifteen-byte limit is the processor's: objdump stops at a
-// different count of prefixes.
+// binutils' objdump and libcapstone when the table was written: prefix stacks,
+// 67 with moffs and ModRM, REX.W B8, VEX and EVEX in both modes, F6/F7 by
+// ModRM.reg, 3DNow, ENTER, the opcodes 64-bit mode takes away, x87 and LOCK
+// forms that are none. Length 0: no instruction. Where the two differ, the
+// processor decides: the fifteen-byte limit (objdump stops at another count of
+// prefixes), LOCK before what cannot be locked (objdump accepts it), x87
+// aliases such as fstp1 (objdump rejects them).
 #include "code/x86_decode.h"
 
 #include <gtest/gtest.h>
@@ -127,6 +129,20 @@ const DecodeCase kCases[] = {
     {false, "0f 0f 05 78 56 34 12 b4", 8, "d3:4 i7:1", "3DNow absolute"},
     {false, "f6 05 78 56 34 12 01", 7, nullptr, "F6 /0 imm8"},
     {false, "c8 10 00 01", 4, "i1:3", "ENTER"},
+    {false, "d9 08", 0, nullptr, "D9 /1 memory"},
+    {false, "db 30", 0, nullptr, "DB /6 memory"},
+    {false, "dd 28", 0, nullptr, "DD /5 memory"},
+    {false, "d9 d1", 0, nullptr, "D9 D1"},
+    {false, "df e1", 0, nullptr, "DF E1"},
+    {false, "d9 d8", 2, nullptr, "fstp1, an alias processors run"},
+    {false, "db e2", 2, nullptr, "fnclex"},
+    {false, "8c f0", 0, nullptr, "no segment register 6"},
+    {false, "8e e8", 2, nullptr, "mov gs, eax"},
+    {false, "f0 01 c0", 0, nullptr, "LOCK on a register operand"},
+    {false, "f0 90", 0, nullptr, "LOCK nop"},
+    {false, "f0 83 38 01", 0, nullptr, "LOCK cmp"},
+    {false, "f0 83 00 01", 4, nullptr, "LOCK add to memory"},
+    {false, "f0 0f c7 0e", 4, nullptr, "LOCK cmpxchg8b"},
 };
 
 std::vector<BYTE> Bytes(const char* pszHex)
