@@ -188,17 +188,36 @@ constexpr GroupRegs kLockable[] = {
     {1, 0xC0, 0xFF, 0}, {1, 0xC1, 0xFF, 0}, {1, 0xC7, 0x02, 0},
 };
 
+// kGroups spread over the one-byte and 0F maps, for a lookup per instruction.
+struct RegMasks
+{
+    BYTE mem[2][256], reg[2][256];
+};
+constexpr RegMasks MakeRegMasks()
+{
+    RegMasks masks = {};
+    for (int map = 0; map < 2; ++map)
+        for (int op = 0; op < 256; ++op)
+            masks.mem[map][op] = masks.reg[map][op] = 0xFF;
+    for (const GroupRegs& g : kGroups)
+    {
+        masks.mem[g.map][g.op] = g.memRegs;
+        masks.reg[g.map][g.op] = g.regRegs;
+    }
+    return masks;
+}
+constexpr RegMasks kRegMasks = MakeRegMasks();
+
 bool RegAllowed(int map, BYTE op, BYTE modrm)
 {
+    if (map > 1)
+        return true;
     BYTE reg = (modrm >> 3) & 7;
     bool fRegister = (modrm >> 6) == 3;
     if (map == 0 && op >= 0xD8 && op <= 0xDF)
         return fRegister ? (kX87Registers[op - 0xD8] >> (modrm & 0x3F)) & 1
                          : (kX87Memory[op - 0xD8] >> reg) & 1;
-    for (const GroupRegs& g : kGroups)
-        if (g.map == map && g.op == op)
-            return ((fRegister ? g.regRegs : g.memRegs) >> reg) & 1;
-    return true;
+    return ((fRegister ? kRegMasks.reg[map][op] : kRegMasks.mem[map][op]) >> reg) & 1;
 }
 
 bool Lockable(int map, BYTE op, BYTE modrm)
@@ -273,7 +292,7 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
     size_t i = 0;
     bool fOpSize = false, fAddrSize = false;
     BYTE bRex = 0;
-    BYTE bLastMandatory = 0; // the 66, F2 or F3 an SSE opcode reads as part of itself
+    BYTE bLastMandatory = 0; // the 66, F2 or F3 an SSE opcode reads as its own
     bool fRexOrMandatory = false;
     bool fLock = false;
     const OpcodeMap& oneByte = f64 ? kOneByte64 : kOneByte;

@@ -22,8 +22,8 @@ struct DecodeCase
 {
     bool f64;
     const char* pszHex;
-    int cb;              // 0: invalid
-    const char* pszSpec; // "d<at>:<cb> i<at>:<cb> r m b", or nullptr to check the length only
+    int cb;                // 0: invalid
+    const char* pszFields; // "d<at>:<cb> i<at>:<cb> r m b", or nullptr to check the length only
     const char* pszWhat;
 };
 
@@ -161,12 +161,12 @@ std::vector<BYTE> Bytes(const char* pszHex)
     return bytes;
 }
 
-// The fields a spec names, in the decoder's terms; what it leaves out is zero.
-X86Instruction Expected(const char* pszSpec, int cb)
+// The fields a case lists, in the decoder's terms; what it leaves out is zero.
+X86Instruction Expected(const char* pszFields, int cb)
 {
     X86Instruction insn = {};
     insn.cb = static_cast<BYTE>(cb);
-    for (const char* p = pszSpec; *p != '\0'; ++p)
+    for (const char* p = pszFields; *p != '\0'; ++p)
     {
         int at = 0, n = 0;
         if ((*p == 'd' || *p == 'i') && std::sscanf(p + 1, "%d:%d", &at, &n) == 2)
@@ -212,9 +212,9 @@ TEST(X86Decode, EdgeEncodings)
         }
         ASSERT_TRUE(ok);
         EXPECT_EQ(insn.cb, c.cb);
-        if (c.pszSpec != nullptr)
+        if (c.pszFields != nullptr)
         {
-            X86Instruction expected = Expected(c.pszSpec, c.cb);
+            X86Instruction expected = Expected(c.pszFields, c.cb);
             EXPECT_EQ(insn.dispAt, expected.dispAt);
             EXPECT_EQ(insn.cbDisp, expected.cbDisp);
             EXPECT_EQ(insn.immAt, expected.immAt);
