@@ -293,7 +293,7 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
     bool fOpSize = false, fAddrSize = false;
     BYTE bRex = 0;
     BYTE bLastMandatory = 0; // the 66, F2 or F3 an SSE opcode reads as its own
-    bool fRexOrMandatory = false;
+    bool fVexFaults = false; // 66, F2, F3, F0 or REX: VEX, EVEX and XOP fault behind them
     bool fLock = false;
     const OpcodeMap& oneByte = f64 ? kOneByte64 : kOneByte;
     for (;; ++i)
@@ -304,7 +304,7 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
         if (f64 && (b & 0xF0) == 0x40)
         {
             bRex = b;
-            fRexOrMandatory = true;
+            fVexFaults = true;
             continue;
         }
         if (!(oneByte.flags[b] & kPrefix))
@@ -318,10 +318,10 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
         {
             if (b != 0x66 || bLastMandatory == 0)
                 bLastMandatory = b;
-            fRexOrMandatory = true;
+            fVexFaults = true;
         }
         else if (b == 0xF0)
-            fRexOrMandatory = fLock = true;
+            fVexFaults = fLock = true;
     }
 
     BYTE op = p[i++];
@@ -334,7 +334,7 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
     if (fVexLike || fXop)
     {
         size_t cbPayload = op == 0xC5 ? 1 : op == 0x62 ? 3 : 2;
-        if (fRexOrMandatory || i + cbPayload >= cbMax)
+        if (fVexFaults || i + cbPayload >= cbMax)
             return false;
         if (op == 0xC5)
             map = kMap0F;
