@@ -1,5 +1,8 @@
 #include "code/x86_decode.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace
 {
 // What an opcode takes after it. The immediate sizes add up: ENTER is
@@ -152,7 +155,26 @@ constexpr GroupRegs kGroups[] = {
     {1, 0x72, 0x00, 0x54}, {1, 0x73, 0x00, 0xCC}, {1, 0xB2, 0xFF, 0x00}, // LSS, LFS, LGS
     {1, 0xB4, 0xFF, 0x00}, {1, 0xB5, 0xFF, 0x00}, {1, 0xBA, 0xF0, 0xF0}, // BT, BTS, BTR, BTC
     {1, 0xC7, 0xFA, 0xC0}, // CMPXCHG8B, XRSTORS, ..., RDRAND, RDSEED
+    {1, 0x0D, 0xFF, 0x00}, // PREFETCH, PREFETCHW
+    {1, 0x13, 0xFF, 0x00}, // MOVLPS/MOVLPD and MOVHPS/MOVHPD stores, the non-temporal stores
+    {1, 0x17, 0xFF, 0x00}, {1, 0x2B, 0xFF, 0x00}, {1, 0xC3, 0xFF, 0x00},
+    {1, 0xE7, 0xFF, 0x00}, {1, 0x50, 0x00, 0xFF}, // MOVMSKPS, PEXTRW, PMOVMSKB, MASKMOVQ: registers only
+    {1, 0xC5, 0x00, 0xFF}, {1, 0xD7, 0x00, 0xFF}, {1, 0xF7, 0x00, 0xFF},
 };
+
+// 0F opcodes that are instructions only behind certain of 66, F3, F2 (a bit
+// each: none 1, 66 2, F3 4, F2 8; F3 and F2 win over 66).
+struct PrefixedOpcode
+{
+    BYTE op, prefixes;
+};
+constexpr PrefixedOpcode kPrefixed[] = {
+    {0x6C, 0x2}, {0x6D, 0x2}, {0x7C, 0xA}, {0x7D, 0xA}, {0xD0, 0xA}, {0xD6, 0xE}, {0xE6, 0xE}, {0xB8, 0x4},
+};
+
+// The 3DNow opcodes, which follow the operands as an imm8.
+constexpr BYTE k3DNow[] = {0x0C, 0x0D, 0x1C, 0x1D, 0x8A, 0x8E, 0x90, 0x94, 0x96, 0x97, 0x9A, 0x9E,
+                           0xA0, 0xA4, 0xA6, 0xA7, 0xAA, 0xAE, 0xB0, 0xB4, 0xB6, 0xB7, 0xBB, 0xBF};
 
 // x87 register forms (mod=11) that are instructions, a bit per ModRM & 0x3F,
 // D8 to DF; the reserved aliases real processors run (fstp1, fxch4, ...) count.
@@ -218,6 +240,16 @@ bool RegAllowed(int map, BYTE op, BYTE modrm)
         return fRegister ? (kX87Registers[op - 0xD8] >> (modrm & 0x3F)) & 1
                          : (kX87Memory[op - 0xD8] >> reg) & 1;
     return ((fRegister ? kRegMasks.reg[map][op] : kRegMasks.mem[map][op]) >> reg) & 1;
+}
+
+bool PrefixAllowed(BYTE op, BYTE bMandatory, BYTE mod)
+{
+    BYTE bit = bMandatory == 0x66 ? 0x2 : bMandatory == 0xF3 ? 0x4 : bMandatory == 0xF2 ? 0x8 : 0x1;
+    for (const PrefixedOpcode& o : kPrefixed)
+        if (o.op == op)
+            // MOVQ2DQ and MOVDQ2Q take registers only.
+            return (o.prefixes & bit) && !(op == 0xD6 && bit >= 0x4 && mod != 3);
+    return true;
 }
 
 bool Lockable(int map, BYTE op, BYTE modrm)
@@ -383,6 +415,8 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
             return false;
         if (fLock && !Lockable(map, op, modrm))
             return false;
+        if (map == kMap0F && enc == kLegacy && !PrefixAllowed(op, bLastMandatory, mod))
+            return false;
         size_t cbDisp = 0;
         if (mod != 3 && !(flags & kRegOnly))
         {
@@ -450,6 +484,9 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
         i += cbImm;
     }
     if (i > cbMax)
+        return false;
+    if (map == kMap0F && op == 0x0F &&
+        std::find(std::begin(k3DNow), std::end(k3DNow), p[i - 1]) == std::end(k3DNow))
         return false;
     insn.relBranch = (flags & kRel) != 0;
     insn.cb = static_cast<BYTE>(i);

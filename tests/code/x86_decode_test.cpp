@@ -1,11 +1,12 @@
 // Hand-picked encodings at the decoder's edges, each length checked against
 // binutils' objdump and libcapstone when the table was written: prefix stacks,
 // 67 with moffs and ModRM, REX.W B8, VEX and EVEX in both modes, F6/F7 by
-// ModRM.reg, 3DNow, ENTER, the opcodes 64-bit mode takes away, x87 and LOCK
-// forms that are none. Length 0: no instruction. Where the two differ, the
-// processor decides: the fifteen-byte limit (objdump stops at another count of
-// prefixes), LOCK before what cannot be locked (objdump accepts it), x87
-// aliases such as fstp1 (objdump rejects them).
+// ModRM.reg, 3DNow, ENTER, the opcodes 64-bit mode takes away, and the x87,
+// LOCK and SSE prefix and operand forms that are none. Length 0: no
+// instruction. Where the two differ, the processor decides: the fifteen-byte
+// limit (objdump stops at another count of prefixes), LOCK before what cannot
+// be locked (objdump accepts it), x87 aliases such as fstp1 (objdump rejects
+// them).
 #include "code/x86_decode.h"
 
 #include <gtest/gtest.h>
@@ -143,6 +144,15 @@ const DecodeCase kCases[] = {
     {false, "f0 83 38 01", 0, nullptr, "LOCK cmp"},
     {false, "f0 83 00 01", 4, nullptr, "LOCK add to memory"},
     {false, "f0 0f c7 0e", 4, nullptr, "LOCK cmpxchg8b"},
+    {false, "0f 6c c1", 0, nullptr, "punpcklqdq needs 66"},
+    {false, "66 0f 6c c1", 4, nullptr, "punpcklqdq"},
+    {false, "0f b8 c1", 0, nullptr, "popcnt needs F3"},
+    {false, "66 f3 0f b8 c1", 5, nullptr, "F3 wins over 66"},
+    {false, "0f c5 00 01", 0, nullptr, "pextrw from memory"},
+    {false, "0f 2b c0", 0, nullptr, "movntps to a register"},
+    {false, "f3 0f d6 00", 0, nullptr, "movq2dq from memory"},
+    {false, "66 0f d6 00", 4, nullptr, "movq to memory"},
+    {false, "0f 0f c1 86", 0, nullptr, "no 3DNow opcode 86"},
 };
 
 std::vector<BYTE> Bytes(const char* pszHex)
