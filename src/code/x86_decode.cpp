@@ -1,5 +1,8 @@
 #include "code/x86_decode.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace
 {
 // What an opcode takes after it. The immediate sizes add up: ENTER is
@@ -138,30 +141,125 @@ struct GroupRegs
     BYTE map, op, memRegs, regRegs;
 };
 constexpr GroupRegs kGroups[] = {
-    {0, 0x62, 0xFF, 0x00}, // BOUND
-    {0, 0x8D, 0xFF, 0x00}, // LEA
-    {0, 0x8F, 0x01, 0x01}, // POP r/m (XOP is told apart first)
-    {0, 0xC4, 0xFF, 0x00}, // LES
-    {0, 0xC5, 0xFF, 0x00}, // LDS
-    {0, 0xC6, 0x01, 0x01}, // MOV r/m8, imm8 (C6 F8 XABORT apart)
-    {0, 0xC7, 0x01, 0x01}, // MOV r/m, imm (C7 F8 XBEGIN apart)
-    {0, 0xFE, 0x03, 0x03}, // INC, DEC
-    {0, 0xFF, 0x7F, 0x57}, // far CALL and JMP take memory only
-    {1, 0x71, 0x00, 0x54}, // shifts by imm8
+    {0, 0x62, 0xFF, 0x00},                        // BOUND
+    {0, 0x8C, 0x3F, 0x3F},                        // MOV to and from a segment register: six of them
+    {0, 0x8D, 0xFF, 0x00},                        // LEA
+    {0, 0x8E, 0x3F, 0x3F}, {0, 0x8F, 0x01, 0x01}, // POP r/m (XOP is told apart first)
+    {0, 0xC4, 0xFF, 0x00},                        // LES
+    {0, 0xC5, 0xFF, 0x00},                        // LDS
+    {0, 0xC6, 0x01, 0x01},                        // MOV r/m8, imm8 (C6 F8 XABORT apart)
+    {0, 0xC7, 0x01, 0x01},                        // MOV r/m, imm (C7 F8 XBEGIN apart)
+    {0, 0xFE, 0x03, 0x03},                        // INC, DEC
+    {0, 0xFF, 0x7F, 0x57},                        // far CALL and JMP take memory only
+    {1, 0x71, 0x00, 0x54},                        // shifts by imm8
     {1, 0x72, 0x00, 0x54}, {1, 0x73, 0x00, 0xCC}, {1, 0xB2, 0xFF, 0x00}, // LSS, LFS, LGS
     {1, 0xB4, 0xFF, 0x00}, {1, 0xB5, 0xFF, 0x00}, {1, 0xBA, 0xF0, 0xF0}, // BT, BTS, BTR, BTC
     {1, 0xC7, 0xFA, 0xC0}, // CMPXCHG8B, XRSTORS, ..., RDRAND, RDSEED
+    {1, 0x0D, 0xFF, 0x00}, // PREFETCH, PREFETCHW
+    {1, 0x13, 0xFF, 0x00}, // MOVLPS/MOVLPD and MOVHPS/MOVHPD stores, the non-temporal stores
+    {1, 0x17, 0xFF, 0x00}, {1, 0x2B, 0xFF, 0x00}, {1, 0xC3, 0xFF, 0x00},
+    {1, 0xE7, 0xFF, 0x00}, {1, 0x50, 0x00, 0xFF}, // MOVMSKPS, PEXTRW, PMOVMSKB, MASKMOVQ: registers only
+    {1, 0xC5, 0x00, 0xFF}, {1, 0xD7, 0x00, 0xFF}, {1, 0xF7, 0x00, 0xFF},
 };
+
+// 0F opcodes that are instructions only behind certain of 66, F3, F2 (a bit
+// each: none 1, 66 2, F3 4, F2 8; F3 and F2 win over 66).
+struct PrefixedOpcode
+{
+    BYTE op, prefixes;
+};
+constexpr PrefixedOpcode kPrefixed[] = {
+    {0x6C, 0x2}, {0x6D, 0x2}, {0x7C, 0xA}, {0x7D, 0xA}, {0xD0, 0xA}, {0xD6, 0xE}, {0xE6, 0xE}, {0xB8, 0x4},
+};
+
+// The 3DNow opcodes, which follow the operands as an imm8.
+constexpr BYTE k3DNow[] = {0x0C, 0x0D, 0x1C, 0x1D, 0x8A, 0x8E, 0x90, 0x94, 0x96, 0x97, 0x9A, 0x9E,
+                           0xA0, 0xA4, 0xA6, 0xA7, 0xAA, 0xAE, 0xB0, 0xB4, 0xB6, 0xB7, 0xBB, 0xBF};
+
+// x87 register forms (mod=11) that are instructions, a bit per ModRM & 0x3F,
+// D8 to DF; the reserved aliases real processors run (fstp1, fxch4, ...) count.
+constexpr unsigned long long X87Bits(int lo, int hi)
+{
+    unsigned long long u = 0;
+    for (int i = lo; i <= hi; ++i)
+        u |= 1ULL << (i - 0xC0);
+    return u;
+}
+constexpr unsigned long long kX87Registers[8] = {
+    ~0ULL, // D8
+    X87Bits(0xC0, 0xD0) | X87Bits(0xD8, 0xE1) | X87Bits(0xE4, 0xE5) | X87Bits(0xE8, 0xEE) |
+        X87Bits(0xF0, 0xFF),                                         // D9
+    X87Bits(0xC0, 0xDF) | X87Bits(0xE9, 0xE9),                       // DA
+    X87Bits(0xC0, 0xE4) | X87Bits(0xE8, 0xF7),                       // DB
+    ~0ULL,                                                           // DC
+    X87Bits(0xC0, 0xEF),                                             // DD
+    X87Bits(0xC0, 0xD7) | X87Bits(0xD9, 0xD9) | X87Bits(0xE0, 0xFF), // DE
+    X87Bits(0xC0, 0xE0) | X87Bits(0xE8, 0xF7),                       // DF
+};
+// The x87 memory forms by ModRM.reg: D9 /1, DB /4, DB /6 and DD /5 are none.
+constexpr BYTE kX87Memory[8] = {0xFF, 0xFD, 0xFF, 0xAF, 0xFF, 0xDF, 0xFF, 0xFF};
+
+// What LOCK may precede: these, with a memory operand, by ModRM.reg.
+constexpr GroupRegs kLockable[] = {
+    {0, 0x00, 0xFF, 0}, {0, 0x01, 0xFF, 0}, {0, 0x08, 0xFF, 0}, {0, 0x09, 0xFF, 0}, {0, 0x10, 0xFF, 0},
+    {0, 0x11, 0xFF, 0}, {0, 0x18, 0xFF, 0}, {0, 0x19, 0xFF, 0}, {0, 0x20, 0xFF, 0}, {0, 0x21, 0xFF, 0},
+    {0, 0x28, 0xFF, 0}, {0, 0x29, 0xFF, 0}, {0, 0x30, 0xFF, 0}, {0, 0x31, 0xFF, 0}, {0, 0x80, 0x7F, 0},
+    {0, 0x81, 0x7F, 0}, {0, 0x82, 0x7F, 0}, {0, 0x83, 0x7F, 0}, {0, 0x86, 0xFF, 0}, {0, 0x87, 0xFF, 0},
+    {0, 0xF6, 0x0C, 0}, {0, 0xF7, 0x0C, 0}, {0, 0xFE, 0x03, 0}, {0, 0xFF, 0x03, 0}, {1, 0xAB, 0xFF, 0},
+    {1, 0xB0, 0xFF, 0}, {1, 0xB1, 0xFF, 0}, {1, 0xB3, 0xFF, 0}, {1, 0xBA, 0xE0, 0}, {1, 0xBB, 0xFF, 0},
+    {1, 0xC0, 0xFF, 0}, {1, 0xC1, 0xFF, 0}, {1, 0xC7, 0x02, 0},
+};
+
+// kGroups spread over the one-byte and 0F maps, for a lookup per instruction.
+struct RegMasks
+{
+    BYTE mem[2][256], reg[2][256];
+};
+constexpr RegMasks MakeRegMasks()
+{
+    RegMasks masks = {};
+    for (int map = 0; map < 2; ++map)
+        for (int op = 0; op < 256; ++op)
+            masks.mem[map][op] = masks.reg[map][op] = 0xFF;
+    for (const GroupRegs& g : kGroups)
+    {
+        masks.mem[g.map][g.op] = g.memRegs;
+        masks.reg[g.map][g.op] = g.regRegs;
+    }
+    return masks;
+}
+constexpr RegMasks kRegMasks = MakeRegMasks();
 
 bool RegAllowed(int map, BYTE op, BYTE modrm)
 {
-    for (const GroupRegs& g : kGroups)
-        if (g.map == map && g.op == op)
-        {
-            BYTE mask = (modrm >> 6) == 3 ? g.regRegs : g.memRegs;
-            return (mask >> ((modrm >> 3) & 7)) & 1;
-        }
+    if (map > 1)
+        return true;
+    BYTE reg = (modrm >> 3) & 7;
+    bool fRegister = (modrm >> 6) == 3;
+    if (map == 0 && op >= 0xD8 && op <= 0xDF)
+        return fRegister ? (kX87Registers[op - 0xD8] >> (modrm & 0x3F)) & 1
+                         : (kX87Memory[op - 0xD8] >> reg) & 1;
+    return ((fRegister ? kRegMasks.reg[map][op] : kRegMasks.mem[map][op]) >> reg) & 1;
+}
+
+bool PrefixAllowed(BYTE op, BYTE bMandatory, BYTE mod)
+{
+    BYTE bit = bMandatory == 0x66 ? 0x2 : bMandatory == 0xF3 ? 0x4 : bMandatory == 0xF2 ? 0x8 : 0x1;
+    for (const PrefixedOpcode& o : kPrefixed)
+        if (o.op == op)
+            // MOVQ2DQ and MOVDQ2Q take registers only.
+            return (o.prefixes & bit) && !(op == 0xD6 && bit >= 0x4 && mod != 3);
     return true;
+}
+
+bool Lockable(int map, BYTE op, BYTE modrm)
+{
+    if ((modrm >> 6) == 3)
+        return false;
+    for (const GroupRegs& g : kLockable)
+        if (g.map == map && g.op == op)
+            return (g.memRegs >> ((modrm >> 3) & 7)) & 1;
+    return false;
 }
 
 // Maps an instruction reaches: the legacy ones by escape bytes, the rest
@@ -226,8 +324,9 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
     size_t i = 0;
     bool fOpSize = false, fAddrSize = false;
     BYTE bRex = 0;
-    BYTE bLastMandatory = 0; // the 66, F2 or F3 an SSE opcode reads as part of itself
-    bool fRexOrMandatory = false;
+    BYTE bLastMandatory = 0; // the 66, F2 or F3 an SSE opcode reads as its own
+    bool fVexFaults = false; // 66, F2, F3, F0 or REX: VEX, EVEX and XOP fault behind them
+    bool fLock = false;
     const OpcodeMap& oneByte = f64 ? kOneByte64 : kOneByte;
     for (;; ++i)
     {
@@ -237,7 +336,7 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
         if (f64 && (b & 0xF0) == 0x40)
         {
             bRex = b;
-            fRexOrMandatory = true;
+            fVexFaults = true;
             continue;
         }
         if (!(oneByte.flags[b] & kPrefix))
@@ -251,10 +350,10 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
         {
             if (b != 0x66 || bLastMandatory == 0)
                 bLastMandatory = b;
-            fRexOrMandatory = true;
+            fVexFaults = true;
         }
         else if (b == 0xF0)
-            fRexOrMandatory = true;
+            fVexFaults = fLock = true;
     }
 
     BYTE op = p[i++];
@@ -267,7 +366,7 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
     if (fVexLike || fXop)
     {
         size_t cbPayload = op == 0xC5 ? 1 : op == 0x62 ? 3 : 2;
-        if (fRexOrMandatory || i + cbPayload >= cbMax)
+        if (fVexFaults || i + cbPayload >= cbMax)
             return false;
         if (op == 0xC5)
             map = kMap0F;
@@ -314,6 +413,10 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
             flags |= op == 0xC7 ? kRel : 0;
         else if (enc == kLegacy && !RegAllowed(map, op, modrm))
             return false;
+        if (fLock && !Lockable(map, op, modrm))
+            return false;
+        if (map == kMap0F && enc == kLegacy && !PrefixAllowed(op, bLastMandatory, mod))
+            return false;
         size_t cbDisp = 0;
         if (mod != 3 && !(flags & kRegOnly))
         {
@@ -350,6 +453,9 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
             flags &= ~(kImm8 | kImmZ);
     }
 
+    else if (fLock)
+        return false;
+
     if (flags & kMoffs)
     {
         size_t cbOffset = f64 ? (fAddrSize ? 4 : 8) : (fAddrSize ? 2 : 4);
@@ -378,6 +484,9 @@ bool DecodeX86(const BYTE* p, size_t cbAvail, bool f64, X86Instruction& insn)
         i += cbImm;
     }
     if (i > cbMax)
+        return false;
+    if (map == kMap0F && op == 0x0F &&
+        std::find(std::begin(k3DNow), std::end(k3DNow), p[i - 1]) == std::end(k3DNow))
         return false;
     insn.relBranch = (flags & kRel) != 0;
     insn.cb = static_cast<BYTE>(i);

@@ -1,9 +1,12 @@
 // Hand-picked encodings at the decoder's edges, each length checked against
-// binutils' objdump when the table was written: prefix stacks, 67 with moffs
-// and ModRM, REX.W B8, VEX and EVEX in both modes, F6/F7 by ModRM.reg, 3DNow,
-// ENTER, and the opcodes 64-bit mode takes away. Where objdump shows (bad) the
-// length is 0. The fifteen-byte limit is the processor's: objdump stops at a
-// different count of prefixes.
+// binutils' objdump and libcapstone when the table was written: prefix stacks,
+// 67 with moffs and ModRM, REX.W B8, VEX and EVEX in both modes, F6/F7 by
+// ModRM.reg, 3DNow, ENTER, the opcodes 64-bit mode takes away, and the x87,
+// LOCK and SSE prefix and operand forms that are none. Length 0: no
+// instruction. Where the two differ, the processor decides: the fifteen-byte
+// limit (objdump stops at another count of prefixes), LOCK before what cannot
+// be locked (objdump accepts it), x87 aliases such as fstp1 (objdump rejects
+// them).
 #include "code/x86_decode.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +23,8 @@ struct DecodeCase
 {
     bool f64;
     const char* pszHex;
-    int cb;              // 0: invalid
-    const char* pszSpec; // "d<at>:<cb> i<at>:<cb> r m b", or nullptr to check the length only
+    int cb;                // 0: invalid
+    const char* pszFields; // "d<at>:<cb> i<at>:<cb> r m b", or nullptr to check the length only
     const char* pszWhat;
 };
 
@@ -127,6 +130,29 @@ const DecodeCase kCases[] = {
     {false, "0f 0f 05 78 56 34 12 b4", 8, "d3:4 i7:1", "3DNow absolute"},
     {false, "f6 05 78 56 34 12 01", 7, nullptr, "F6 /0 imm8"},
     {false, "c8 10 00 01", 4, "i1:3", "ENTER"},
+    {false, "d9 08", 0, nullptr, "D9 /1 memory"},
+    {false, "db 30", 0, nullptr, "DB /6 memory"},
+    {false, "dd 28", 0, nullptr, "DD /5 memory"},
+    {false, "d9 d1", 0, nullptr, "D9 D1"},
+    {false, "df e1", 0, nullptr, "DF E1"},
+    {false, "d9 d8", 2, nullptr, "fstp1, an alias processors run"},
+    {false, "db e2", 2, nullptr, "fnclex"},
+    {false, "8c f0", 0, nullptr, "no segment register 6"},
+    {false, "8e e8", 2, nullptr, "mov gs, eax"},
+    {false, "f0 01 c0", 0, nullptr, "LOCK on a register operand"},
+    {false, "f0 90", 0, nullptr, "LOCK nop"},
+    {false, "f0 83 38 01", 0, nullptr, "LOCK cmp"},
+    {false, "f0 83 00 01", 4, nullptr, "LOCK add to memory"},
+    {false, "f0 0f c7 0e", 4, nullptr, "LOCK cmpxchg8b"},
+    {false, "0f 6c c1", 0, nullptr, "punpcklqdq needs 66"},
+    {false, "66 0f 6c c1", 4, nullptr, "punpcklqdq"},
+    {false, "0f b8 c1", 0, nullptr, "popcnt needs F3"},
+    {false, "66 f3 0f b8 c1", 5, nullptr, "F3 wins over 66"},
+    {false, "0f c5 00 01", 0, nullptr, "pextrw from memory"},
+    {false, "0f 2b c0", 0, nullptr, "movntps to a register"},
+    {false, "f3 0f d6 00", 0, nullptr, "movq2dq from memory"},
+    {false, "66 0f d6 00", 4, nullptr, "movq to memory"},
+    {false, "0f 0f c1 86", 0, nullptr, "no 3DNow opcode 86"},
 };
 
 std::vector<BYTE> Bytes(const char* pszHex)
@@ -145,12 +171,12 @@ std::vector<BYTE> Bytes(const char* pszHex)
     return bytes;
 }
 
-// The fields a spec names, in the decoder's terms; what it leaves out is zero.
-X86Instruction Expected(const char* pszSpec, int cb)
+// The fields a case lists, in the decoder's terms; what it leaves out is zero.
+X86Instruction Expected(const char* pszFields, int cb)
 {
     X86Instruction insn = {};
     insn.cb = static_cast<BYTE>(cb);
-    for (const char* p = pszSpec; *p != '\0'; ++p)
+    for (const char* p = pszFields; *p != '\0'; ++p)
     {
         int at = 0, n = 0;
         if ((*p == 'd' || *p == 'i') && std::sscanf(p + 1, "%d:%d", &at, &n) == 2)
@@ -196,9 +222,9 @@ TEST(X86Decode, EdgeEncodings)
         }
         ASSERT_TRUE(ok);
         EXPECT_EQ(insn.cb, c.cb);
-        if (c.pszSpec != nullptr)
+        if (c.pszFields != nullptr)
         {
-            X86Instruction expected = Expected(c.pszSpec, c.cb);
+            X86Instruction expected = Expected(c.pszFields, c.cb);
             EXPECT_EQ(insn.dispAt, expected.dispAt);
             EXPECT_EQ(insn.cbDisp, expected.cbDisp);
             EXPECT_EQ(insn.immAt, expected.immAt);
