@@ -50,6 +50,7 @@ RULES = [
     ("delphi_longer", "Delphi literal", "德尔斐字面量，更长一些", False, False, "ansi"),
     ("delphi_wide", "Wide Delphi literal!", "宽字符的德尔斐字面量，这一句翻译得比原文更长一些啊！", True, False, "units"),
     ("packed", "Held at an unaligned place", "存放在未对齐位置的文本，翻译得更长一些", False, False, "ansi"),
+    ("stored", "Stored by an instruction", "由一条指令存放的文本，翻译得更长", False, False, "ansi"),
     ("buffer", "Writable buffer text", "可写缓冲区的文本，更长", False, False, "ansi"),
     ("repeated", "Repeated in two files", "在两个文件中重复的文本，更长一些", False, True, "ansi"),
 ]
@@ -73,6 +74,7 @@ OUTPUT = [
     ("delphi_longer", "Delphi literal, longer than EN", "ansi"),
     ("delphi_wide", "Wide Delphi literal!", "units"),
     ("packed", "Held at an unaligned place", "ansi"),
+    ("stored", "Stored by an instruction", "ansi"),
     ("buffer", "Writable buffer text grown", "ansi"),
     ("repeated", "Repeated in two files", "ansi"),
     ("repeated", "Repeated in two files", "ansi"),

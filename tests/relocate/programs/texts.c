@@ -79,6 +79,10 @@ struct PackedRef
 #pragma pack(pop)
 struct PackedRef packed = {'p', "Held at an unaligned place"};
 
+/* Stored by an instruction that names two addresses, the variable's and the
+   text's (mov [current], imm32 in 32-bit code). */
+const char* volatile current;
+
 static char buffer[64] = "Writable buffer text";
 
 /* Out of line: an inlined strcat would address the buffer's end as a
@@ -104,6 +108,8 @@ int main(void)
     printf("delphi_longer=%.*s\n", LengthBefore(delphi_longer_text), delphi_longer_text);
     say_units("delphi_wide", delphi_wide_text, LengthBefore(delphi_wide_text));
     say("packed", packed.text);
+    current = "Stored by an instruction";
+    say("stored", current);
     append(buffer, " grown");
     say("buffer", buffer);
     say("repeated", "Repeated in two files");
