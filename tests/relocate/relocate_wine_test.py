@@ -50,6 +50,7 @@ RULES = [
     ("packed", "Held at an unaligned place", "存放在未对齐位置的文本，翻译得更长一些", False, False),
     ("stored", "Stored by an instruction", "由一条指令存放的文本，翻译得更长", False, False),
     ("buffer", "Writable buffer text", "可写缓冲区的文本，更长", False, False),
+    ("large", "Large writable buffer", "一个大的可写缓冲区，更长", False, False),
     ("repeated", "Repeated in two files", "在两个文件中重复的文本，更长一些", False, True),
 ]
 
@@ -75,6 +76,7 @@ OUTPUT = [
     ("packed", "Held at an unaligned place", "ansi"),
     ("stored", "Stored by an instruction", "ansi"),
     ("buffer", "Writable buffer text grown", "ansi"),
+    ("large", "Large writable buffer +900", "ansi"),
     ("repeated", "Repeated in two files", "ansi"),
     ("repeated", "Repeated in two files", "ansi"),
     ("twice", "Literal used twice", "ansi"),
@@ -291,6 +293,8 @@ def expected_output(outcomes):
             shown = cn_of[text]
         elif text.endswith(" grown") and text[:-6] in cn_of:
             shown = cn_of[text[:-6]] + " grown"
+        elif text.endswith(" +900") and text[:-5] in cn_of:
+            shown = cn_of[text[:-5]] + " +900"
         else:
             shown = text
         lines.append(label + "=" + (shown if how == "ansi" else shown.encode("utf-16le").hex()))

@@ -122,3 +122,82 @@ TEST(PlanRelocations, PointerIntoTheMiddleRefusesUnlessAnotherRuleMovesIt)
         }
     }
 }
+
+namespace
+{
+// A writable text at the start of .data, followed by cbZeros zero bytes and
+// sBehind in the raw data, in an extent of cbVirtual; .rdata behind it in the
+// file, nonzero, holds the one pointer to the text.
+std::vector<BYTE> WritableText(const std::string& sText, DWORD cbZeros, const std::string& sBehind,
+                               DWORD cbVirtual)
+{
+    const DWORD dwData = 0x1000, dwRdata = 0x40000, dwReloc = 0x41000;
+    TestImage builder;
+    builder.AddSection(".data", kTestWriteSection, sText + std::string(cbZeros, '\0') + sBehind, cbVirtual,
+                       dwData);
+    std::vector<BYTE> rdata(0x200, 'n');
+    PutLe(rdata, 0, kImageBase + dwData);
+    builder.AddSection(".rdata", kTestDataSection, rdata, 0, dwRdata);
+    std::vector<BYTE> block(12);
+    PutLe(block, 0, dwRdata);
+    PutLe(block, 4, 12);
+    PutLe(block, 8, 3u << 12, 2);
+    const UINT iReloc = builder.AddSection(".reloc", kTestDiscardableSection, block, 0, dwReloc);
+    builder.SetDirectoryInSection(kTestRelocationDirectory, iReloc, 0, 12);
+    TestImageLayout layout;
+    std::vector<BYTE> image = builder.Build(layout);
+    PutLe(image, layout.dwOptional + 28, kImageBase);
+    return image;
+}
+} // namespace
+
+// A relocated writable text keeps the room its buffer may have: every zero
+// behind it to the end of its section's extent, the zero-filled part the
+// loader adds included, and never the bytes of the file that follow the
+// section's raw data; a run of zeros too long to copy refuses the rule.
+TEST(PlanRelocations, WritableTextKeepsTheRoomOfItsBuffer)
+{
+    const std::string sText = "Buffer text";
+    const DWORD cbText = static_cast<DWORD>(sText.size());
+    struct Case
+    {
+        const char* szName;
+        DWORD cbZeros;
+        const char* szBehind;
+        DWORD cbVirtual;
+        DWORD cbRoom; // 0: refused
+    };
+    const Case cases[] = {
+        {"zeros, then data", 600, "X", 0, cbText + 600},
+        {"zeros to the end of the raw data, then the zero-filled extent", 600, "", 0x3000, 0x3000},
+        {"more zeros than a buffer is copied", 600, "", 0x20000, 0},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.szName);
+        const std::vector<BYTE> image = WritableText(sText, c.cbZeros, c.szBehind, c.cbVirtual);
+        PeHeaders headers;
+        std::string sReason;
+        ASSERT_EQ(1, headers.Read(image.data(), static_cast<DWORD>(image.size()), sReason)) << sReason;
+        CReferenceIndex index;
+        index.Build(headers);
+        const RelocationRequest request = {1,
+                                           false,
+                                           Bytes(sText),
+                                           Bytes("A longer translation of the text"),
+                                           {headers.sections[0].dwRawOffset}};
+        RelocationPlan plan;
+        PlanRelocations(headers, index, {request}, plan);
+        ASSERT_EQ(1u, plan.rules.size());
+        const RuleRelocation& rule = plan.rules[0];
+        if (c.cbRoom == 0)
+        {
+            EXPECT_FALSE(rule.relocated);
+            EXPECT_NE(std::string::npos, rule.sReason.find("too large to copy")) << rule.sReason;
+            continue;
+        }
+        ASSERT_TRUE(rule.relocated) << rule.sReason;
+        EXPECT_EQ(c.cbRoom, plan.data.size() - rule.dwNewAt);
+        EXPECT_NE(0u, plan.dwCharacteristics & kScnWrite);
+    }
+}

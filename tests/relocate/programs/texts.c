@@ -92,6 +92,16 @@ static void __attribute__((noipa)) append(char* to, const char* text)
     strcat(to, text);
 }
 
+/* A buffer far larger than its text, which the program fills. */
+static char large[1024] = "Large writable buffer";
+
+static void __attribute__((noipa)) fill(char* to, size_t cb)
+{
+    size_t n = strlen(to);
+    memset(to + n, 'x', cb);
+    to[n + cb] = 0;
+}
+
 int main(void)
 {
     say("call", "Text passed to a function");
@@ -112,6 +122,9 @@ int main(void)
     say("stored", current);
     append(buffer, " grown");
     say("buffer", buffer);
+    int cbText = (int)strlen(large);
+    fill(large, 900);
+    printf("large=%.*s +%u\n", cbText, large, (unsigned)(strlen(large) - cbText));
     say("repeated", "Repeated in two files");
     say_from_another_file();
     say("twice", "Literal used twice");
