@@ -230,6 +230,9 @@ def check_image(f, original, patched, outcomes):
             "pefile: the new section's address %#x" % new.VirtualAddress)
     f.check(opt.SizeOfImage == new.VirtualAddress + align(new.Misc_VirtualSize, opt.SectionAlignment),
             "pefile: SizeOfImage %#x" % opt.SizeOfImage)
+    if before.OPTIONAL_HEADER.CheckSum:
+        f.check(opt.CheckSum == after.generate_checksum(), "pefile: CheckSum %#x, pefile computes %#x"
+                % (opt.CheckSum, after.generate_checksum()))
     f.check(new.PointerToRawData == align(len(original), opt.FileAlignment) and
             len(patched) == new.PointerToRawData + new.SizeOfRawData,
             "pefile: the new section's raw data at %#x, file %d bytes" % (new.PointerToRawData, len(patched)))
