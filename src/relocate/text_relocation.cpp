@@ -87,7 +87,7 @@ void ReadLengthHeader(const PeHeaders& headers, const RelocationRequest& request
 // The zero bytes behind a text in its section, up to one more than
 // kMaxSlackBytes: a buffer's slack, which the program may fill. The loader
 // fills the section's extent past its raw data with zeros, and a buffer may
-// reach into that; the bytes of the file behind the raw data are no part of it.
+// reach into that; the bytes of the file behind the raw data do not belong to it.
 DWORD TrailingZeros(const PeHeaders& headers, DWORD dwEndRva)
 {
     const int i = headers.SectionOfRva(dwEndRva - 1);

@@ -10,7 +10,7 @@
 namespace
 {
 const DWORD kImageBase = 0x400000;
-const char kWhole[] = "Leading Trailing part";
+const char kWhole[] = "Leading Trailing words";
 const DWORD kTailAt = 8;
 
 struct Image
@@ -152,7 +152,7 @@ std::vector<BYTE> WritableText(const std::string& sText, DWORD cbZeros, const st
 } // namespace
 
 // A relocated writable text keeps the room its buffer may have: every zero
-// behind it to the end of its section's extent, the zero-filled part the
+// behind it to the end of its section's extent, the zero-filled extent the
 // loader adds included, and never the bytes of the file that follow the
 // section's raw data; a run of zeros too long to copy refuses the rule.
 TEST(PlanRelocations, WritableTextKeepsTheRoomOfItsBuffer)

@@ -49,7 +49,7 @@ const char* table[] = {"First entry of the table", "Second entry of the table", 
 
 /* Pointers past the start: a rule moves the tail of the first, none the
    tail of the second. */
-static const char whole[] = "Leading Trailing part";
+static const char whole[] = "Leading Trailing words";
 static const char past[] = "Pointer past its start";
 
 static const struct
