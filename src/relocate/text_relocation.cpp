@@ -12,8 +12,10 @@ const char kRelocationSection[] = ".pivra";
 
 namespace
 {
-const DWORD kTextAlignment = 4;   // every new text, and a length header before it
-const DWORD kMaxSlackBytes = 256; // zeros behind a writable text kept as room for its buffer
+const DWORD kTextAlignment = 4; // every new text, and a length header before it
+// Zeros behind a writable text are room its buffer may have, all of which the
+// new text keeps; more than this is a buffer too large to copy.
+const DWORD kMaxSlackBytes = 0x10000;
 const DWORD kMaxLiteralLength = 0x10000000;
 
 std::string Hex(DWORD dw)
@@ -82,11 +84,22 @@ void ReadLengthHeader(const PeHeaders& headers, const RelocationRequest& request
     }
 }
 
-// The zero bytes behind a text: a buffer's slack, which the program may fill.
-DWORD TrailingZeros(const PeHeaders& headers, DWORD dwEnd)
+// The zero bytes behind a text in its section, up to one more than
+// kMaxSlackBytes: a buffer's slack, which the program may fill. The loader
+// fills the section's extent past its raw data with zeros, and a buffer may
+// reach into that; the bytes of the file behind the raw data do not belong to it.
+DWORD TrailingZeros(const PeHeaders& headers, DWORD dwEndRva)
 {
+    const int i = headers.SectionOfRva(dwEndRva - 1);
+    if (i < 0)
+        return 0;
+    const PeSectionHeader& s = headers.sections[static_cast<size_t>(i)];
+    const DWORD dwWithin = dwEndRva - s.dwVirtualAddress, cbVirtual = SectionVirtualSize(s);
+    const DWORD cbRaw = std::min(headers.RawSize(static_cast<size_t>(i)), cbVirtual);
+    const BYTE* pRaw = headers.pView + headers.RawOffset(static_cast<size_t>(i));
     DWORD cb = 0;
-    while (cb < kMaxSlackBytes && dwEnd + cb < headers.dwSize && headers.pView[dwEnd + cb] == 0)
+    while (cb <= kMaxSlackBytes && dwWithin + cb < cbVirtual &&
+           (dwWithin + cb >= cbRaw || pRaw[dwWithin + cb] == 0))
         ++cb;
     return cb;
 }
@@ -162,6 +175,14 @@ void PlanText(Planner& planner, const RelocationRequest& request, DWORD dwAt, Re
     for (const TextReference& ref : refs)
         if (planner.taken.count(ref.dwSlotRva) == 0)
             text.references.push_back(ref);
+    if (!text.references.empty() && Writable(headers, text.dwRva) &&
+        TrailingZeros(headers, text.dwRva + cbEn) > kMaxSlackBytes)
+    {
+        text.references.clear();
+        sReason = "EN at " + Place(headers, text.dwRva) + " is followed by more than " +
+                  std::to_string(kMaxSlackBytes) +
+                  " zero bytes of writable data: a buffer of unknown size, too large to copy";
+    }
 }
 
 void PlanRule(Planner& planner, const RelocationRequest& request, RuleRelocation& rule,
@@ -249,7 +270,7 @@ void LayOut(const PeHeaders& headers, const RelocationRequest& request, RuleRelo
     for (const RelocatedText& text : rule.texts)
         if (Writable(headers, text.dwRva))
         {
-            const DWORD dwEnd = text.dwAt + static_cast<DWORD>(request.en.size());
+            const DWORD dwEnd = text.dwRva + static_cast<DWORD>(request.en.size());
             cbRoom = std::max(cbRoom, static_cast<DWORD>(request.en.size()) + TrailingZeros(headers, dwEnd));
         }
     data.resize(rule.dwNewAt + static_cast<size_t>(cbRoom), 0);

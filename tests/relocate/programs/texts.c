@@ -49,7 +49,7 @@ const char* table[] = {"First entry of the table", "Second entry of the table", 
 
 /* Pointers past the start: a rule moves the tail of the first, none the
    tail of the second. */
-static const char whole[] = "Leading Trailing part";
+static const char whole[] = "Leading Trailing words";
 static const char past[] = "Pointer past its start";
 
 static const struct
@@ -79,6 +79,10 @@ struct PackedRef
 #pragma pack(pop)
 struct PackedRef packed = {'p', "Held at an unaligned place"};
 
+/* Stored by an instruction that names two addresses, the variable's and the
+   text's (mov [current], imm32 in 32-bit code). */
+const char* volatile current;
+
 static char buffer[64] = "Writable buffer text";
 
 /* Out of line: an inlined strcat would address the buffer's end as a
@@ -86,6 +90,16 @@ static char buffer[64] = "Writable buffer text";
 static void __attribute__((noipa)) append(char* to, const char* text)
 {
     strcat(to, text);
+}
+
+/* A buffer far larger than its text, which the program fills. */
+static char large[1024] = "Large writable buffer";
+
+static void __attribute__((noipa)) fill(char* to, size_t cb)
+{
+    size_t n = strlen(to);
+    memset(to + n, 'x', cb);
+    to[n + cb] = 0;
 }
 
 int main(void)
@@ -104,8 +118,13 @@ int main(void)
     printf("delphi_longer=%.*s\n", LengthBefore(delphi_longer_text), delphi_longer_text);
     say_units("delphi_wide", delphi_wide_text, LengthBefore(delphi_wide_text));
     say("packed", packed.text);
+    current = "Stored by an instruction";
+    say("stored", current);
     append(buffer, " grown");
     say("buffer", buffer);
+    int cbText = (int)strlen(large);
+    fill(large, 900);
+    printf("large=%.*s +%u\n", cbText, large, (unsigned)(strlen(large) - cbText));
     say("repeated", "Repeated in two files");
     say_from_another_file();
     say("twice", "Literal used twice");
