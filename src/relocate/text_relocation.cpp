@@ -104,6 +104,24 @@ DWORD TrailingZeros(const PeHeaders& headers, DWORD dwEndRva)
     return cb;
 }
 
+// Whether a zero unit follows EN, so that what points to EN names EN alone.
+// Bytes past a section's raw data but inside its extent read as zero.
+bool EndsText(const PeHeaders& headers, const RelocationRequest& request, DWORD dwRva)
+{
+    const DWORD cbUnit = request.unicode ? 2 : 1;
+    const DWORD dwEnd = dwRva + static_cast<DWORD>(request.en.size());
+    const int i = headers.SectionOfRva(dwEnd);
+    if (i < 0 || headers.SectionOfRva(dwEnd + cbUnit - 1) != i)
+        return false;
+    for (DWORD k = 0; k < cbUnit; ++k)
+    {
+        DWORD dwOffset = 0, cbAvailable = 0;
+        if (headers.RvaToOffset(dwEnd + k, dwOffset, cbAvailable) && headers.pView[dwOffset] != 0)
+            return false;
+    }
+    return true;
+}
+
 std::string ReferenceText(const PeHeaders& headers, const TextReference& ref)
 {
     return Place(headers, ref.dwSlotRva) + " (" + ReferenceKindName(ref.kind) + ")";
@@ -162,6 +180,13 @@ void PlanText(Planner& planner, const RelocationRequest& request, DWORD dwAt, Re
     ReadLengthHeader(headers, request, dwAt, header, sReason);
     if (!sReason.empty())
         return;
+    if (!EndsText(headers, request, text.dwRva))
+    {
+        sReason = "EN at " + Place(headers, text.dwRva) +
+                  " is only the beginning of a longer text (no zero follows it): what points there names the "
+                  "whole text, which the new one would cut short; give the whole text as EN";
+        return;
+    }
     auto it = planner.unexplained.find(text.dwRva);
     if (it != planner.unexplained.end())
     {

@@ -112,6 +112,7 @@ TEST(TextRelocation, RefusesWhatCannotBeMovedSafely)
         {"InResource", kRdata + 0x80, "lies in the resources"},
         {"Buffer", kData, ""},
         {"Hello", kRdata + 0x00, "no reference to EN at .rdata+0x0 was found"}, // the first rule took it
+        {"Hell", kRdata + 0x00, "is only the beginning of a longer text"},
     };
     Image image(true);
     CReferenceIndex index;
