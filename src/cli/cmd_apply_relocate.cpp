@@ -178,6 +178,8 @@ void Describe(const TargetRun& target, const WString& wsBackup, std::string& sTe
         if (pRelocation != nullptr && pRelocation->relocated)
         {
             sText += "  relocated " + sHead + "  " + RelocationSummary(*pRelocation) + "\n";
+            for (const std::string& sWarning : pRelocation->warnings)
+                sText += "    warning: " + sWarning + "\n";
             relocated.push_back(
                 {{"number", rule.number},
                  {"en", ToUtf8(rule.wsEn)},
@@ -194,6 +196,7 @@ void Describe(const TargetRun& target, const WString& wsBackup, std::string& sTe
                               {"reason", sReason}});
         }
     }
+    sText += RelocationScopeText(run.plan, "  ");
     for (const std::string& sWarning : run.plan.warnings)
         sText += "  warning: " + sWarning + "\n";
     doc = {{"path", ShownPath(target.wsTarget)},

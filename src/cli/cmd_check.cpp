@@ -235,6 +235,8 @@ int CheckMapped(const CliContext& cli, const WString& wsRuleFile, const WString&
     for (size_t i = 0; i < result.rules.size(); ++i)
         s += RuleText(result.rules[i], result.pe64, target, RelocationOf(target, i));
     if (relocate)
+        s += RelocationScopeText(pRelocating->plan, "");
+    if (relocate)
         for (const std::string& sWarning : pRelocating->plan.warnings)
             s += "warning: " + sWarning + "\n";
     if (cUnsafe > 0)

@@ -56,6 +56,22 @@ std::string RelocationSummary(const RuleRelocation& rule)
            (rule.header.present ? ", with a new length header" : "");
 }
 
+std::string RelocationScopeText(const RelocationPlan& plan, const char* szIndent)
+{
+    if (plan.Relocated() == 0)
+        return "";
+    std::string s;
+    if (plan.scanned)
+        s += std::string(szIndent) +
+             "the image has no base relocations: the references were found by scanning code and data\n";
+    if (plan.pe64)
+        s += std::string(szIndent) + "64-bit code decoded from " +
+             Count(plan.uFunctions, "function start", "function starts") +
+             " (the exception directory, the entry point, the exports and the calls between them); code "
+             "reached only through pointers outside them is not searched\n";
+    return s;
+}
+
 std::string RelocationText(const PeHeaders& headers, const RelocationPlan& plan, const RuleRelocation& rule)
 {
     if (!rule.relocated)
@@ -77,11 +93,10 @@ std::string RelocationText(const PeHeaders& headers, const RelocationPlan& plan,
                  (sInsn.empty() ? "" : "  " + sInsn) + "\n";
         }
     }
+    for (const std::string& sWarning : rule.warnings)
+        s += "     warning: " + sWarning + "\n";
     for (DWORD dwAt : rule.unreferenced)
         s += "     EN at " + HexOffset(dwAt) + " stays as it is: nothing points to it\n";
-    if (plan.scanned)
-        s +=
-            "     (the image has no base relocations: the references were found by scanning code and data)\n";
     return s;
 }
 
@@ -115,5 +130,6 @@ Json RelocationJson(const PeHeaders& headers, const RelocationPlan& plan, const 
             {"lengthHeader", rule.header.present},
             {"scanned", plan.scanned},
             {"texts", texts},
-            {"unreferenced", rule.unreferenced}};
+            {"unreferenced", rule.unreferenced},
+            {"warnings", rule.warnings}};
 }

@@ -1,5 +1,6 @@
 #include "relocate/text_relocation.h"
 
+#include "code/x86_decode.h"
 #include "port/utf8.h"
 
 #include <algorithm>
@@ -64,9 +65,11 @@ void ReadLengthHeader(const PeHeaders& headers, const RelocationRequest& request
         return;
     const DWORD cbUnit = request.unicode ? 2 : 1;
     const DWORD cElements = static_cast<DWORD>(request.en.size()) / cbUnit;
+    // A UTF-16 literal counts its length in units, or in bytes (WideString).
+    header.lengthInBytes = request.unicode && dwLength == request.en.size();
     if (dwLength < cElements)
         return;
-    if (dwLength > cElements)
+    if (dwLength > cElements && !header.lengthInBytes)
     {
         sReason = "it begins a length-prefixed string of " + std::to_string(dwLength) +
                   (request.unicode ? " units" : " bytes") +
@@ -74,6 +77,8 @@ void ReadLengthHeader(const PeHeaders& headers, const RelocationRequest& request
         return;
     }
     header.present = true;
+    if (header.lengthInBytes)
+        return; // no code page and element size before a byte count
     DWORD dwForm = 0;
     if (dwAt >= 12 && Read32At(headers, dwAt - 12, dwForm) && (dwForm >> 16) == cbUnit &&
         (dwForm & 0xFFFF) != 0)
@@ -160,7 +165,8 @@ void PlanText(Planner& planner, const RelocationRequest& request, DWORD dwAt, Re
     }
     const DWORD cbEn = static_cast<DWORD>(request.en.size());
     std::vector<TextReference> inside;
-    planner.index.Find(text.dwRva + 1, text.dwRva + cbEn, inside);
+    // Its terminator too: an end pointer (a loop's bound) would stay behind.
+    planner.index.Find(text.dwRva + 1, text.dwRva + cbEn + (request.unicode ? 2 : 1), inside);
     // A reference another rule has moved points to that rule's text now.
     inside.erase(
         std::remove_if(inside.begin(), inside.end(),
@@ -281,7 +287,8 @@ void LayOut(const PeHeaders& headers, const RelocationRequest& request, RuleRelo
     data.resize(static_cast<size_t>(AlignUp(data.size(), kTextAlignment)), 0);
     if (rule.header.present)
     {
-        const DWORD cElements = static_cast<DWORD>(request.cn.size()) / cbUnit;
+        const DWORD cElements =
+            static_cast<DWORD>(request.cn.size()) / (rule.header.lengthInBytes ? 1 : cbUnit);
         DWORD words[3] = {static_cast<DWORD>(rule.header.wCodePage) | static_cast<DWORD>(cbUnit) << 16,
                           0xFFFFFFFF, cElements};
         const BYTE* p = reinterpret_cast<const BYTE*>(rule.header.codePage ? words : words + 1);
@@ -321,6 +328,105 @@ bool Reachable(const PeHeaders& headers, const RuleRelocation& rule, std::string
         }
     return true;
 }
+// The lengths code may hold for EN: its bytes, with the terminator, its
+// units, and the dwords or qwords an inlined copy moves. Small numbers are everywhere
+// and tell nothing.
+std::vector<long long> LengthsOf(const RelocationRequest& request, bool fCounts, long long llAtLeast)
+{
+    const long long cb = static_cast<long long>(request.en.size()), cbUnit = request.unicode ? 2 : 1;
+    std::vector<long long> lengths = {cb, cb + cbUnit};
+    if (request.unicode)
+        lengths.insert(lengths.end(), {cb / 2, cb / 2 + 1});
+    if (fCounts)
+        lengths.insert(lengths.end(), {(cb + cbUnit) / 4, (cb + cbUnit + 3) / 4, (cb + cbUnit) / 8});
+    lengths.erase(std::remove_if(lengths.begin(), lengths.end(), [&](long long n) { return n < llAtLeast; }),
+                  lengths.end());
+    return lengths;
+}
+
+// Whether the instruction moves or pushes its immediate (mov r, imm; mov
+// r/m, imm; push imm): how code passes a count on, where arithmetic and masks
+// hold numbers of any kind.
+bool LoadsImmediate(const BYTE* p, const X86Instruction& insn, bool f64)
+{
+    BYTE i = 0;
+    while (i < insn.cb &&
+           (p[i] == 0x66 || p[i] == 0x67 || p[i] == 0xF2 || p[i] == 0xF3 || (f64 && (p[i] & 0xF0) == 0x40)))
+        ++i;
+    if (i >= insn.cb)
+        return false;
+    const BYTE op = p[i];
+    return (op >= 0xB8 && op <= 0xBF) || op == 0xC7 || op == 0xC6 || op == 0x68 || op == 0x6A;
+}
+
+const DWORD kLengthLookBehind = 32; // bytes before the reference where the decode starts
+const int kLengthLookAhead = 8;     // instructions after it
+
+// Decodes the code around a reference, from a start that runs into the
+// reference's instruction, and names each immediate equal to one of EN's
+// lengths.
+void CheckLengths(const PeHeaders& headers, const RelocationRequest& request, const TextReference& ref,
+                  std::vector<std::string>& warnings)
+{
+    DWORD dwInsn = 0, cbAvailable = 0;
+    if (ref.cbInsn == 0 || !headers.RvaToOffset(ref.dwInsnRva, dwInsn, cbAvailable))
+        return;
+    const int iSection = headers.SectionOfRva(ref.dwInsnRva);
+    if (iSection < 0)
+        return;
+    const DWORD dwSectionStart = headers.sections[iSection].dwVirtualAddress;
+    const DWORD cbBack = std::min(kLengthLookBehind, ref.dwInsnRva - dwSectionStart);
+    // Immediates are counts; displacements under 16 are mostly stack slots.
+    const std::vector<long long> counts = LengthsOf(request, true, 8), ends = LengthsOf(request, false, 16);
+    for (DWORD dwFrom = ref.dwInsnRva - cbBack; dwFrom <= ref.dwInsnRva; ++dwFrom)
+    {
+        DWORD dwOffset = dwInsn - (ref.dwInsnRva - dwFrom);
+        const DWORD cbEnd = cbAvailable + (ref.dwInsnRva - dwFrom);
+        std::vector<std::pair<DWORD, X86Instruction>> decoded;
+        bool fReached = false;
+        int cAfter = 0;
+        for (DWORD dw = 0; dw < cbEnd && cAfter < kLengthLookAhead;)
+        {
+            X86Instruction insn;
+            if (!DecodeX86(headers.pView + dwOffset + dw, cbEnd - dw, headers.f64, insn))
+                break;
+            decoded.push_back({dw, insn});
+            fReached = fReached || dwFrom + dw == ref.dwInsnRva;
+            cAfter += fReached ? 1 : 0;
+            dw += insn.cb;
+            if (!fReached && dwFrom + dw > ref.dwInsnRva)
+                break;
+        }
+        if (!fReached)
+            continue;
+        for (const auto& at : decoded)
+        {
+            const X86Instruction& insn = at.second;
+            const BYTE* p = headers.pView + dwOffset + at.first;
+            // An immediate (a count), or a displacement from a register (an end pointer).
+            std::vector<long long> values;
+            if (insn.cbImm != 0 && !insn.relBranch && LoadsImmediate(p, insn, headers.f64))
+            {
+                const long long value = X86FieldValue(p + insn.immAt, insn.cbImm);
+                if (std::find(counts.begin(), counts.end(), value) != counts.end())
+                    values.push_back(value);
+            }
+            if (insn.cbDisp != 0 && !insn.ripRelative && !insn.moffs)
+            {
+                const long long value = X86FieldValue(p + insn.dispAt, insn.cbDisp);
+                if (std::find(ends.begin(), ends.end(), value) != ends.end())
+                    values.push_back(value);
+            }
+            for (long long value : values)
+                warnings.push_back("the instruction at " + Place(headers, dwFrom + at.first) + " (" +
+                                   FormatInstructionBytes(p, insn.cb) + ") beside the reference at " +
+                                   Place(headers, ref.dwSlotRva) + " holds " + std::to_string(value) +
+                                   ", a length of EN: the program may copy or write only that much of the "
+                                   "new text");
+        }
+        return;
+    }
+}
 } // namespace
 
 UINT RelocationPlan::Relocated() const
@@ -336,6 +442,8 @@ void PlanRelocations(const PeHeaders& headers, const CReferenceIndex& index,
 {
     plan = RelocationPlan();
     plan.scanned = index.Scanned();
+    plan.pe64 = index.Pe64();
+    plan.uFunctions = index.Functions();
     Planner planner = {headers, index, plan, {}, {}, false};
     if (index.Scanned())
     {
@@ -404,7 +512,12 @@ void PlanRelocations(const PeHeaders& headers, const CReferenceIndex& index,
         {
             rule.relocated = false;
             rule.texts.clear();
+            continue;
         }
+        const RelocationRequest& request = requests[static_cast<size_t>(&rule - plan.rules.data())];
+        for (const RelocatedText& text : rule.texts)
+            for (const TextReference& ref : text.references)
+                CheckLengths(headers, request, ref, rule.warnings);
     }
 }
 

@@ -30,7 +30,8 @@ struct RelocatedText
 struct LengthHeader
 {
     bool present = false;
-    bool codePage = false; // the 2009 and later form, with code page and element size
+    bool codePage = false;      // the 2009 and later form, with code page and element size
+    bool lengthInBytes = false; // a UTF-16 text whose length counts bytes
     WORD wCodePage = 0, wElementSize = 0;
 };
 
@@ -45,11 +46,16 @@ struct RuleRelocation
     DWORD cbNew = 0;     // its bytes, the terminator included
     std::vector<RelocatedText> texts;
     std::vector<DWORD> unreferenced; // REPEAT: occurrences nothing points to, left as they are
+    // Code beside a reference that holds EN's length as a number: it may copy
+    // or write only that many bytes of the new text.
+    std::vector<std::string> warnings;
 };
 
 struct RelocationPlan
 {
-    bool scanned = false;              // the references were found by scanning, not by base relocations
+    bool scanned = false; // the references were found by scanning, not by base relocations
+    bool pe64 = false;
+    UINT uFunctions = 0;               // 64-bit: the function starts the code walk decoded from
     std::vector<RuleRelocation> rules; // in the order of the requests
     std::vector<BYTE> data;            // the new section's bytes
     DWORD dwCharacteristics = 0;

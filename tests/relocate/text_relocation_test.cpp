@@ -46,10 +46,13 @@ struct Image
         Put(rdata, 0x50, "\xFF\xFF\xFF\xFF" + Le32(12) + "Begin of it!" + '\0');
         Put(rdata, 0x70, std::string("Nobody") + '\0');
         Put(rdata, 0x80, std::string("InResource") + '\0');
+        Put(rdata, 0xB0, std::string("Counted text!") + '\0');
+        Put(rdata, 0xC0, std::string("Ends here") + '\0');
         Put(rdata, 0xA1, Le32(kBase + kRdata + 0x70)); // an unaligned copy of an address
         std::string data = std::string("Buffer") + std::string(20, '\0');
         const DWORD targets[] = {kRdata + 0x00, kRdata + 0x10, kRdata + 0x14, kRdata + 0x38,
-                                 kRdata + 0x58, kRdata + 0x80, kData,         kRdata + 0x70};
+                                 kRdata + 0x58, kRdata + 0x80, kData,         kRdata + 0xB0,
+                                 kRdata + 0xC0, kRdata + 0xC9, kRdata + 0x70};
         std::string text, relocs;
         for (DWORD dwTarget : targets)
         {
@@ -57,6 +60,8 @@ struct Image
                                   static_cast<char>(0x30 | ((text.size() + 1) >> 8))};
             text += "\x68" + Le32(kBase + dwTarget);
         }
+        text +=
+            std::string("\xB9\x0E\x00\x00\x00", 5); // mov ecx, 14: the length of "Counted text!" and its zero
         text += "\xC3";
         // The last push stands for code that holds an address by chance; its
         // relocation is left out so the stripped and relocated images differ
@@ -113,6 +118,8 @@ TEST(TextRelocation, RefusesWhatCannotBeMovedSafely)
         {"Buffer", kData, ""},
         {"Hello", kRdata + 0x00, "no reference to EN at .rdata+0x0 was found"}, // the first rule took it
         {"Hell", kRdata + 0x00, "is only the beginning of a longer text"},
+        {"Counted text!", kRdata + 0xB0, ""},
+        {"Ends here", kRdata + 0xC0, "into the middle of EN at .rdata+0xC0: +9"}, // a pointer to its end
     };
     Image image(true);
     CReferenceIndex index;
@@ -135,6 +142,11 @@ TEST(TextRelocation, RefusesWhatCannotBeMovedSafely)
                 << cases[i].szEn << ": " << rule.sReason;
     }
     EXPECT_TRUE(plan.rules[2].header.present);
+    // Code beside the push holds the text's length: said, not refused.
+    EXPECT_TRUE(plan.rules[0].warnings.empty());
+    ASSERT_EQ(plan.rules[9].warnings.size(), 1u);
+    EXPECT_NE(plan.rules[9].warnings[0].find("(b9 0e 00 00 00)"), std::string::npos)
+        << plan.rules[9].warnings[0];
     EXPECT_EQ(plan.section.dwRva, 0x5000u);
 
     std::vector<BYTE> out = image.bytes;
@@ -163,7 +175,7 @@ TEST(TextRelocation, RefusesWhatCannotBeMovedSafely)
     EXPECT_GE(plan.rules[6].dwNewAt + 6 + 20, plan.rules[6].dwNewAt + plan.rules[6].cbNew);
     EXPECT_EQ(plan.dwCharacteristics & kScnWrite, kScnWrite);
     // The refused rules' pushes and every other byte of the old sections stay.
-    for (UINT push : {1u, 2u, 4u, 5u, 7u})
+    for (UINT push : {1u, 2u, 4u, 5u, 8u, 9u, 10u})
         EXPECT_EQ(GetLe(out, image.Offset(kText) + 5 * push + 1),
                   GetLe(image.bytes, image.Offset(kText) + 5 * push + 1));
 }
