@@ -24,7 +24,10 @@ void RunRelocating(LPCWSTR wsRuleFile, const BYTE* pTarget, DWORD cbTarget, cons
         run.sNoImage = "the target " + run.sNoImage + ": nothing in it can be relocated";
         run.plan.rules.resize(requests.size());
         for (size_t i = 0; i < requests.size(); ++i)
-            run.plan.rules[i] = {requests[i].uRule, false, run.sNoImage, {}, 0, 0, 0, {}, {}};
+        {
+            run.plan.rules[i].uRule = requests[i].uRule;
+            run.plan.rules[i].sReason = run.sNoImage;
+        }
         run.image.swap(patched);
         return;
     }
