@@ -2,7 +2,10 @@
 // place and the one that relocates longer texts.
 #pragma once
 
+#include "cli/cli_report.h"
 #include "cli/commands.h"
+#include "image/image_map.h"
+#include "scan/dry_run.h"
 #include "util/wstring.h"
 
 #include <vector>
@@ -30,3 +33,17 @@ void KeepBackup(const Backup& backup);
 int MakeBackups(const CliContext& cli, const ApplyOptions& options, std::vector<Backup>& backups);
 // The failure log apply writes to: --log, else the main window's.
 WString ApplyLogPath(const ApplyOptions& options);
+
+// The writes of the runs that would break their images, gathered over the
+// targets; a run with any is refused before anything is written.
+struct UnsafeFindings
+{
+    std::string sText;
+    Json writes = Json::array();
+    size_t cWrites = 0;
+    WString wsFirst; // the first target with one
+
+    void Add(const WString& wsTarget, const std::vector<DryRule>& rules, const CImageMap& image);
+    // kExitDone when there are none; else tells them and returns kExitBadInput.
+    int Refuse(const CliContext& cli, const WString& wsRuleFile) const;
+};

@@ -311,8 +311,8 @@ bool CompletePlace(const WString& wsTarget, const PatchPlace& place, bool change
 }
 
 // The unsafe writes of the run on one target, found by a dry run on a copy.
-int AddUnsafe(const CliContext& cli, const WString& wsRuleFile, const WString& wsTarget, std::string& sText,
-              Json& unsafe, size_t& cUnsafe)
+int AddUnsafe(const CliContext& cli, const WString& wsRuleFile, const WString& wsTarget,
+              UnsafeFindings& findings)
 {
     CTargetView original, scratch;
     std::string sReason;
@@ -332,22 +332,7 @@ int AddUnsafe(const CliContext& cli, const WString& wsRuleFile, const WString& w
                 [&progress](UINT uRule) { progress.Update(uRule, 0, "rule " + std::to_string(uRule)); },
                 &image);
         }
-        bool fFirst = true;
-        for (const DryRule& rule : result.rules)
-        {
-            if (rule.unsafe.empty())
-                continue;
-            if (fFirst)
-                sText += ShownPath(wsTarget) + ": the run would break the image\n";
-            fFirst = false;
-            sText += RuleHeadText(rule) + UnsafeText(rule, image);
-            unsafe.push_back({{"target", ShownPath(wsTarget)},
-                              {"number", rule.number},
-                              {"en", ToUtf8(rule.wsEn)},
-                              {"cn", ToUtf8(rule.wsCn)},
-                              {"writes", UnsafeJson(rule, image)}});
-            cUnsafe += rule.unsafe.size();
-        }
+        findings.Add(wsTarget, result.rules, image);
     }
     catch (const std::bad_alloc&)
     {
@@ -360,22 +345,44 @@ int AddUnsafe(const CliContext& cli, const WString& wsRuleFile, const WString& w
 // any byte of any target changes.
 int RefuseUnsafe(const CliContext& cli, const ApplyOptions& options, const WString& wsRuleFile)
 {
-    std::string sText;
-    Json unsafe = Json::array();
-    size_t cUnsafe = 0;
-    WString wsFirst;
+    UnsafeFindings findings;
     for (const WString& wsTarget : options.targets)
     {
-        size_t cBefore = cUnsafe;
-        int exitCode = AddUnsafe(cli, wsRuleFile, wsTarget, sText, unsafe, cUnsafe);
+        int exitCode = AddUnsafe(cli, wsRuleFile, wsTarget, findings);
         if (exitCode != kExitDone)
             return exitCode;
-        if (wsFirst.empty() && cUnsafe > cBefore)
-            wsFirst = wsTarget;
     }
-    if (cUnsafe == 0)
+    return findings.Refuse(cli, wsRuleFile);
+}
+} // namespace
+
+void UnsafeFindings::Add(const WString& wsTarget, const std::vector<DryRule>& rules, const CImageMap& image)
+{
+    bool fFirst = true;
+    for (const DryRule& rule : rules)
+    {
+        if (rule.unsafe.empty())
+            continue;
+        if (fFirst)
+            sText += ShownPath(wsTarget) + ": the run would break the image\n";
+        fFirst = false;
+        if (wsFirst.empty())
+            wsFirst = wsTarget;
+        sText += RuleHeadText(rule) + UnsafeText(rule, image);
+        writes.push_back({{"target", ShownPath(wsTarget)},
+                          {"number", rule.number},
+                          {"en", ToUtf8(rule.wsEn)},
+                          {"cn", ToUtf8(rule.wsCn)},
+                          {"writes", UnsafeJson(rule, image)}});
+        cWrites += rule.unsafe.size();
+    }
+}
+
+int UnsafeFindings::Refuse(const CliContext& cli, const WString& wsRuleFile) const
+{
+    if (cWrites == 0)
         return kExitDone;
-    const std::string sReason = std::to_string(cUnsafe) + (cUnsafe == 1 ? " write" : " writes") +
+    const std::string sReason = std::to_string(cWrites) + (cWrites == 1 ? " write" : " writes") +
                                 " of the run would break the image; nothing was written (--allow-unsafe "
                                 "writes them as the main window does)";
     TellBadInput(cli, wsFirst, sReason);
@@ -384,12 +391,11 @@ int RefuseUnsafe(const CliContext& cli, const ApplyOptions& options, const WStri
                    {"ruleSet", ShownPath(wsRuleFile)},
                    {"exitCode", kExitBadInput},
                    {"error", BadInputJson(wsFirst, sReason)},
-                   {"unsafeWrites", unsafe}});
+                   {"unsafeWrites", writes}});
     else
         WriteOut(sText);
     return kExitBadInput;
 }
-} // namespace
 
 WString ApplyLogPath(const ApplyOptions& options)
 {

@@ -68,56 +68,17 @@ int RunOver(const CliContext& cli, const WString& wsRuleFile, TargetRun& target)
     return kExitDone;
 }
 
-size_t UnsafeWrites(const TargetRun& target)
-{
-    size_t c = 0;
-    for (const DryRule& rule : target.run.dry.rules)
-        c += rule.unsafe.size();
-    return c;
-}
-
 // As apply refuses a run that would break an image, before anything is written.
 int RefuseUnsafe(const CliContext& cli, const WString& wsRuleFile, const std::vector<TargetRun>& targets)
 {
-    size_t cUnsafe = 0;
-    const WString* pFirst = nullptr;
-    std::string sText;
-    Json unsafe = Json::array();
+    UnsafeFindings findings;
     for (const TargetRun& target : targets)
     {
-        if (UnsafeWrites(target) == 0)
-            continue;
-        pFirst = pFirst != nullptr ? pFirst : &target.wsTarget;
         CImageMap image;
         image.Load(target.run.image.data(), static_cast<DWORD>(target.run.image.size()));
-        sText += ShownPath(target.wsTarget) + ": the run would break the image\n";
-        for (const DryRule& rule : target.run.dry.rules)
-            if (!rule.unsafe.empty())
-            {
-                sText += RuleHeadText(rule) + UnsafeText(rule, image);
-                unsafe.push_back({{"target", ShownPath(target.wsTarget)},
-                                  {"number", rule.number},
-                                  {"en", ToUtf8(rule.wsEn)},
-                                  {"cn", ToUtf8(rule.wsCn)},
-                                  {"writes", UnsafeJson(rule, image)}});
-                cUnsafe += rule.unsafe.size();
-            }
+        findings.Add(target.wsTarget, target.run.dry.rules, image);
     }
-    if (cUnsafe == 0)
-        return kExitDone;
-    const std::string sReason = std::to_string(cUnsafe) + (cUnsafe == 1 ? " write" : " writes") +
-                                " of the run would break the image; nothing was written (--allow-unsafe "
-                                "writes them as the main window does)";
-    TellBadInput(cli, *pFirst, sReason);
-    if (cli.json)
-        PrintJson({{"command", "apply"},
-                   {"ruleSet", ShownPath(wsRuleFile)},
-                   {"exitCode", kExitBadInput},
-                   {"error", BadInputJson(*pFirst, sReason)},
-                   {"unsafeWrites", unsafe}});
-    else
-        WriteOut(sText);
-    return kExitBadInput;
+    return findings.Refuse(cli, wsRuleFile);
 }
 
 // The new image in the target's place, if it is still the file that was read.
