@@ -245,7 +245,8 @@ TEST_F(PoRoundTrip, RelocateTakesALongerRuleTranslation)
     EXPECT_EQ(applied.exitCode, 1) << applied.err;
     EXPECT_NE(applied.out.find("the patch run (7 rules tried, 6 changed the image)"), std::string::npos)
         << applied.out;
-    EXPECT_NE(applied.err.find("relocated (a longer CN in a new section): 005"), std::string::npos) << applied.err;
+    EXPECT_NE(applied.err.find("relocated (a longer CN in a new section): 005"), std::string::npos)
+        << applied.err;
     PatchRule rule;
     ASSERT_TRUE(ReadRule(rules.c_str(), 5, rule));
     EXPECT_EQ(ToUtf8(WString(rule.wsCn)), "退出这个程序");
