@@ -231,7 +231,7 @@ namespace
 void MarkIfRelocatable(const PeHeaders& headers, const CReferenceIndex& index, const DryRule& rule,
                        const WString& wsEn, const std::vector<DWORD>& at, PoSource& source)
 {
-    RelocationRequest request = {rule.number, rule.unicode, {}, {}, {}};
+    RelocationRequest request = {rule.number, rule.unicode, {}, {}, {}, rule.repeat};
     if (rule.unicode)
         for (WCHAR wc : wsEn)
         {

@@ -16,7 +16,8 @@ void RunRelocating(LPCWSTR wsRuleFile, const BYTE* pTarget, DWORD cbTarget, cons
         if (rule.outcome != kDryCnLonger)
             continue;
         run.planOf[i] = static_cast<int>(requests.size());
-        requests.push_back({rule.number, rule.unicode, rule.enBytes, rule.cnBytes, rule.longerAt});
+        requests.push_back(
+            {rule.number, rule.unicode, rule.enBytes, rule.cnBytes, rule.longerAt, rule.repeat});
     }
     PeHeaders headers;
     if (!headers.Read(patched.data(), cbTarget, run.sNoImage))

@@ -143,7 +143,9 @@ struct Planner
 };
 
 // One occurrence: its references, or why it cannot be moved (sReason), or
-// nothing pointing to it at all (no references, no reason). A refusal for
+// nothing pointing to it at all (no references, no reason). With REPEAT an
+// occurrence nothing points to is passed over unjudged: it stays as it is
+// (a copy in the resources, in debug data, inside a longer text). A refusal for
 // references into the middle of EN names their slots in blocked.
 void PlanText(Planner& planner, const RelocationRequest& request, DWORD dwAt, RelocatedText& text,
               LengthHeader& header, std::string& sReason, std::vector<DWORD>& blocked)
@@ -154,9 +156,17 @@ void PlanText(Planner& planner, const RelocationRequest& request, DWORD dwAt, Re
     if (!headers.OffsetToRva(dwAt, text.dwRva) || !headers.RvaToOffset(text.dwRva, dwOffset, cbAvailable) ||
         dwOffset != dwAt || cbAvailable < request.en.size())
     {
-        sReason = "EN at " + Hex(dwAt) + " lies outside the sections' mapped data, where nothing points";
+        if (!request.repeat)
+            sReason = "EN at " + Hex(dwAt) + " lies outside the sections' mapped data, where nothing points";
         return;
     }
+    std::vector<TextReference> refs;
+    planner.index.Find(text.dwRva, text.dwRva + 1, refs);
+    for (const TextReference& ref : refs)
+        if (planner.taken.count(ref.dwSlotRva) == 0)
+            text.references.push_back(ref);
+    if (request.repeat && text.references.empty())
+        return;
     if (InResources(headers, text.dwRva))
     {
         sReason = "EN at " + Place(headers, text.dwRva) +
@@ -201,11 +211,6 @@ void PlanText(Planner& planner, const RelocationRequest& request, DWORD dwAt, Re
                   ", where no instruction or aligned pointer holds it";
         return;
     }
-    std::vector<TextReference> refs;
-    planner.index.Find(text.dwRva, text.dwRva + 1, refs);
-    for (const TextReference& ref : refs)
-        if (planner.taken.count(ref.dwSlotRva) == 0)
-            text.references.push_back(ref);
     if (!text.references.empty() && Writable(headers, text.dwRva) &&
         TrailingZeros(headers, text.dwRva + cbEn) > kMaxSlackBytes)
     {
@@ -359,6 +364,21 @@ bool LoadsImmediate(const BYTE* p, const X86Instruction& insn, bool f64)
     return (op >= 0xB8 && op <= 0xBF) || op == 0xC7 || op == 0xC6 || op == 0x68 || op == 0x6A;
 }
 
+// Whether a displacement is taken from the stack pointer or the frame
+// pointer: a local or an argument slot, whose offset is no text's length.
+// The byte before the displacement is the SIB when the ModRM before it names
+// one (rm 100), else the ModRM itself.
+bool StackSlot(const BYTE* p, const X86Instruction& insn)
+{
+    if (insn.dispAt < 1)
+        return false;
+    const BYTE before = p[insn.dispAt - 1];
+    const bool fSib = insn.dispAt >= 2 && (p[insn.dispAt - 2] & 0x07) == 0x04 &&
+                      (p[insn.dispAt - 2] & 0xC0) != 0xC0 && (p[insn.dispAt - 2] & 0xC0) != 0x00;
+    const BYTE base = static_cast<BYTE>(before & 0x07);
+    return fSib ? base == 4 || base == 5 : (before & 0xC0) != 0 && (base == 4 || base == 5);
+}
+
 const DWORD kLengthLookBehind = 32; // bytes before the reference where the decode starts
 const int kLengthLookAhead = 8;     // instructions after it
 
@@ -411,7 +431,7 @@ void CheckLengths(const PeHeaders& headers, const RelocationRequest& request, co
                 if (std::find(counts.begin(), counts.end(), value) != counts.end())
                     values.push_back(value);
             }
-            if (insn.cbDisp != 0 && !insn.ripRelative && !insn.moffs)
+            if (insn.cbDisp != 0 && !insn.ripRelative && !insn.moffs && !StackSlot(p, insn))
             {
                 const long long value = X86FieldValue(p + insn.dispAt, insn.cbDisp);
                 if (std::find(ends.begin(), ends.end(), value) != ends.end())

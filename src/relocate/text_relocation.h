@@ -16,6 +16,7 @@ struct RelocationRequest
     bool unicode;
     std::vector<BYTE> en, cn;       // decoded, without a terminator
     std::vector<DWORD> occurrences; // file offsets of EN: the first, or every one with REPEAT
+    bool repeat;                    // an occurrence nothing points to is passed over, not refused
 };
 
 struct RelocatedText

@@ -59,9 +59,10 @@ TEST(PlanRelocations, PointerIntoTheMiddleRefusesUnlessAnotherRuleMovesIt)
 {
     const Image image = PointersToStartAndTail();
     const RelocationRequest whole = {
-        1, false, Bytes(kWhole), Bytes("A translation of the whole text"), {image.dwTextAt}};
+        1, false, Bytes(kWhole), Bytes("A translation of the whole text"), {image.dwTextAt}, false};
     const RelocationRequest tail = {
-        2, false, Bytes(kWhole + kTailAt), Bytes("A translation of its tail"), {image.dwTextAt + kTailAt}};
+        2,    false, Bytes(kWhole + kTailAt), Bytes("A translation of its tail"), {image.dwTextAt + kTailAt},
+        false};
     struct Case
     {
         const char* szName;
@@ -185,7 +186,8 @@ TEST(PlanRelocations, WritableTextKeepsTheRoomOfItsBuffer)
                                            false,
                                            Bytes(sText),
                                            Bytes("A longer translation of the text"),
-                                           {headers.sections[0].dwRawOffset}};
+                                           {headers.sections[0].dwRawOffset},
+                                           false};
         RelocationPlan plan;
         PlanRelocations(headers, index, {request}, plan);
         ASSERT_EQ(1u, plan.rules.size());

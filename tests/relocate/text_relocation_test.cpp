@@ -93,7 +93,7 @@ struct Image
     }
     RelocationRequest Request(UINT uRule, const std::string& en, const std::string& cn, DWORD dwRva) const
     {
-        return {uRule, false, Bytes(en), Bytes(cn), {Offset(dwRva)}};
+        return {uRule, false, Bytes(en), Bytes(cn), {Offset(dwRva)}, false};
     }
 };
 
