@@ -46,6 +46,7 @@ struct Image
         Put(rdata, 0x50, "\xFF\xFF\xFF\xFF" + Le32(12) + "Begin of it!" + '\0');
         Put(rdata, 0x70, std::string("Nobody") + '\0');
         Put(rdata, 0x80, std::string("InResource") + '\0');
+        Put(rdata, 0x90, std::string("Hello") + '\0'); // a copy in the resources
         Put(rdata, 0xB0, std::string("Counted text!") + '\0');
         Put(rdata, 0xC0, std::string("Ends here") + '\0');
         Put(rdata, 0xA1, Le32(kBase + kRdata + 0x70)); // an unaligned copy of an address
@@ -78,7 +79,7 @@ struct Image
             image.SetDirectoryInSection(kTestRelocationDirectory, iReloc, 0,
                                         static_cast<DWORD>(relocs.size()));
         }
-        image.SetDirectoryInSection(kTestResourceDirectory, iRdata, 0x80, 0x10);
+        image.SetDirectoryInSection(kTestResourceDirectory, iRdata, 0x80, 0x20);
         bytes = image.Build(layout);
         PutLe(bytes, layout.dwOptional + 28, kBase);
         std::string sReason;
@@ -203,5 +204,30 @@ TEST(TextRelocation, ScannedReferencesRefuseAnAmbiguousAddress)
                                    ".rdata+0xA1"),
         std::string::npos)
         << plan.rules[1].sReason;
+}
+} // namespace
+
+namespace
+{
+// With REPEAT an occurrence nothing points to (here a copy in the resources)
+// is left as it is; the referenced one is relocated.
+TEST(TextRelocation, RepeatPassesOverAnUnreferencedCopy)
+{
+    Image image(true);
+    CReferenceIndex index;
+    index.Build(image.headers);
+    RelocationRequest request = image.Request(1, "Hello", "Hello longer", kRdata);
+    request.occurrences.push_back(image.Offset(kRdata + 0x90));
+    request.repeat = true;
+    RelocationPlan plan;
+    PlanRelocations(image.headers, index, {request}, plan);
+    ASSERT_EQ(plan.rules.size(), 1u);
+    EXPECT_TRUE(plan.rules[0].relocated) << plan.rules[0].sReason;
+    EXPECT_EQ(plan.rules[0].unreferenced, std::vector<DWORD>{image.Offset(kRdata + 0x90)});
+    request.repeat = false;
+    request.occurrences = {image.Offset(kRdata + 0x90)};
+    PlanRelocations(image.headers, index, {request}, plan);
+    EXPECT_NE(plan.rules[0].sReason.find("lies in the resources"), std::string::npos)
+        << plan.rules[0].sReason;
 }
 } // namespace
