@@ -157,12 +157,9 @@ int ReadInputs(const CliContext& cli, const PoOptions& options, ApplyRun& run)
     const std::string sLang = !options.wsLang.empty() ? ToUtf8(options.wsLang) : run.po.sSourceLanguage;
     WString wsFailed;
     if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, run.target, run.wsRuleFile, wsFailed,
-                       sReason))
+                       sReason, options.relocate))
         return ReportBadInput(cli, wsFailed, sReason);
     run.relocate = options.relocate;
-    if (!options.relocate)
-        for (PoSource& source : run.target.sources)
-            source.relocatable = false;
     if (!run.target.view.Identity(run.read))
         return ReportBadInput(cli, options.wsTarget, "cannot be read");
     return kExitDone;

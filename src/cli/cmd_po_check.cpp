@@ -171,11 +171,9 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
     PoTarget target;
     const std::string sLang = !options.wsLang.empty() ? ToUtf8(options.wsLang) : po.sSourceLanguage;
     WString wsRuleFile, wsFailed;
-    if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, target, wsRuleFile, wsFailed, sReason))
+    if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, target, wsRuleFile, wsFailed, sReason,
+                       options.relocate))
         return ReportBadInput(cli, wsFailed, sReason);
-    if (!options.relocate)
-        for (PoSource& source : target.sources)
-            source.relocatable = false;
 
     Findings findings;
     CheckEntries(MatchPoEntries(po.entries, target.sources, !options.wsRuleSet.empty()), target,

@@ -13,7 +13,7 @@ int RunPoExtract(const CliContext& cli, const PoOptions& options)
     std::string sReason;
     WString wsRuleFile, wsFailed;
     if (!LoadPoSources(options.wsTarget, ToUtf8(options.wsLang), options.wsRuleSet, target, wsRuleFile,
-                       wsFailed, sReason))
+                       wsFailed, sReason, true))
         return ReportBadInput(cli, wsFailed, sReason);
     if (!options.wsOutput.empty() && !CheckWritableFile(options.wsOutput, options.force, sReason))
         return ReportBadInput(cli, options.wsOutput, sReason);

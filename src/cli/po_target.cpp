@@ -68,7 +68,7 @@ bool LoadPoTarget(const WString& wsTarget, const std::string& sLang, PoTarget& t
 }
 
 bool AddRuleSources(const WString& wsTarget, const WString& wsRuleFile, PoTarget& target,
-                    std::string& sReason)
+                    std::string& sReason, bool fRelocation)
 {
     CTargetView scratch;
     if (!scratch.Open(wsTarget, sReason, kViewCopyOnWrite))
@@ -76,7 +76,7 @@ bool AddRuleSources(const WString& wsTarget, const WString& wsRuleFile, PoTarget
     // The map of the headers read already: the rules are named by what their bytes are.
     CImageMap image;
     image.Load(target.headers);
-    RuleSources(wsRuleFile, image, scratch.WritableData(), target.sources, target.leftOut);
+    RuleSources(wsRuleFile, image, scratch.WritableData(), target.sources, target.leftOut, fRelocation);
     return true;
 }
 
@@ -101,7 +101,8 @@ bool LoadPoFile(const WString& wsPo, PoTranslations& po, std::string& sReason)
 }
 
 bool LoadPoSources(const WString& wsTarget, const std::string& sLang, const WString& wsRuleSet,
-                   PoTarget& target, WString& wsRuleFile, WString& wsFailed, std::string& sReason)
+                   PoTarget& target, WString& wsRuleFile, WString& wsFailed, std::string& sReason,
+                   bool fRelocation)
 {
     wsFailed = wsTarget;
     if (!LoadPoTarget(wsTarget, sLang, target, sReason))
@@ -112,5 +113,5 @@ bool LoadPoSources(const WString& wsTarget, const std::string& sLang, const WStr
     if (!ResolveRuleSet(wsRuleSet, wsRuleFile, sReason))
         return false;
     wsFailed = wsTarget;
-    return AddRuleSources(wsTarget, wsRuleFile, target, sReason);
+    return AddRuleSources(wsTarget, wsRuleFile, target, sReason, fRelocation);
 }

@@ -22,14 +22,16 @@ struct PoTarget
 // Opens the target and lists its resource texts in the language asked for
 // (sLang: a name, or empty for the one with the most texts).
 bool LoadPoTarget(const WString& wsTarget, const std::string& sLang, PoTarget& target, std::string& sReason);
-// Adds the texts of the rule set's rules as the patch run finds them.
+// Adds the texts of the rule set's rules as the patch run finds them, with
+// fRelocation those that can be relocated marked.
 bool AddRuleSources(const WString& wsTarget, const WString& wsRuleFile, PoTarget& target,
-                    std::string& sReason);
+                    std::string& sReason, bool fRelocation);
 // Both: the target's texts and, when wsRuleSet names a rule set, its rules'
 // texts (wsRuleFile the file it resolves to). False with the reason and
 // wsFailed the file it concerns.
 bool LoadPoSources(const WString& wsTarget, const std::string& sLang, const WString& wsRuleSet,
-                   PoTarget& target, WString& wsRuleFile, WString& wsFailed, std::string& sReason);
+                   PoTarget& target, WString& wsRuleFile, WString& wsFailed, std::string& sReason,
+                   bool fRelocation);
 
 struct PoTranslations
 {

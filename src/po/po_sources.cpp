@@ -262,10 +262,10 @@ void MarkIfRelocatable(const PeHeaders& headers, const CReferenceIndex& index, c
 } // namespace
 
 void RuleSources(const WString& wsRuleFile, const CImageMap& image, BYTE* pScratch,
-                 std::vector<PoSource>& sources, std::vector<std::string>& leftOut)
+                 std::vector<PoSource>& sources, std::vector<std::string>& leftOut, bool fRelocation)
 {
     CReferenceIndex index;
-    if (image.IsPe())
+    if (fRelocation && image.IsPe())
         index.Build(image.Headers());
     const BYTE* pView = image.Headers().pView;
     const DWORD dwSize = image.Headers().dwSize;
@@ -311,7 +311,7 @@ void RuleSources(const WString& wsRuleFile, const CImageMap& image, BYTE* pScrat
                 sBudget;
         }
         sources.push_back(source);
-        if (!at.empty() && image.IsPe())
+        if (fRelocation && !at.empty() && image.IsPe())
             MarkIfRelocatable(image.Headers(), index, rule, wsText, at, sources.back());
     }
 }

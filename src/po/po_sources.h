@@ -77,9 +77,10 @@ void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vect
 // cannot hold (a zero unit, bytes that are no text in the code page) are named
 // in leftOut and left out. image is the map of the target's bytes; pScratch
 // holds the same bytes, for the rules to change (a copy-on-write view), and
-// the mapped bytes stay untouched.
+// the mapped bytes stay untouched. With fRelocation each rule text that can
+// be relocated is marked so (a longer translation has a place).
 void RuleSources(const WString& wsRuleFile, const CImageMap& image, BYTE* pScratch,
-                 std::vector<PoSource>& sources, std::vector<std::string>& leftOut);
+                 std::vector<PoSource>& sources, std::vector<std::string>& leftOut, bool fRelocation);
 
 // Whether a translation fits a rule: its stored CN form (escape notation),
 // or false with the reason (over the budget, not in the ANSI code page).
