@@ -156,6 +156,7 @@ int ReadInputs(const CliContext& cli, const PoOptions& options, ApplyRun& run)
         return ReportBadInput(cli, run.wsLog, sReason);
     const std::string sLang = !options.wsLang.empty() ? ToUtf8(options.wsLang) : run.po.sSourceLanguage;
     WString wsFailed;
+    run.target.forms.extraProperties = FormPropertiesAsked(run.po, options);
     if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, run.target, run.wsRuleFile, wsFailed,
                        sReason, options.relocate))
         return ReportBadInput(cli, wsFailed, sReason);
@@ -199,14 +200,16 @@ int TranslateImage(const CliContext& cli, const PoOptions& options, ApplyRun& ru
                      run.plan);
     std::vector<TranslatedResource> translated;
     std::vector<std::string> unwritable;
-    TranslateSources(run.target.entries, run.target.sources, run.plan.translations, translated, unwritable);
+    TranslateSources(run.target.entries, run.target.sources, run.plan.translations, translated, unwritable,
+                     &run.target.forms);
     if (!unwritable.empty())
         return ReportBadInput(cli, options.wsTarget, "cannot take the translation of " + unwritable[0]);
     run.plan.cChanged = translated.size();
     if (!options.wsAs.empty())
     {
         std::vector<std::string> lost;
-        FindReplacedCopies(run.target.entries, run.target.sources, translated, run.wAs, run.plan, lost);
+        FindReplacedCopies(run.target.entries, run.target.sources, translated, run.wAs, run.plan, lost,
+                           &run.target.forms);
         if (!lost.empty() && !options.force)
         {
             for (const std::string& sLost : lost)

@@ -6,12 +6,14 @@
 #include "po/po_plan.h"
 #include "po/text_checks.h"
 
+#include <algorithm>
+
 namespace
 {
 struct Findings
 {
     std::vector<std::string> untranslated, fuzzy, gone, accelerators, formats, lineBreaks, charset, budgets,
-        unwritable;
+        unwritable, fonts;
     // Notes, not problems: clashes the source texts already have, and
     // translations that are their letter-bearing source unchanged.
     std::vector<std::string> inherited, unchanged;
@@ -20,7 +22,7 @@ struct Findings
     size_t Problems() const
     {
         return gone.size() + accelerators.size() + formats.size() + lineBreaks.size() + charset.size() +
-               budgets.size() + unwritable.size();
+               budgets.size() + unwritable.size() + fonts.size();
     }
 };
 
@@ -63,6 +65,39 @@ void CheckAccelerators(const std::vector<PoSource>& sources,
             }
             (inherited ? findings.inherited : findings.accelerators).push_back(s);
         }
+}
+
+// Form texts translated into characters outside ASCII whose font is set to
+// ANSI_CHARSET, which keeps a Chinese system from drawing them: one line per
+// font that is so set.
+void CheckFormFonts(const std::vector<PoSource>& sources,
+                    const std::map<std::string, std::string>& translations, Findings& findings)
+{
+    std::map<std::string, std::vector<std::string>> byFont;
+    std::vector<std::string> order;
+    for (const PoSource& source : sources)
+    {
+        auto it = translations.find(source.sContext);
+        if (source.sFontWarning.empty() || it == translations.end() ||
+            std::all_of(it->second.begin(), it->second.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            continue;
+        const std::string sKey =
+            source.sContext.substr(0, source.sContext.find(" / ")) + ": " + source.sFontWarning;
+        if (byFont[sKey].empty())
+            order.push_back(sKey);
+        byFont[sKey].push_back(source.sContext.substr(source.sContext.find(" / ") + 3));
+    }
+    for (const std::string& sKey : order)
+    {
+        const std::vector<std::string>& texts = byFont[sKey];
+        std::string sLine = sKey + ", so a Chinese system cannot draw " +
+                            Plural(texts.size(), "translated text", "translated texts") + " (" + texts[0];
+        for (size_t i = 1; i < texts.size() && i < 3; ++i)
+            sLine += ", " + texts[i];
+        sLine += texts.size() > 3 ? ", ...)" : ")";
+        findings.fonts.push_back(sLine + ": set it to DEFAULT_CHARSET or GB2312_CHARSET");
+    }
 }
 
 // What one translation breaks of its source text.
@@ -122,8 +157,10 @@ void CheckEntries(const PoMatches& matches, const PoTarget& target, UINT uCharse
         if (!inPo.count(source.sContext))
             findings.untranslated.push_back(ShownSource(source) + " (not in the PO file)");
     CheckAccelerators(target.sources, findings.translations, findings);
+    CheckFormFonts(target.sources, findings.translations, findings);
     std::vector<TranslatedResource> translated;
-    TranslateSources(target.entries, target.sources, findings.translations, translated, findings.unwritable);
+    TranslateSources(target.entries, target.sources, findings.translations, translated, findings.unwritable,
+                     &target.forms);
 }
 
 void AppendList(std::string& s, const std::string& sTitle, const std::vector<std::string>& lines)
@@ -152,6 +189,7 @@ std::string FindingsText(const PoOptions& options, const Findings& findings,
     AppendList(s, "characters code page " + std::to_string(options.uCharset) + " lacks", findings.charset);
     AppendList(s, "over the byte budget", findings.budgets);
     AppendList(s, "cannot be written into the image", findings.unwritable);
+    AppendList(s, "form fonts that keep Chinese from showing", findings.fonts);
     AppendList(s, "note: accelerator keys the source texts share already", findings.inherited);
     AppendList(s, "note: the same as the source text", findings.unchanged);
     for (const std::string& sLeftOut : leftOut)
@@ -171,6 +209,7 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
     PoTarget target;
     const std::string sLang = !options.wsLang.empty() ? ToUtf8(options.wsLang) : po.sSourceLanguage;
     WString wsRuleFile, wsFailed;
+    target.forms.extraProperties = FormPropertiesAsked(po, options);
     if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, target, wsRuleFile, wsFailed, sReason,
                        options.relocate))
         return ReportBadInput(cli, wsFailed, sReason);

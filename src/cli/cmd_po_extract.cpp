@@ -12,6 +12,7 @@ int RunPoExtract(const CliContext& cli, const PoOptions& options)
     PoTarget target;
     std::string sReason;
     WString wsRuleFile, wsFailed;
+    target.forms.extraProperties = options.formProperties;
     if (!LoadPoSources(options.wsTarget, ToUtf8(options.wsLang), options.wsRuleSet, target, wsRuleFile,
                        wsFailed, sReason, true))
         return ReportBadInput(cli, wsFailed, sReason);
@@ -23,7 +24,7 @@ int RunPoExtract(const CliContext& cli, const PoOptions& options)
 
     std::vector<PoEntry> entries;
     entries.push_back(TemplateHeader(ToUtf8(ToolPath(FsPath(options.wsTarget).filename())), target.wLang,
-                                     std::time(nullptr)));
+                                     std::time(nullptr), options.formProperties));
     for (const PoSource& source : target.sources)
         entries.push_back(TemplateEntry(source));
     const std::string sPo = WritePo(entries);

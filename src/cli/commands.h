@@ -54,6 +54,9 @@ struct PoOptions
     UINT uCharset;    // check: the code page the translations must fit; 0: none
     bool allowFormat; // apply: write also translations whose format specifiers differ
     bool relocate;    // apply, check: a rule's longer translation is relocated, not refused
+    // More property names whose strings in forms are texts (extract writes
+    // them into the template's header, where check and apply find them too).
+    std::vector<std::string> formProperties;
 };
 int RunPoExtract(const CliContext& cli, const PoOptions& options);
 int RunPoApply(const CliContext& cli, const PoOptions& options);

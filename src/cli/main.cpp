@@ -21,7 +21,7 @@ namespace
 struct Arguments
 {
     std::string sRuleSet, sTarget, sLog, sOutput, sSection, sLang, sPo, sAs;
-    std::vector<std::string> targets;
+    std::vector<std::string> targets, formProperties;
     bool json = false, backup = false, force = false, partial = false, allowUnsafe = false, inPlace = false,
          relocate = false, allSections = false, addToCatalogue = false, resources = false,
          allowFormat = false;
@@ -224,6 +224,9 @@ void AddPoCommands(CLI::App& app, Arguments& args, Subcommands& commands)
                              "Source language of the resource texts (default: the PO file's, else the one "
                              "with the most texts)");
         pCommand->add_option("--rules", args.sRuleSet, "Cover the texts of this rule set too (RULE entries)");
+        pCommand->add_option("--form-property", args.formProperties,
+                             "A form property whose strings are texts too (\"Prompt\", \"Items.Strings\"); "
+                             "po extract records it in the template for check and apply");
     }
 }
 
@@ -233,7 +236,7 @@ int RunPoCommand(const CliContext& cli, const Arguments& args, const Subcommands
                          FromUtf8(args.sLang),   FromUtf8(args.sAs), FromUtf8(args.sRuleSet),
                          FromUtf8(args.sLog),    args.backup,        args.force,
                          args.partial,           args.uCharset,      args.allowFormat,
-                         args.relocate};
+                         args.relocate,          args.formProperties};
     if (options.uCharset != 0 && !KnowsCodePage(options.uCharset))
     {
         WriteErr("pivra-cli po check: --charset " + std::to_string(options.uCharset) +

@@ -1,8 +1,11 @@
 #include "cli/po_target.h"
 
+#include "cli/commands.h"
+#include "image/form_dialect.h"
 #include "image/image_map.h"
 #include "po/po_header.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -60,7 +63,8 @@ bool LoadPoTarget(const WString& wsTarget, const std::string& sLang, PoTarget& t
         sReason = "has resources the tool cannot read: " + sReason;
         return false;
     }
-    const std::vector<EntryTexts> listed = ListEntryTexts(target.entries);
+    target.forms.dialect = DetectFormDialect(target.headers, target.entries);
+    const std::vector<EntryTexts> listed = ListEntryTexts(target.entries, &target.forms);
     if (!PickLanguage(sLang, listed, target, sReason))
         return false;
     ResourceSources(target.entries, listed, target.wLang, target.sources, target.leftOut);
@@ -97,7 +101,17 @@ bool LoadPoFile(const WString& wsPo, PoTranslations& po, std::string& sReason)
         return false;
     }
     po.sSourceLanguage = SourceLanguageOf(po.entries);
+    po.formProperties = FormPropertiesOf(po.entries);
     return true;
+}
+
+std::vector<std::string> FormPropertiesAsked(const PoTranslations& po, const PoOptions& options)
+{
+    std::vector<std::string> names = po.formProperties;
+    for (const std::string& sName : options.formProperties)
+        if (std::find(names.begin(), names.end(), sName) == names.end())
+            names.push_back(sName);
+    return names;
 }
 
 bool LoadPoSources(const WString& wsTarget, const std::string& sLang, const WString& wsRuleSet,

@@ -13,6 +13,9 @@ struct PoTarget
     CTargetView view;
     PeHeaders headers;                  // of the view's bytes
     std::vector<ResourceEntry> entries; // their data borrowed from the view
+    // How its forms are read; the caller may name more text properties
+    // before the target is loaded.
+    FormSettings forms;
     WORD wLang = 0;
     bool hasTexts = false; // the image holds resource texts at all
     std::vector<PoSource> sources;
@@ -36,6 +39,9 @@ bool LoadPoSources(const WString& wsTarget, const std::string& sLang, const WStr
 struct PoTranslations
 {
     std::vector<PoEntry> entries;
-    std::string sSourceLanguage; // the header's X-Source-Language
+    std::string sSourceLanguage;             // the header's X-Source-Language
+    std::vector<std::string> formProperties; // the header's X-Form-Properties
 };
 bool LoadPoFile(const WString& wsPo, PoTranslations& po, std::string& sReason);
+// The form properties the PO file's header and the command line name.
+std::vector<std::string> FormPropertiesAsked(const PoTranslations& po, const struct PoOptions& options);

@@ -23,7 +23,7 @@ const char* const kDirectoryLabels[kPeDirectoryCount] = {
     "import address table", "delay imports",    "CLR header",         "reserved directory"};
 
 const std::string kOutsideLabel = "outside any section";
-const ImageSpan kNoSpan = {0, 0, kByteOutside, kOutsideLabel, false, {0, 0, false, false}};
+const ImageSpan kNoSpan = {0, 0, kByteOutside, kOutsideLabel, false, {0, 0, false, false, false}};
 
 std::string Printable(const std::string& s)
 {
@@ -277,7 +277,8 @@ void CImageMap::AddSpan(DWORD dwStart, DWORD cb, ImageByteKind kind, const std::
     m_spans.push_back({dwStart, dwStart + cb, kind, sLabel, false, {}});
 }
 
-void CImageMap::AddText(DWORD dwStart, DWORD cbText, bool fTerminated, bool fWide, const std::string& sLabel)
+void CImageMap::AddText(DWORD dwStart, DWORD cbText, bool fTerminated, bool fWide, const std::string& sLabel,
+                        bool fPaddingShows)
 {
     DWORD cbTerminator = fTerminated ? (fWide ? 2 : 1) : 0;
     if (dwStart >= m_dwSize || m_spans.size() >= kMaxSpans || cbText > m_dwSize - dwStart ||
@@ -288,7 +289,7 @@ void CImageMap::AddText(DWORD dwStart, DWORD cbText, bool fTerminated, bool fWid
                        kByteResourceText,
                        sLabel,
                        true,
-                       {dwStart, cbText, fTerminated, fWide}});
+                       {dwStart, cbText, fTerminated, fWide, fPaddingShows}});
 }
 
 void CImageMap::ReadImports(const CImageBytes& bytes)

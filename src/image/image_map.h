@@ -36,7 +36,10 @@ struct ImageText
     DWORD dwStart;
     DWORD cbText;
     bool fTerminated;
-    bool fWide; // UTF-16; false only for ANSI message-table entries
+    bool fWide; // UTF-16; false for ANSI message-table entries and form strings
+    // Counted, and the count is what the program shows (a form's string):
+    // zeros padding a shorter CN would be shown.
+    bool fPaddingShows;
 };
 
 struct ImageSpan
@@ -136,7 +139,8 @@ class CImageMap
     class CResourceLabels;
 
     void AddSpan(DWORD dwStart, DWORD cb, ImageByteKind kind, const std::string& sLabel);
-    void AddText(DWORD dwStart, DWORD cbText, bool fTerminated, bool fWide, const std::string& sLabel);
+    void AddText(DWORD dwStart, DWORD cbText, bool fTerminated, bool fWide, const std::string& sLabel,
+                 bool fPaddingShows = false);
     bool Full() const;
     void ReadSections(const CImageBytes& bytes);
     void ReadImports(const CImageBytes& bytes);

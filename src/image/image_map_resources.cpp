@@ -4,9 +4,12 @@
 // before a fault is labelled, and a fault never fails the image.
 #include "image/image_map.h"
 
+#include "image/form_dialect.h"
 #include "image/resource_format.h"
 #include "image/resource_walk.h"
 #include "port/utf8.h"
+
+#include <cstring>
 
 namespace
 {
@@ -39,7 +42,7 @@ class CImageMap::CResourceLabels : public CResourceVisitor
     {
         if (!text.sLabel.empty())
             m_map.AddText(m_dwBase + text.dwAt, text.cbText, text.fTerminated, text.fWide,
-                          m_sPrefix + text.sLabel);
+                          m_sPrefix + text.sLabel, text.fPaddingShows);
         return true;
     }
     bool Fault(const std::string&) override { return true; }
@@ -56,7 +59,7 @@ class CImageMap::CResourceLabels : public CResourceVisitor
 class CImageMap::CTreeLabels : public CResourceTreeSink
 {
   public:
-    CTreeLabels(CImageMap& map, const BYTE* pView) : m_map(map), m_pView(pView) {}
+    CTreeLabels(CImageMap& map, const PeHeaders& headers) : m_map(map), m_headers(headers) {}
 
     bool Directory(DWORD dwAt, DWORD cEntries, UINT uLevel, const ResourcePath& path) override
     {
@@ -82,7 +85,10 @@ class CImageMap::CTreeLabels : public CResourceTreeSink
 
   private:
     CImageMap& m_map;
-    const BYTE* m_pView;
+    const PeHeaders& m_headers;
+    // Worked out at the first form, as few images have one.
+    FormSettings m_forms;
+    bool m_fDialectKnown = false;
 };
 
 bool CImageMap::CTreeLabels::Data(DWORD dwAt, const PeResourceData& data, const ResourcePath& path,
@@ -106,17 +112,24 @@ bool CImageMap::CTreeLabels::Data(DWORD dwAt, const PeResourceData& data, const 
     const ResourceFormat* pFormat = FindResourceFormat(resource.wTypeId);
     if (pFormat == nullptr)
         return true;
-    std::string sPrefix = pFormat->szMapWord == nullptr
-                              ? sLabel
-                              : resource.sType + " " + pFormat->szMapWord + " " + resource.sName + " " +
-                                    LanguageName(resource.wLang);
+    std::string sType = pFormat->szMapType != nullptr ? pFormat->szMapType : resource.sType;
+    std::string sPrefix = sType +
+                          (pFormat->szMapWord != nullptr ? " " + std::string(pFormat->szMapWord) : "") + " " +
+                          resource.sName + " " + LanguageName(resource.wLang);
+    const BYTE* pData = m_headers.pView + dwOffset;
+    if (pFormat->pfnRead == ReadFormFormat && !m_fDialectKnown && cb >= 4 &&
+        std::memcmp(pData, "TPF0", 4) == 0)
+    {
+        m_forms.dialect = DetectFormDialect(m_headers);
+        m_fDialectKnown = true;
+    }
     CResourceLabels labels(m_map, dwOffset, sPrefix);
-    pFormat->pfnRead({m_pView + dwOffset, cb, path.type, path.name, path.wLang}, labels);
+    pFormat->pfnRead({pData, cb, path.type, path.name, path.wLang, &m_forms}, labels);
     return true;
 }
 
 void CImageMap::ReadResources()
 {
-    CTreeLabels labels(*this, m_headers.pView);
+    CTreeLabels labels(*this, m_headers);
     WalkResourceTree(m_headers, labels);
 }

@@ -6,12 +6,13 @@
 namespace
 {
 const ResourceFormat kResourceFormats[] = {
-    {4, nullptr, true, ReadMenuFormat},           // MENU, MENUEX
-    {5, nullptr, true, ReadDialogFormat},         // DIALOG, DIALOGEX
-    {6, "block", true, ReadStringTableFormat},    // STRINGTABLE
-    {9, nullptr, false, ReadAcceleratorFormat},   // ACCELERATORS
-    {11, nullptr, false, ReadMessageTableFormat}, // MESSAGETABLE
-    {16, nullptr, true, ReadVersionFormat},       // VERSIONINFO
+    {4, nullptr, nullptr, true, ReadMenuFormat},           // MENU, MENUEX
+    {5, nullptr, nullptr, true, ReadDialogFormat},         // DIALOG, DIALOGEX
+    {6, "block", nullptr, true, ReadStringTableFormat},    // STRINGTABLE
+    {9, nullptr, nullptr, false, ReadAcceleratorFormat},   // ACCELERATORS
+    {10, nullptr, "FORM", true, ReadFormFormat},           // RCDATA
+    {11, nullptr, nullptr, false, ReadMessageTableFormat}, // MESSAGETABLE
+    {16, nullptr, nullptr, true, ReadVersionFormat},       // VERSIONINFO
 };
 } // namespace
 
@@ -30,7 +31,14 @@ std::string ResourceIdName(const ResourceId& id)
 
 ResourceTextAt MapText(const std::string& sLabel)
 {
-    return {0, 0, false, true, sLabel, std::string(), std::string(), std::string(), false};
+    ResourceTextAt text;
+    text.dwAt = 0;
+    text.cbText = 0;
+    text.fTerminated = false;
+    text.fWide = true;
+    text.sLabel = sLabel;
+    text.fCounted = false;
+    return text;
 }
 
 CFormatReader::CFormatReader(const ResourceSource& source, CResourceVisitor& visitor)

@@ -1,5 +1,5 @@
 // The formats inside a resource's data (menus, dialogs, string tables, version
-// information, accelerator and message tables): one reader each, reporting
+// information, accelerator and message tables, Delphi and Lazarus forms): one reader each, reporting
 // what it reads to a visitor. The map's visitor labels fields and texts and
 // reads on past what it can; the texts' visitor lists and translates texts,
 // refuses a resource at its first fault, and has the reader write the
@@ -26,6 +26,11 @@ struct ResourceTextAt
     std::string sGroup;
     std::string sPlace;
     bool fCounted; // its length is counted before it, so it may hold a zero unit
+    // The count is the length the program shows (a form's string), so zeros
+    // padding a shorter text are shown too.
+    bool fPaddingShows = false;
+    // Why Chinese in this text may not show: "Font.Charset of MainForm is ANSI_CHARSET".
+    std::string sFontWarning;
 };
 
 class CResourceVisitor
@@ -49,6 +54,23 @@ class CResourceVisitor
     ~CResourceVisitor() = default;
 };
 
+// Which compiler wrote a program's forms: value type 21 is a double to
+// Delphi and C++Builder and a UTF-16 string to Free Pascal.
+enum FormDialect
+{
+    kFormDialectUnknown,
+    kFormDialectDelphi,
+    kFormDialectFreePascal
+};
+
+// How the forms of one image are read: the dialect, and the property names
+// beyond the usual ones whose strings are texts ("Prompt", "Items.Strings").
+struct FormSettings
+{
+    FormDialect dialect = kFormDialectUnknown;
+    std::vector<std::string> extraProperties;
+};
+
 // One resource's data and what the tree says of it.
 struct ResourceSource
 {
@@ -57,6 +79,7 @@ struct ResourceSource
     const ResourceId& type;
     const ResourceId& name;
     WORD wLang;
+    const FormSettings* pForms = nullptr; // nullptr: the defaults
 };
 
 // Reads one format; false when it stopped at a fault.
@@ -66,6 +89,7 @@ struct ResourceFormat
 {
     WORD wType;
     const char* szMapWord; // between type and name in the map's labels ("STRINGTABLE block 3"), or nullptr
+    const char* szMapType; // in place of the type's name in the map's labels ("FORM"), or nullptr
     bool fTexts;           // whether its texts are listed and translated
     ResourceFormatReader pfnRead;
 };
@@ -131,3 +155,5 @@ bool ReadStringTableFormat(const ResourceSource& source, CResourceVisitor& visit
 bool ReadVersionFormat(const ResourceSource& source, CResourceVisitor& visitor);
 bool ReadAcceleratorFormat(const ResourceSource& source, CResourceVisitor& visitor);
 bool ReadMessageTableFormat(const ResourceSource& source, CResourceVisitor& visitor);
+// RCDATA: a form when it begins with "TPF0", else data without texts.
+bool ReadFormFormat(const ResourceSource& source, CResourceVisitor& visitor);

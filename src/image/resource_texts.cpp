@@ -4,6 +4,7 @@
 #include "image/resource_names.h"
 #include "port/utf8.h"
 
+#include <cstring>
 #include <set>
 
 namespace
@@ -53,7 +54,7 @@ bool CTextSink::Text(const ResourceTextAt& text, std::u16string& ws)
         m_contexts.insert(sContext);
     }
     if (m_pTexts != nullptr)
-        m_pTexts->push_back({sContext, Utf16ToUtf8(ws), text.sGroup, text.sPlace});
+        m_pTexts->push_back({sContext, Utf16ToUtf8(ws), text.sGroup, text.sPlace, text.sFontWarning});
     if (m_pTranslations == nullptr)
         return true;
     auto it = m_pTranslations->find(sContext);
@@ -69,15 +70,19 @@ bool CTextSink::Text(const ResourceTextAt& text, std::u16string& ws)
 const ResourceFormat* TextFormat(const ResourceEntry& entry)
 {
     const ResourceFormat* pFormat = entry.type.fNamed ? nullptr : FindResourceFormat(entry.type.wId);
+    // Of RCDATA only forms hold texts.
+    if (pFormat != nullptr && pFormat->pfnRead == ReadFormFormat &&
+        (entry.Size() < 4 || std::memcmp(entry.Bytes(), "TPF0", 4) != 0))
+        return nullptr;
     return pFormat != nullptr && pFormat->fTexts ? pFormat : nullptr;
 }
 
 // 1 when the entry's data could be read whole; else 0 with a reason naming it.
-int Walk(const ResourceEntry& entry, CTextSink& sink, std::string& sReason)
+int Walk(const ResourceEntry& entry, CTextSink& sink, std::string& sReason, const FormSettings* pForms)
 {
     const ResourceFormat* pFormat = TextFormat(entry);
-    ResourceSource source = {entry.Bytes(), static_cast<DWORD>(entry.Size()), entry.type, entry.name,
-                             entry.wLang};
+    ResourceSource source = {
+        entry.Bytes(), static_cast<DWORD>(entry.Size()), entry.type, entry.name, entry.wLang, pForms};
     if (pFormat == nullptr || pFormat->pfnRead(source, sink))
         return 1;
     sReason = (entry.type.fNamed ? ResourceIdName(entry.type) : ResourceTypeName(entry.type.wId)) + " " +
@@ -91,19 +96,20 @@ bool HasResourceTexts(const ResourceEntry& entry)
     return TextFormat(entry) != nullptr;
 }
 
-int ListResourceTexts(const ResourceEntry& entry, std::vector<ResourceText>& texts, std::string& sReason)
+int ListResourceTexts(const ResourceEntry& entry, std::vector<ResourceText>& texts, std::string& sReason,
+                      const FormSettings* pForms)
 {
     // Nothing is appended unless the whole resource could be read.
     std::vector<ResourceText> found;
     CTextSink sink(nullptr, &found);
-    if (!Walk(entry, sink, sReason))
+    if (!Walk(entry, sink, sReason, pForms))
         return 0;
     texts.insert(texts.end(), found.begin(), found.end());
     return 1;
 }
 
 int TranslateResource(const ResourceEntry& entry, const std::map<std::string, std::string>& translations,
-                      std::vector<BYTE>& data, std::string& sReason)
+                      std::vector<BYTE>& data, std::string& sReason, const FormSettings* pForms)
 {
     if (!HasResourceTexts(entry))
     {
@@ -115,7 +121,7 @@ int TranslateResource(const ResourceEntry& entry, const std::map<std::string, st
     }
     // Written aside first: data may be the entry's own.
     CTextSink sink(&translations, nullptr);
-    if (!Walk(entry, sink, sReason))
+    if (!Walk(entry, sink, sReason, pForms))
     {
         data.clear();
         return 0;

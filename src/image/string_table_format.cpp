@@ -46,7 +46,8 @@ bool CStringTableReader::Read()
                                false,    true,
                                sString,  sContext,
                                sContext, "STRINGTABLE " + m_sLang + ", string " + HexNumber(dwFirst + i, 4),
-                               true};
+                               true,     false,
+                               ""};
         dwAt += 2 + 2u * cUnits;
         bool fTerminated = !ws.empty() && ws.back() == 0;
         if (fTerminated)

@@ -184,12 +184,18 @@ bool CVersionReader::StringValue(DWORD dwValue, DWORD dwEnd, WORD& cbValue, cons
     DWORD cWith = cUnits + (fTerminated ? 1 : 0);
     bool fBytes = cbValue != cWith && cbValue != cUnits && (cbValue == 2 * cWith || cbValue == 2 * cUnits);
     bool fWithTerminator = fBytes ? cbValue == 2 * cWith : cbValue != cUnits || cUnits == cWith;
-    ResourceTextAt text = {
-        dwValue,       cUnits * 2,
-        fTerminated,   true,
-        sLabel,        m_fFirstTable ? "VERSION / " + sKey : "VERSION " + sTable + " / " + sKey,
-        std::string(), "VERSIONINFO " + m_sName + " " + m_sLang + ", StringFileInfo " + sTable + ", " + sKey,
-        false};
+    ResourceTextAt text = {dwValue,
+                           cUnits * 2,
+                           fTerminated,
+                           true,
+                           sLabel,
+                           m_fFirstTable ? "VERSION / " + sKey : "VERSION " + sTable + " / " + sKey,
+                           std::string(),
+                           "VERSIONINFO " + m_sName + " " + m_sLang + ", StringFileInfo " + sTable + ", " +
+                               sKey,
+                           false,
+                           false,
+                           ""};
     text.sGroup = text.sContext;
     std::u16string wsSource = ws;
     if (!m_visitor.Text(text, ws))

@@ -2,7 +2,8 @@
 
 #include "image/image_map.h"
 
-PoEntry TemplateHeader(const std::string& sFileName, WORD wLang, std::time_t tMade)
+PoEntry TemplateHeader(const std::string& sFileName, WORD wLang, std::time_t tMade,
+                       const std::vector<std::string>& formProperties)
 {
     char szDate[32];
     std::strftime(szDate, sizeof(szDate), "%Y-%m-%d %H:%M+0000", std::gmtime(&tMade));
@@ -22,6 +23,13 @@ PoEntry TemplateHeader(const std::string& sFileName, WORD wLang, std::time_t tMa
                           "Content-Transfer-Encoding: 8bit\n"
                           "X-Source-Language: " +
                           LanguageName(wLang) + "\n");
+    if (!formProperties.empty())
+    {
+        std::string sList;
+        for (const std::string& sName : formProperties)
+            sList += (sList.empty() ? "" : ", ") + sName;
+        header.strs.back() += "X-Form-Properties: " + sList + "\n";
+    }
     header.flags.push_back("fuzzy");
     return header;
 }
@@ -41,10 +49,21 @@ PoEntry TemplateEntry(const PoSource& source)
     return entry;
 }
 
-std::string SourceLanguageOf(const std::vector<PoEntry>& entries)
+namespace
 {
-    const std::string sKey = "X-Source-Language:";
-    std::string sLanguage;
+std::string Trimmed(std::string s)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.erase(0, 1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.pop_back();
+    return s;
+}
+
+// The value of the header field sKey ("X-Source-Language:"), the last one, trimmed.
+std::string HeaderValue(const std::vector<PoEntry>& entries, const std::string& sKey)
+{
+    std::string sValue;
     for (const PoEntry& entry : entries)
     {
         if (entry.fHasContext || !entry.sId.empty() || entry.strs.empty())
@@ -53,13 +72,32 @@ std::string SourceLanguageOf(const std::vector<PoEntry>& entries)
         if (at == std::string::npos)
             continue;
         size_t end = entry.strs[0].find('\n', at);
-        std::string sValue = entry.strs[0].substr(
-            at + sKey.size(), end == std::string::npos ? std::string::npos : end - at - sKey.size());
-        while (!sValue.empty() && sValue.front() == ' ')
-            sValue.erase(0, 1);
-        while (!sValue.empty() && (sValue.back() == ' ' || sValue.back() == '\r'))
-            sValue.pop_back();
-        sLanguage = sValue;
+        sValue = Trimmed(entry.strs[0].substr(
+            at + sKey.size(), end == std::string::npos ? std::string::npos : end - at - sKey.size()));
     }
-    return sLanguage;
+    return sValue;
+}
+} // namespace
+
+std::string SourceLanguageOf(const std::vector<PoEntry>& entries)
+{
+    return HeaderValue(entries, "X-Source-Language:");
+}
+
+std::vector<std::string> FormPropertiesOf(const std::vector<PoEntry>& entries)
+{
+    std::vector<std::string> names;
+    const std::string sList = HeaderValue(entries, "X-Form-Properties:");
+    for (size_t at = 0; at <= sList.size();)
+    {
+        size_t comma = sList.find(',', at);
+        std::string sName =
+            Trimmed(sList.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+        if (!sName.empty())
+            names.push_back(sName);
+        if (comma == std::string::npos)
+            break;
+        at = comma + 1;
+    }
+    return names;
 }

@@ -125,7 +125,7 @@ std::map<size_t, size_t> UntranslatedByEntry(const std::vector<PoSource>& source
 
 void FindReplacedCopies(const std::vector<ResourceEntry>& entries, const std::vector<PoSource>& sources,
                         const std::vector<TranslatedResource>& translated, WORD wAs, ApplyPlan& plan,
-                        std::vector<std::string>& lost)
+                        std::vector<std::string>& lost, const FormSettings* pForms)
 {
     std::map<size_t, size_t> untranslated = UntranslatedByEntry(sources, translated, plan.translations);
     std::map<size_t, std::string> names;
@@ -143,7 +143,7 @@ void FindReplacedCopies(const std::vector<ResourceEntry>& entries, const std::ve
             std::string sReason;
             // A copy whose texts cannot be read may hold some: it counts as
             // one that loses them.
-            const bool fRead = ListResourceTexts(entry, texts, sReason) != 0;
+            const bool fRead = ListResourceTexts(entry, texts, sReason, pForms) != 0;
             const std::string sLine = names[resource.uEntry] + " (" + LanguageName(wAs) + ", " +
                                       Plural(texts.size(), "text", "texts") + ")";
             plan.replaced.push_back(sLine);

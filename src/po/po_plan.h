@@ -66,7 +66,7 @@ void PlanTranslations(const PoMatches& matches, ApplyPlan& plan);
 // untranslated.
 void FindReplacedCopies(const std::vector<ResourceEntry>& entries, const std::vector<PoSource>& sources,
                         const std::vector<TranslatedResource>& translated, WORD wAs, ApplyPlan& plan,
-                        std::vector<std::string>& lost);
+                        std::vector<std::string>& lost, const FormSettings* pForms = nullptr);
 
 // The translated resources replace their originals, or with fAdd are added
 // (or replace an earlier copy) in language wAs beside them.

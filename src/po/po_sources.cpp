@@ -122,12 +122,12 @@ bool ParseLanguage(const std::string& sName, WORD& wLang)
     return false;
 }
 
-std::vector<EntryTexts> ListEntryTexts(const std::vector<ResourceEntry>& entries)
+std::vector<EntryTexts> ListEntryTexts(const std::vector<ResourceEntry>& entries, const FormSettings* pForms)
 {
     std::vector<EntryTexts> listed(entries.size());
     for (size_t i = 0; i < entries.size(); ++i)
         if (HasResourceTexts(entries[i]))
-            listed[i].fRead = ListResourceTexts(entries[i], listed[i].texts, listed[i].sReason) != 0;
+            listed[i].fRead = ListResourceTexts(entries[i], listed[i].texts, listed[i].sReason, pForms) != 0;
     return listed;
 }
 
@@ -196,14 +196,16 @@ void ResourceSources(const std::vector<ResourceEntry>& entries, const std::vecto
                 continue;
             }
             sources.push_back(
-                {text.sContext, text.sText, text.sGroup, text.sPlace, false, 0, true, 0, uEntry});
+                {text.sContext, text.sText, text.sGroup, text.sPlace, false, 0, true, 0, uEntry, false});
+            sources.back().sFontWarning = text.sFontWarning;
         }
     }
 }
 
 void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vector<PoSource>& sources,
                       const std::map<std::string, std::string>& translations,
-                      std::vector<TranslatedResource>& translated, std::vector<std::string>& untranslatable)
+                      std::vector<TranslatedResource>& translated, std::vector<std::string>& untranslatable,
+                      const FormSettings* pForms)
 {
     std::map<size_t, std::map<std::string, std::string>> byEntry;
     for (const PoSource& source : sources)
@@ -216,7 +218,7 @@ void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vect
     {
         TranslatedResource resource = {entryTexts.first, std::vector<BYTE>()};
         std::string sReason;
-        if (TranslateResource(entries[entryTexts.first], entryTexts.second, resource.data, sReason))
+        if (TranslateResource(entries[entryTexts.first], entryTexts.second, resource.data, sReason, pForms))
             translated.push_back(std::move(resource));
         else
             untranslatable.push_back(entryTexts.second.begin()->first +

@@ -26,6 +26,8 @@ struct PoSource
     size_t uEntry; // resources only: the entry that holds the text
     // Rules only: EN can be relocated, so a longer translation has a place.
     bool relocatable = false;
+    // Why Chinese may not show in it (a form's ANSI_CHARSET font), or empty.
+    std::string sFontWarning = std::string();
 };
 
 // The texts of each entry that holds texts, listed once for the language
@@ -36,7 +38,8 @@ struct EntryTexts
     std::vector<ResourceText> texts;
     std::string sReason;
 };
-std::vector<EntryTexts> ListEntryTexts(const std::vector<ResourceEntry>& entries);
+std::vector<EntryTexts> ListEntryTexts(const std::vector<ResourceEntry>& entries,
+                                       const FormSettings* pForms = nullptr);
 
 // "en-US", "en", "zh-CN" or "0x0409" as a language id; false for other names.
 bool ParseLanguage(const std::string& sName, WORD& wLang);
@@ -70,7 +73,8 @@ struct TranslatedResource
 // untranslatable for each resource that cannot take its translations.
 void TranslateSources(const std::vector<ResourceEntry>& entries, const std::vector<PoSource>& sources,
                       const std::map<std::string, std::string>& translations,
-                      std::vector<TranslatedResource>& translated, std::vector<std::string>& untranslatable);
+                      std::vector<TranslatedResource>& translated, std::vector<std::string>& untranslatable,
+                      const FormSettings* pForms = nullptr);
 
 // Each rule of the rule set that applies to the image's bitness, with its
 // first occurrence in the target named by the map. Rules whose EN a PO file

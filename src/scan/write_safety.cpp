@@ -46,10 +46,11 @@ bool JudgeWrite(const CImageMap& map, const BYTE* pView, DWORD cbView, DWORD dwA
         const std::string sLabel = info.psLabel != nullptr ? *info.psLabel : std::string();
         const bool fChanged = pOld[dw - dwAt] != pView[dw];
         std::string sReason;
-        if (info.pText != nullptr && info.pText->fTerminated)
+        if (info.pText != nullptr && (info.pText->fTerminated || info.pText->fPaddingShows))
         {
             // The reader stops at the first zero unit and takes what follows
-            // as the next fields; a count-prefixed text has no such end.
+            // as the next fields; a count-prefixed text has no such end, but
+            // a form string's count is what the program shows, zeros and all.
             const ImageText& text = *info.pText;
             const DWORD cbUnit = text.fWide ? 2 : 1;
             const DWORD dwTextEnd = text.dwStart + text.cbText;
@@ -69,7 +70,11 @@ bool JudgeWrite(const CImageMap& map, const BYTE* pView, DWORD cbView, DWORD dwA
                     fZeroNow = fZeroNow && pView[k] == 0;
                     fZeroBefore = fZeroBefore && bBefore == 0;
                 }
-                if (fZeroNow && !fZeroBefore)
+                if (fZeroNow && !fZeroBefore && !text.fTerminated)
+                    sReason = "zero padding inside the length-prefixed form string " + sLabel +
+                              ": its length stays, so the program shows the zeros (a CN of exactly EN's "
+                              "length is safe)";
+                else if (fZeroNow && !fZeroBefore)
                     sReason =
                         "zero padding inside the zero-terminated text " + sLabel +
                         ": the text ends early and its rest is read as the next fields (a CN of exactly "

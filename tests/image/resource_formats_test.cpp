@@ -196,7 +196,7 @@ TEST(ResourceFormats, MalformedResourcesByBothSinks)
             EXPECT_TRUE(fInside || span.dwEnd <= dwDataEnd) << span.sLabel;
         }
 
-        std::vector<ResourceText> texts = {{"kept", "", "", ""}};
+        std::vector<ResourceText> texts = {{"kept", "", "", "", ""}};
         std::vector<BYTE> data = {1};
         std::string sList, sTranslate;
         EXPECT_EQ(c.szReason == nullptr ? 1 : 0, ListResourceTexts(entry, texts, sList));
