@@ -570,10 +570,7 @@ bool CFormReader::StringValue(DWORD& dwAt, BYTE bType, const FormObject& object,
     if (!m_visitor.Text(text, ws))
         return false;
     if (ws == wsSource || m_pOut == nullptr)
-    {
-        dwAt += 1 + cbCount;
-        return Copy(dwAt, cbText);
-    }
+        return Copy(dwAt, 1 + cbCount + cbText);
     dwAt = dwText + cbText;
     // An ASCII text keeps its type where it fits; any other is written as
     // UTF-16, which every string property reads.
