@@ -157,6 +157,7 @@ int ReadInputs(const CliContext& cli, const PoOptions& options, ApplyRun& run)
     const std::string sLang = !options.wsLang.empty() ? ToUtf8(options.wsLang) : run.po.sSourceLanguage;
     WString wsFailed;
     run.target.forms.extraProperties = FormPropertiesAsked(run.po, options);
+    run.target.forms.sCharset = options.sFormCharset;
     if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, run.target, run.wsRuleFile, wsFailed,
                        sReason, options.relocate))
         return ReportBadInput(cli, wsFailed, sReason);

@@ -71,14 +71,15 @@ void CheckAccelerators(const std::vector<PoSource>& sources,
 // ANSI_CHARSET, which keeps a Chinese system from drawing them: one line per
 // font that is so set.
 void CheckFormFonts(const std::vector<PoSource>& sources,
-                    const std::map<std::string, std::string>& translations, Findings& findings)
+                    const std::map<std::string, std::string>& translations, const std::string& sNewCharset,
+                    Findings& findings)
 {
     std::map<std::string, std::vector<std::string>> byFont;
     std::vector<std::string> order;
     for (const PoSource& source : sources)
     {
         auto it = translations.find(source.sContext);
-        if (source.sFontWarning.empty() || it == translations.end() ||
+        if (source.sFontWarning.empty() || !sNewCharset.empty() || it == translations.end() ||
             std::all_of(it->second.begin(), it->second.end(),
                         [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
             continue;
@@ -96,7 +97,7 @@ void CheckFormFonts(const std::vector<PoSource>& sources,
         for (size_t i = 1; i < texts.size() && i < 3; ++i)
             sLine += ", " + texts[i];
         sLine += texts.size() > 3 ? ", ...)" : ")";
-        findings.fonts.push_back(sLine + ": set it to DEFAULT_CHARSET or GB2312_CHARSET");
+        findings.fonts.push_back(sLine + ": po apply --form-charset DEFAULT_CHARSET sets another");
     }
 }
 
@@ -157,7 +158,7 @@ void CheckEntries(const PoMatches& matches, const PoTarget& target, UINT uCharse
         if (!inPo.count(source.sContext))
             findings.untranslated.push_back(ShownSource(source) + " (not in the PO file)");
     CheckAccelerators(target.sources, findings.translations, findings);
-    CheckFormFonts(target.sources, findings.translations, findings);
+    CheckFormFonts(target.sources, findings.translations, target.forms.sCharset, findings);
     std::vector<TranslatedResource> translated;
     TranslateSources(target.entries, target.sources, findings.translations, translated, findings.unwritable,
                      &target.forms);
@@ -210,6 +211,7 @@ int RunPoCheck(const CliContext& cli, const PoOptions& options)
     const std::string sLang = !options.wsLang.empty() ? ToUtf8(options.wsLang) : po.sSourceLanguage;
     WString wsRuleFile, wsFailed;
     target.forms.extraProperties = FormPropertiesAsked(po, options);
+    target.forms.sCharset = options.sFormCharset;
     if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, target, wsRuleFile, wsFailed, sReason,
                        options.relocate))
         return ReportBadInput(cli, wsFailed, sReason);

@@ -57,6 +57,8 @@ struct PoOptions
     // More property names whose strings in forms are texts (extract writes
     // them into the template's header, where check and apply find them too).
     std::vector<std::string> formProperties;
+    // apply, check: the character set a translated form's ANSI_CHARSET font gets.
+    std::string sFormCharset;
 };
 int RunPoExtract(const CliContext& cli, const PoOptions& options);
 int RunPoApply(const CliContext& cli, const PoOptions& options);

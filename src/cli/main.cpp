@@ -20,7 +20,7 @@ namespace
 {
 struct Arguments
 {
-    std::string sRuleSet, sTarget, sLog, sOutput, sSection, sLang, sPo, sAs;
+    std::string sRuleSet, sTarget, sLog, sOutput, sSection, sLang, sPo, sAs, sFormCharset;
     std::vector<std::string> targets, formProperties;
     bool json = false, backup = false, force = false, partial = false, allowUnsafe = false, inPlace = false,
          relocate = false, allSections = false, addToCatalogue = false, resources = false,
@@ -215,6 +215,14 @@ void AddPoCommands(CLI::App& app, Arguments& args, Subcommands& commands)
                      "Name the characters this code page (\"936\") cannot hold in the translations")
         ->check(CLI::Range(1u, 65535u));
     for (CLI::App* pCommand : {commands.pPoApply, commands.pPoCheck})
+        pCommand
+            ->add_option(
+                "--form-charset", args.sFormCharset,
+                "A translated form whose font is ANSI_CHARSET gets this one instead (DEFAULT_CHARSET, "
+                "GB2312_CHARSET), so Chinese can show")
+            ->check(CLI::IsMember({"DEFAULT_CHARSET", "GB2312_CHARSET", "CHINESEBIG5_CHARSET",
+                                   "SHIFTJIS_CHARSET", "HANGEUL_CHARSET"}));
+    for (CLI::App* pCommand : {commands.pPoApply, commands.pPoCheck})
         pCommand->add_flag("--relocate", args.relocate,
                            "With --rules: a rule's translation longer than its EN is relocated into a new "
                            "section (apply --relocate), not refused");
@@ -232,11 +240,11 @@ void AddPoCommands(CLI::App& app, Arguments& args, Subcommands& commands)
 
 int RunPoCommand(const CliContext& cli, const Arguments& args, const Subcommands& commands)
 {
-    PoOptions options = {FromUtf8(args.sTarget), FromUtf8(args.sPo), FromUtf8(args.sOutput),
-                         FromUtf8(args.sLang),   FromUtf8(args.sAs), FromUtf8(args.sRuleSet),
-                         FromUtf8(args.sLog),    args.backup,        args.force,
-                         args.partial,           args.uCharset,      args.allowFormat,
-                         args.relocate,          args.formProperties};
+    PoOptions options = {FromUtf8(args.sTarget), FromUtf8(args.sPo),  FromUtf8(args.sOutput),
+                         FromUtf8(args.sLang),   FromUtf8(args.sAs),  FromUtf8(args.sRuleSet),
+                         FromUtf8(args.sLog),    args.backup,         args.force,
+                         args.partial,           args.uCharset,       args.allowFormat,
+                         args.relocate,          args.formProperties, args.sFormCharset};
     if (options.uCharset != 0 && !KnowsCodePage(options.uCharset))
     {
         WriteErr("pivra-cli po check: --charset " + std::to_string(options.uCharset) +

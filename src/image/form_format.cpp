@@ -8,6 +8,7 @@
 #include "port/utf8.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace
 {
@@ -71,6 +72,15 @@ bool IsAsciiBytes(const std::string& s)
     return std::all_of(s.begin(), s.end(), [](char b) { return static_cast<unsigned char>(b) < 0x80; });
 }
 
+// Reads with nothing labelled, reported or written while it lives.
+struct CQuiet
+{
+    bool& f;
+    bool fWas;
+    explicit CQuiet(bool& fQuiet) : f(fQuiet), fWas(fQuiet) { f = true; }
+    ~CQuiet() { f = fWas; }
+};
+
 // An object as contexts, labels and places name it.
 struct FormObject
 {
@@ -91,7 +101,8 @@ class CFormReader : public CFormatReader
     CFormReader(const ResourceSource& source, CResourceVisitor& visitor)
         : CFormatReader(source, visitor),
           m_dialect(source.pForms != nullptr ? source.pForms->dialect : kFormDialectUnknown),
-          m_pExtra(source.pForms != nullptr ? &source.pForms->extraProperties : nullptr)
+          m_pExtra(source.pForms != nullptr ? &source.pForms->extraProperties : nullptr),
+          m_sNewCharset(source.pForms != nullptr ? source.pForms->sCharset : std::string())
     {
     }
     bool Read();
@@ -116,6 +127,8 @@ class CFormReader : public CFormatReader
     // keeps its parent's. Read ahead, writing and reporting nothing.
     bool OwnCharset(DWORD dwAt, DWORD& dwCharset, bool& fOwn, UINT uDepth);
     bool IsTextProperty(const std::string& sName) const;
+    // Whether the value at dwAt is ANSI_CHARSET, as an identifier or as 0.
+    bool IsAnsiCharset(DWORD dwAt) const;
     void Write(const void* p, size_t cb)
     {
         if (m_pOut != nullptr && !m_fQuiet)
@@ -147,6 +160,7 @@ class CFormReader : public CFormatReader
 
     FormDialect m_dialect;
     const std::vector<std::string>* m_pExtra;
+    std::string m_sNewCharset;
     std::string m_sForm; // "FORM TMAINFORM"
     bool m_fQuiet = false;
     std::string m_sQuietFault;
@@ -281,17 +295,23 @@ bool CFormReader::Object(DWORD& dwAt, const FormObject* pParent, UINT uDepth)
     }
 }
 
+bool CFormReader::IsAnsiCharset(DWORD dwAt) const
+{
+    BYTE bType = 0, b = 0xFF;
+    if (!m_in.Read(dwAt, &bType, 1))
+        return false;
+    if (bType == kValueInt8)
+        return m_in.Read(dwAt + 1, &b, 1) && b == kAnsiCharset;
+    const std::string sAnsi = "ANSI_CHARSET";
+    return bType == kValueIdent && m_in.Read(dwAt + 1, &b, 1) && b == sAnsi.size() &&
+           m_in.Holds(dwAt + 2, b) && std::memcmp(m_pData + dwAt + 2, sAnsi.data(), b) == 0;
+}
+
 bool CFormReader::OwnCharset(DWORD dwAt, DWORD& dwCharset, bool& fOwn, UINT uDepth)
 {
     // Read ahead as the properties are read, but quietly: nothing is
     // labelled, reported or written.
-    struct CQuiet
-    {
-        bool& f;
-        bool fWas;
-        CQuiet(bool& fQuiet) : f(fQuiet), fWas(fQuiet) { f = true; }
-        ~CQuiet() { f = fWas; }
-    } quiet(m_fQuiet);
+    CQuiet quiet(m_fQuiet);
     fOwn = false;
     for (;;)
     {
@@ -370,6 +390,23 @@ bool CFormReader::Properties(DWORD& dwAt, const FormObject& object, const std::s
             sGroup = object.sParentGroup;
         else if (sName == "Items.Strings" || sName == "Tabs.Strings")
             sGroup = object.sGroup + "." + sShown;
+        if (sName == "Font.Charset" && !m_sNewCharset.empty() && m_pOut != nullptr && !m_fQuiet &&
+            IsAnsiCharset(dwAt))
+        {
+            // Skipped quietly, then written as the new identifier.
+            const DWORD dwValue = dwAt;
+            {
+                CQuiet quiet(m_fQuiet);
+                if (!Value(dwAt, object, sShown, false, std::string(), uDepth))
+                    return Stop(m_sQuietFault);
+            }
+            Label(dwValue, dwAt - dwValue, object.sLabel + "." + sShown + ", value");
+            const BYTE bIdent = kValueIdent, cbName = static_cast<BYTE>(m_sNewCharset.size());
+            Write(&bIdent, 1);
+            Write(&cbName, 1);
+            Write(m_sNewCharset.data(), cbName);
+            continue;
+        }
         if (!Value(dwAt, object, sShown, fText, sGroup, uDepth))
             return false;
     }

@@ -69,6 +69,9 @@ struct FormSettings
 {
     FormDialect dialect = kFormDialectUnknown;
     std::vector<std::string> extraProperties;
+    // When not empty, a rewritten form's Font.Charset = ANSI_CHARSET becomes
+    // this character set ("DEFAULT_CHARSET"), so Chinese texts can show.
+    std::string sCharset;
 };
 
 // One resource's data and what the tree says of it.

@@ -216,6 +216,21 @@ TEST(FormFormat, ContextsGroupsAndTheMapsLabels)
         EXPECT_EQ("Font.Charset of MainForm is ANSI_CHARSET", texts[i].sFontWarning) << texts[i].sContext;
     }
 
+    // Rewritten with another character set, the font no longer keeps Chinese out.
+    FormSettings forms;
+    forms.sCharset = "DEFAULT_CHARSET";
+    ResourceEntry translated = FormEntry(sForm);
+    ASSERT_EQ(1, TranslateResource(FormEntry(sForm), {{"FORM TMAINFORM / Caption", "主窗口"}},
+                                   translated.data, sReason, &forms));
+    const std::string sTranslated(translated.data.begin(), translated.data.end());
+    EXPECT_NE(std::string::npos, sTranslated.find(Short("Font.Charset") + "\x07" + Short("DEFAULT_CHARSET")));
+    texts.clear();
+    ASSERT_EQ(1, ListResourceTexts(translated, texts, sReason)) << sReason;
+    ASSERT_EQ(std::size(expected), texts.size());
+    EXPECT_EQ("主窗口", texts[0].sText);
+    for (const ResourceText& text : texts)
+        EXPECT_EQ("", text.sFontWarning) << text.sContext;
+
     TestImage builder;
     builder.AddResources({{10, u"TMAINFORM", 0x0409, std::vector<BYTE>(sForm.begin(), sForm.end())}});
     TestImageLayout layout;
