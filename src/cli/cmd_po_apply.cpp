@@ -6,6 +6,7 @@
 #include "image/image_rebuild.h"
 #include "patch/failure_log.h"
 #include "po/po_checks.h"
+#include "po/po_fit.h"
 #include "po/po_plan.h"
 #include "po/po_rule_run.h"
 #include "rules/rule_files.h"
@@ -26,6 +27,7 @@ struct ApplyRun
     FileIdentity read = {0, 0};
     ApplyPlan plan;
     std::vector<std::string> rebuildWarnings;
+    DialogFitFindings fits;  // of the translated dialogs, made room in with --fit
     std::vector<BYTE> image; // the image with the translated resources
     PoRuleRun rules;
     std::vector<std::string> refusals;
@@ -205,6 +207,7 @@ int TranslateImage(const CliContext& cli, const PoOptions& options, ApplyRun& ru
                      &run.target.forms);
     if (!unwritable.empty())
         return ReportBadInput(cli, options.wsTarget, "cannot take the translation of " + unwritable[0]);
+    FitTranslatedDialogs(run.target.entries, translated, run.plan.translations, options.fit, run.fits);
     run.plan.cChanged = translated.size();
     if (!options.wsAs.empty())
     {
@@ -340,6 +343,14 @@ int WriteResults(const CliContext& cli, const PoOptions& options, ApplyRun& run,
         return exitCode;
     for (const std::string& sWarning : run.rebuildWarnings)
         WriteErr("pivra-cli po apply: " + ShownPath(options.wsTarget) + ": " + sWarning + "\n");
+    for (const std::string& sChange : run.fits.changes)
+        WriteOut("fitted " + sChange + "\n");
+    for (const std::string& sRefused : run.fits.refused)
+        WriteErr("pivra-cli po apply: no room made for " + sRefused + "\n");
+    if (!options.fit && !run.fits.clipped.empty())
+        WriteErr("pivra-cli po apply: " +
+                 Plural(run.fits.clipped.size(), "translated text is", "translated texts are") +
+                 " wider than its control on a Chinese system (po check names them; --fit makes room)\n");
     const size_t cRules = WriteRuleCns(run);
     if (fPatch)
         LogFailedRules(run.wsLog, run.rules.failed);

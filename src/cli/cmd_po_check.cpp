@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/po_target.h"
 #include "po/po_checks.h"
+#include "po/po_fit.h"
 #include "po/po_plan.h"
 #include "po/text_checks.h"
 
@@ -13,7 +14,8 @@ namespace
 struct Findings
 {
     std::vector<std::string> untranslated, fuzzy, gone, accelerators, formats, lineBreaks, charset, budgets,
-        unwritable, fonts;
+        unwritable, fonts, clipped;
+    DialogFitFindings fits;
     // Notes, not problems: clashes the source texts already have, and
     // translations that are their letter-bearing source unchanged.
     std::vector<std::string> inherited, unchanged;
@@ -22,7 +24,7 @@ struct Findings
     size_t Problems() const
     {
         return gone.size() + accelerators.size() + formats.size() + lineBreaks.size() + charset.size() +
-               budgets.size() + unwritable.size() + fonts.size();
+               budgets.size() + unwritable.size() + fonts.size() + clipped.size();
     }
 };
 
@@ -162,6 +164,8 @@ void CheckEntries(const PoMatches& matches, const PoTarget& target, UINT uCharse
     std::vector<TranslatedResource> translated;
     TranslateSources(target.entries, target.sources, findings.translations, translated, findings.unwritable,
                      &target.forms);
+    FitTranslatedDialogs(target.entries, translated, findings.translations, false, findings.fits);
+    findings.clipped = findings.fits.clipped;
 }
 
 void AppendList(std::string& s, const std::string& sTitle, const std::vector<std::string>& lines)
@@ -191,8 +195,14 @@ std::string FindingsText(const PoOptions& options, const Findings& findings,
     AppendList(s, "over the byte budget", findings.budgets);
     AppendList(s, "cannot be written into the image", findings.unwritable);
     AppendList(s, "form fonts that keep Chinese from showing", findings.fonts);
+    AppendList(s, "texts their controls clip on a Chinese system (po apply --fit makes room)",
+               findings.clipped);
     AppendList(s, "note: accelerator keys the source texts share already", findings.inherited);
     AppendList(s, "note: the same as the source text", findings.unchanged);
+    if (findings.fits.cSkipped > 0)
+        s += "note: " + Plural(findings.fits.cSkipped, "translated control", "translated controls") +
+             " not judged for room (not a button or a static, or a character not measured)\n";
+    AppendList(s, "note: dialogs not judged for room, in a font not measured", findings.fits.unmeasured);
     for (const std::string& sLeftOut : leftOut)
         s += "note: " + sLeftOut + "\n";
     const size_t cProblems = findings.Problems();

@@ -59,6 +59,7 @@ struct PoOptions
     std::vector<std::string> formProperties;
     // apply, check: the character set a translated form's ANSI_CHARSET font gets.
     std::string sFormCharset;
+    bool fit = false; // apply: controls that clip their translated texts grow
 };
 int RunPoExtract(const CliContext& cli, const PoOptions& options);
 int RunPoApply(const CliContext& cli, const PoOptions& options);

@@ -24,7 +24,7 @@ struct Arguments
     std::vector<std::string> targets, formProperties;
     bool json = false, backup = false, force = false, partial = false, allowUnsafe = false, inPlace = false,
          relocate = false, allSections = false, addToCatalogue = false, resources = false,
-         allowFormat = false;
+         allowFormat = false, fit = false;
     unsigned uMinChars = 4, uCharset = 0;
 };
 
@@ -204,6 +204,10 @@ void AddPoCommands(CLI::App& app, Arguments& args, Subcommands& commands)
     commands.pPoApply->add_option(
         "--log", args.sLog,
         "With --rules: the failure log of the patch run (default: pivra.log beside the tool)");
+    commands.pPoApply->add_flag(
+        "--fit", args.fit,
+        "Make room in each translated dialog whose control would cut its text off on a "
+        "Chinese system (po check names them)");
     commands.pPoApply->add_flag("--allow-format", args.allowFormat,
                                 "Write also translations whose format specifiers differ from the source's");
     commands.pPoCheck = commands.pPo->add_subcommand(
@@ -240,11 +244,22 @@ void AddPoCommands(CLI::App& app, Arguments& args, Subcommands& commands)
 
 int RunPoCommand(const CliContext& cli, const Arguments& args, const Subcommands& commands)
 {
-    PoOptions options = {FromUtf8(args.sTarget), FromUtf8(args.sPo),  FromUtf8(args.sOutput),
-                         FromUtf8(args.sLang),   FromUtf8(args.sAs),  FromUtf8(args.sRuleSet),
-                         FromUtf8(args.sLog),    args.backup,         args.force,
-                         args.partial,           args.uCharset,       args.allowFormat,
-                         args.relocate,          args.formProperties, args.sFormCharset};
+    PoOptions options = {FromUtf8(args.sTarget),
+                         FromUtf8(args.sPo),
+                         FromUtf8(args.sOutput),
+                         FromUtf8(args.sLang),
+                         FromUtf8(args.sAs),
+                         FromUtf8(args.sRuleSet),
+                         FromUtf8(args.sLog),
+                         args.backup,
+                         args.force,
+                         args.partial,
+                         args.uCharset,
+                         args.allowFormat,
+                         args.relocate,
+                         args.formProperties,
+                         args.sFormCharset,
+                         args.fit};
     if (options.uCharset != 0 && !KnowsCodePage(options.uCharset))
     {
         WriteErr("pivra-cli po check: --charset " + std::to_string(options.uCharset) +
