@@ -1,5 +1,7 @@
 #include "layout/text_fit.h"
 
+#include "layout/line_breaks.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -24,7 +26,7 @@ const int kCheckBoxWidth = 13;
 // user32's group box: the label 7 pixels in from each side, then one more.
 const int kGroupBoxIndent = 7;
 
-int MulDiv(int a, int b, int c)
+int ScaleRounded(int a, int b, int c)
 {
     long long n = static_cast<long long>(a) * b;
     long long r = n >= 0 ? (n + c / 2) / c : -((-n + c / 2) / c);
@@ -76,31 +78,16 @@ bool Widths(const std::u16string& ws, const DialogFontMetrics& font, std::vector
     return true;
 }
 
-bool IsCjk(char16_t w)
-{
-    return (w >= 0x2E80 && w <= 0x9FFF) || (w >= 0xF900 && w <= 0xFAFF) || (w >= 0xFF00 && w <= 0xFFEF);
-}
-
-// Whether a line may break before ws[q]: after a space, or beside an
-// ideograph, but never before closing punctuation or after opening.
-bool BreaksBefore(const std::u16string& ws, size_t q)
-{
-    static const std::u16string kClosing = u"，。、；：！？）」』】〕》〉…・ー々,.;:!?)]}%";
-    static const std::u16string kOpening = u"（「『【〔《〈([{";
-    const char16_t a = ws[q - 1], b = ws[q];
-    if (a == u' ')
-        return true;
-    if (!IsCjk(a) && !IsCjk(b))
-        return false;
-    return kClosing.find(b) == std::u16string::npos && kOpening.find(a) == std::u16string::npos;
-}
-
-// DrawTextW's word break of one paragraph at cxLine: each line up to the
-// last break that fits; a word wider than the line alone on its line, whole
-// (or, with fBreakWords, cut where it overflows). The lines, and the widest.
-void WrapParagraph(const std::u16string& ws, const std::vector<int>& widths, int cxLine, bool fBreakWords,
+// DrawTextW's word break of one paragraph at cxLine. Each line takes the
+// characters that fit; when more follow, it ends at the last place before
+// them where a line may break; without one, a word wider than the line takes
+// its line whole up to the next space (with fBreakWords it is cut where it
+// overflows). A space a line ends before is dropped. The lines, and the widest.
+// True when its last line ended at a break rather than with the paragraph.
+bool WrapParagraph(const std::u16string& ws, const std::vector<int>& widths, int cxLine, bool fBreakWords,
                    int& cLines, int& cxWidest)
 {
+    bool fBroken = false;
     size_t at = 0;
     const size_t n = ws.size();
     do
@@ -109,28 +96,24 @@ void WrapParagraph(const std::u16string& ws, const std::vector<int>& widths, int
         size_t fit = 0;
         while (at + fit < n && cx + widths[at + fit] <= cxLine)
             cx += widths[at + fit++];
-        size_t cUsed = 0, cLine = 0;
-        if (at + fit == n)
+        size_t cLine = 0, cUsed = 0;
+        fBroken = at + fit != n;
+        if (!fBroken)
             cLine = cUsed = fit;
-        else if (fit == 0)
-            cLine = cUsed = 1; // nothing fits: one character a line
-        else if (ws[at + fit] == u' ')
-        {
-            cLine = fit;
-            cUsed = fit + 1;
-        }
         else
         {
-            size_t q = at + fit;
-            while (q > at && !BreaksBefore(ws, q))
+            // The breaks of what is left, as the line's own text is broken.
+            const std::vector<bool> soft = SoftBreaks(ws.substr(at));
+            size_t q = fit;
+            while (q > 0 && !soft[q])
                 --q;
-            if (q > at)
+            if (q > 0)
             {
-                cLine = q - at;
-                cUsed = cLine + (ws[q] == u' ' ? 1 : 0);
+                cLine = q;
+                cUsed = q + (ws[at + q] == u' ' ? 1 : 0);
             }
             else if (fBreakWords)
-                cLine = cUsed = fit;
+                cLine = cUsed = fit > 0 ? fit : 1;
             else
             {
                 size_t e = at + fit;
@@ -147,6 +130,7 @@ void WrapParagraph(const std::u16string& ws, const std::vector<int>& widths, int
         ++cLines;
         at += cUsed;
     } while (at < n);
+    return fBroken;
 }
 
 const int kMaxGrowth = 2000; // dialog units
@@ -166,12 +150,12 @@ int BorderOf(const DialogControl& control, bool fStatic)
 
 int DialogUnitsToPixelsX(int du, const DialogFontMetrics& font)
 {
-    return MulDiv(du, font.cxBase, 4);
+    return ScaleRounded(du, font.cxBase, 4);
 }
 
 int DialogUnitsToPixelsY(int du, const DialogFontMetrics& font)
 {
-    return MulDiv(du, font.cyBase, 8);
+    return ScaleRounded(du, font.cyBase, 8);
 }
 
 int LineWidth(const std::u16string& ws, const DialogFontMetrics& font, bool fPrefix)
@@ -183,6 +167,60 @@ int LineWidth(const std::u16string& ws, const DialogFontMetrics& font, bool fPre
     for (int w : widths)
         cx += w;
     return cx;
+}
+
+TextExtent DrawTextExtent(const std::u16string& ws, const DialogFontMetrics& font, int cxWidth,
+                          const DrawTextFlags& flags)
+{
+    TextExtent extent = {false, 0, 0, 0};
+    // Paragraphs end at line breaks, except on one line, which draws them.
+    const std::u16string wsDrawn = Drawn(ws, flags.fPrefix);
+    // Each paragraph, and whether a line break ends it.
+    std::vector<std::pair<std::u16string, bool>> paragraphs(1);
+    for (size_t i = 0; i < wsDrawn.size(); ++i)
+    {
+        const char16_t w = wsDrawn[i];
+        if (w == u'\t')
+            return extent;
+        if ((w == u'\r' || w == u'\n') && !flags.fSingleLine)
+        {
+            // CR LF and LF CR are one break; a break at the very end opens no line.
+            const char16_t wOther = w == u'\r' ? u'\n' : u'\r';
+            if (i + 1 < wsDrawn.size() && wsDrawn[i + 1] == wOther)
+                ++i;
+            paragraphs.back().second = true;
+            if (i + 1 < wsDrawn.size())
+                paragraphs.emplace_back();
+        }
+        else if (w == u'\r' || w == u'\n')
+            return extent;
+        else
+            paragraphs.back().first += w;
+    }
+    int cLines = 0, cxWidest = 0;
+    std::vector<int> widths;
+    for (const auto& paragraph : paragraphs)
+    {
+        if (!Widths(paragraph.first, font, widths))
+            return extent;
+        // A line that ended at a break leaves the line break for a line of its own.
+        if (flags.fWordBreak && !paragraph.first.empty())
+        {
+            const bool fBroken = WrapParagraph(paragraph.first, widths, std::max(cxWidth, 1),
+                                               flags.fBreakWords, cLines, cxWidest);
+            cLines += fBroken && paragraph.second ? 1 : 0;
+        }
+        else
+        {
+            int cxLine = 0;
+            for (int w : widths)
+                cxLine += w;
+            cxWidest = std::max(cxWidest, cxLine);
+            ++cLines;
+        }
+    }
+    extent = {true, cxWidest, cLines * font.cyHeight, cLines};
+    return extent;
 }
 
 TextFit FitText(const DialogControl& control, const std::u16string& ws, int cx, int cy,
@@ -233,45 +271,13 @@ TextFit FitText(const DialogControl& control, const std::u16string& ws, int cx, 
                  (control.dwStyle & (kStaticCenterImage | kStaticEllipsisMask)) == 0;
         fBreakWords = (control.dwStyle & kStaticEditControl) != 0;
     }
-    // Paragraphs end at line breaks, except on one line, which draws them.
-    const std::u16string wsDrawn = Drawn(ws, fPrefix);
     const bool fSingleLine = fButton ? !fWraps
                                      : (control.dwStyle & kStaticTypeMask) == kStaticSimple ||
                                            (control.dwStyle & (kStaticCenterImage | kStaticEllipsisMask));
-    std::vector<std::u16string> paragraphs(1);
-    for (size_t i = 0; i < wsDrawn.size(); ++i)
-    {
-        const char16_t w = wsDrawn[i];
-        if (w == u'\t')
-            return fit;
-        if ((w == u'\r' || w == u'\n') && !fSingleLine)
-        {
-            if (w == u'\r' && i + 1 < wsDrawn.size() && wsDrawn[i + 1] == u'\n')
-                ++i;
-            paragraphs.emplace_back();
-        }
-        else if (w == u'\r' || w == u'\n')
-            return fit;
-        else
-            paragraphs.back() += w;
-    }
-    int cLines = 0, cxWidest = 0;
-    std::vector<int> widths;
-    for (const std::u16string& paragraph : paragraphs)
-    {
-        if (!Widths(paragraph, font, widths))
-            return fit;
-        if (fWraps && !paragraph.empty())
-            WrapParagraph(paragraph, widths, std::max(cxRoom, 1), fBreakWords, cLines, cxWidest);
-        else
-        {
-            int cxLine = 0;
-            for (int w : widths)
-                cxLine += w;
-            cxWidest = std::max(cxWidest, cxLine);
-            ++cLines;
-        }
-    }
+    const TextExtent extent = DrawTextExtent(ws, font, cxRoom, {fWraps, fSingleLine, fPrefix, fBreakWords});
+    if (!extent.fKnown)
+        return fit;
+    const int cxWidest = extent.cx, cLines = extent.cLines;
     fit.fJudged = true;
     fit.fWraps = fWraps;
     fit.cxNeeded = cxWidest;

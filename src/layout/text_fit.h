@@ -30,6 +30,25 @@ int DialogUnitsToPixelsY(int du, const DialogFontMetrics& font);
 // With fPrefix '&' marks the next character and "&&" is one '&'.
 int LineWidth(const std::u16string& ws, const DialogFontMetrics& font, bool fPrefix);
 
+struct DrawTextFlags
+{
+    bool fWordBreak;  // DT_WORDBREAK
+    bool fSingleLine; // DT_SINGLELINE: line breaks are drawn, not obeyed
+    bool fPrefix;     // not DT_NOPREFIX
+    bool fBreakWords; // DT_EDITCONTROL: a word wider than the line is cut
+};
+
+struct TextExtent
+{
+    bool fKnown; // false when a character's width was not measured, or for a tab
+    int cx, cy;  // as DrawTextW with DT_CALCRECT gives them
+    int cLines;
+};
+
+// DrawTextW's DT_CALCRECT of ws in the font, at cxWidth when it wraps.
+TextExtent DrawTextExtent(const std::u16string& ws, const DialogFontMetrics& font, int cxWidth,
+                          const DrawTextFlags& flags);
+
 // How the control's text ws fits a control of cx by cy dialog units.
 TextFit FitText(const DialogControl& control, const std::u16string& ws, int cx, int cy,
                 const DialogFontMetrics& font);
