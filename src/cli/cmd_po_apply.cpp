@@ -349,8 +349,9 @@ int WriteResults(const CliContext& cli, const PoOptions& options, ApplyRun& run,
         WriteErr("pivra-cli po apply: no room made for " + sRefused + "\n");
     if (!options.fit && !run.fits.clipped.empty())
         WriteErr("pivra-cli po apply: " +
-                 Plural(run.fits.clipped.size(), "translated text is", "translated texts are") +
-                 " wider than its control on a Chinese system (po check names them; --fit makes room)\n");
+                 Plural(run.fits.clipped.size(), "translated text is wider than its control",
+                        "translated texts are wider than their controls") +
+                 " on a Chinese system (po check names them; --fit makes room)\n");
     const size_t cRules = WriteRuleCns(run);
     if (fPatch)
         LogFailedRules(run.wsLog, run.rules.failed);
