@@ -571,8 +571,9 @@ bool CFormReader::StringValue(DWORD& dwAt, BYTE bType, const FormObject& object,
         return false;
     if (ws == wsSource || m_pOut == nullptr)
     {
-        dwAt += 1 + cbCount;
-        return Copy(dwAt, cbText);
+        // Kept as it stands: its type and length too, which were only
+        // labelled above.
+        return Copy(dwAt, 1 + cbCount + cbText);
     }
     dwAt = dwText + cbText;
     // An ASCII text keeps its type where it fits; any other is written as

@@ -1,0 +1,730 @@
+#!/usr/bin/python3
+"""Judges pivra-cli's reading and rewriting of Delphi / Lazarus forms by Free
+Pascal's own streaming code (ObjectTextToBinary / ObjectBinaryToText, built as
+form_oracle from form_oracle.pas).
+
+    forms_oracle_test.py PIVRA_CLI FORM_ORACLE
+
+The forms of FORMS are written as text, turned into binary by the oracle and
+linked as RCDATA into 32- and 64-bit programs built with mingw. pivra-cli must
+list exactly the texts of the table; translated longer (Chinese, ASCII past
+255 bytes) and shorter, every form taken back out of the program must turn into
+the same text as the source with only those strings replaced. An empty round
+trip keeps every form byte for byte, every cut of a form is refused, and value
+type 21 is read as the program's compiler means it.
+
+Exit 0 when all holds, 1 with one line per fault, 77 when a tool is missing.
+With PIVRA_KEEP=1 the programs and PO files stay in /tmp/pivra-forms-*."""
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+try:
+    import pefile
+except ImportError:
+    pefile = None
+
+RT_RCDATA = 10
+
+# A text is written in a form as {key}; TEXTS gives its source and where
+# pivra-cli names it. Everything else in a form is a non-text that must stay.
+TEXTS = {
+    "caption": ("Caption", "Order entry"),
+    "formhint": ("Hint", "Enter orders and print them"),
+    "panel": ("Panel1.Caption", "Orders"),
+    "open": ("OpenButton.Caption", "&Open..."),
+    "openhint": ("OpenButton.Hint", "Open an order file"),
+    "modes": ("Modes.Caption", "&Mode"),
+    "mode0": ("Modes.Items[0]", "&Retail"),
+    "mode1": ("Modes.Items[1]", "&Wholesale"),
+    "mode2": ("Modes.Items[2]", "Don't \"quote\" C:\\path"),
+    "line0": ("Notes.Lines[0]", "First line of the notes"),
+    "line1": ("Notes.Lines[1]", "A long memo line. " * 16),
+    "line2": ("Notes.Lines[2]", "\u786e\u5b9a and more"),
+    "tab0": ("Tabs.Tabs[0]", "&General"),
+    "tab1": ("Tabs.Tabs[1]", "&Advanced"),
+    "editlabel": ("NameEdit.EditLabel.Caption", "Customer &name:"),
+    "edittext": ("NameEdit.Text", "Nobody yet"),
+    "texthint": ("NameEdit.TextHint", "Type a name"),
+    "sbpanel0": ("StatusBar.Panels[0].Text", "Ready"),
+    "sbpanel1": ("StatusBar.Panels[1].Text", "No orders"),
+    "filter": ("OpenDialog.Filter", "Order files (*.ord)|*.ord|All files (*.*)|*.*"),
+    "dtitle": ("OpenDialog.Title", "Open order"),
+    "col0": ("Files.Columns[0].Caption", "Name"),
+    "col1": ("Files.Columns[1].Caption", "Size in bytes"),
+    "cancel": ("Cancel.Caption", "&Cancel"),
+    "frameok": ("Frame1.OkButton.Caption", "O&K"),
+    "framehint": ("Frame1.Hint", "A frame of its own"),
+    "framelabel": ("Frame1.FrameLabel.Caption", "Framed &label"),
+    # The menu form.
+    "mcaption": ("Caption", "Menus"),
+    "file": ("FileMenu.Caption", "&File"),
+    "fileopen": ("FileOpen.Caption", "&Open..."),
+    "fileopenhint": ("FileOpen.Hint", "Open a file"),
+    "fileexit": ("FileExit.Caption", "E&xit"),
+    "help": ("HelpMenu.Caption", "&Help"),
+    "helpabout": ("HelpAbout.Caption", "&About this program"),
+    "popupcopy": ("PopupCopy.Caption", "&Copy"),
+    # The inherited form, whose label draws with ANSI_CHARSET.
+    "dcaption": ("Caption", "Derived form"),
+    "dok": ("OkButton.Caption", "&OK"),
+    "dlabel": ("AnsiLabel.Caption", "Drawn with ANSI_CHARSET"),
+    "dlabelhint": ("AnsiLabel.Hint", "Its hint as well"),
+    "dextra": ("Extra.Caption", "Extra &label"),
+}
+# Texts of objects whose Font.Charset is ANSI_CHARSET: po check warns when
+# their translation needs more than that.
+ANSI_TEXTS = {"dlabel", "dlabelhint"}
+
+MAIN_FORM = """object MainForm: TMainForm
+  Left = 200
+  Top = -12
+  Width = 1000
+  Tag = 100000
+  HelpContext = -40000
+  Stamp = 12345678901234
+  Ratio = 1.25
+  Offset = -3.75
+  Caption = {caption}
+  Font.Name = 'Segoe UI'
+  Font.Charset = DEFAULT_CHARSET
+  Font.Style = [fsBold, fsItalic]
+  BorderIcons = []
+  Color = clBtnFace
+  KeyPreview = True
+  Visible = False
+  PopupMenu = nil
+  Icon.Data = {{
+    0000010001001010000001002000680400001600000028000000100000002000
+    00000100200000000000000000000000000000000000000000000000000000FF
+  }}
+  Hint = {formhint}
+  ShowHint = True
+  HelpKeyword = 'Caption'
+  Nested = ((1 2) ('Hint' Caption) [a] True)
+  object Panel1: TPanel
+    Align = alTop
+    Caption = {panel}
+    object OpenButton: TButton
+      Caption = {open}
+      Hint = {openhint}
+      Default = True
+      Action = OpenAction
+    end
+    object Modes: TRadioGroup
+      Caption = {modes}
+      Items.Strings = (
+        {mode0}
+        {mode1}
+        {mode2})
+    end
+  end
+  object Notes: TMemo
+    Lines.Strings = (
+      {line0}
+      {line1}
+      {line2})
+    ScrollBars = ssVertical
+  end
+  object Query: TQuery
+    SQL.Strings = (
+      'select Caption, Hint from orders')
+    DatabaseName = 'Orders'
+  end
+  object Tabs: TTabControl
+    Tabs.Strings = (
+      {tab0}
+      {tab1})
+    TabIndex = 0
+  end
+  object NameEdit: TLabeledEdit
+    EditLabel.Width = 40
+    EditLabel.Caption = {editlabel}
+    Text = {edittext}
+    TextHint = {texthint}
+    DataField = 'CUSTOMER_NAME'
+    DataSource = OrdersSource
+  end
+  object StatusBar: TStatusBar
+    Panels = <
+      item
+        Text = {sbpanel0}
+        Width = 120
+      end
+      item
+        Bevel = pbNone
+        Text = {sbpanel1}
+        Style = psText
+      end>
+    SimpleText = 'Not listed'
+  end
+  object OpenDialog: TOpenDialog
+    FileName = 'C:\\Data\\default.ord'
+    Filter = {filter}
+    Title = {dtitle}
+    DefaultExt = 'ord'
+  end
+  object Files: TListView
+    Columns = <
+      item
+        Caption = {col0}
+        Width = 200
+      end
+      item
+        Alignment = taRightJustify
+        Caption = {col1}
+      end>
+    Groups = <>
+    Items.Data = {{0102030405}}
+  end
+  inherited Cancel: TButton
+    Caption = {cancel}
+    ModalResult = 2
+  end
+  inline Frame1: TFrame1 [2]
+    Hint = {framehint}
+    TabOrder = 3
+    inherited OkButton: TButton
+      Caption = {frameok}
+    end
+    object FrameLabel: TLabel
+      Caption = {framelabel}
+      FocusControl = OkButton
+    end
+  end
+end
+"""
+
+MENU_FORM = """object MenuForm: TMenuForm
+  Caption = {mcaption}
+  Menu = MainMenu1
+  object MainMenu1: TMainMenu
+    Left = 8
+    object FileMenu: TMenuItem
+      Caption = {file}
+      object FileOpen: TMenuItem
+        Caption = {fileopen}
+        Hint = {fileopenhint}
+        ShortCut = 16463
+      end
+      object FileExit: TMenuItem
+        Caption = {fileexit}
+        ShortCut = 32883
+      end
+    end
+    object HelpMenu: TMenuItem
+      Caption = {help}
+      object HelpAbout: TMenuItem
+        Caption = {helpabout}
+      end
+    end
+  end
+  object Popup: TPopupMenu
+    object PopupCopy: TMenuItem
+      Caption = {popupcopy}
+    end
+  end
+end
+"""
+
+DERIVED_FORM = """inherited DerivedForm: TDerivedForm
+  Caption = {dcaption}
+  inherited OkButton: TButton
+    Caption = {dok}
+  end
+  object AnsiLabel: TLabel
+    Font.Charset = ANSI_CHARSET
+    Font.Name = 'Arial'
+    Caption = {dlabel}
+    Hint = {dlabelhint}
+  end
+  object Extra: TLabel [1]
+    Caption = {dextra}
+  end
+end
+"""
+
+FORMS = {"TMAINFORM": MAIN_FORM, "TMENUFORM": MENU_FORM, "TDERIVEDFORM": DERIVED_FORM}
+
+
+def form_keys(template):
+    return re.findall(r"(?<!\{)\{([a-z0-9]+)\}", template)
+
+
+def pascal(s):
+    """s as a Pascal string expression the oracle's parser takes."""
+    units = s.encode("utf-16-le")
+    units = [struct.unpack_from("<H", units, i)[0] for i in range(0, len(units), 2)]
+    parts, piece, quoted = [], "", False
+    for i, u in enumerate(units):
+        if i and i % 60 == 0:
+            piece += "'" if quoted else ""
+            parts.append(piece)
+            piece, quoted = "", False
+        if 32 <= u < 127:
+            if not quoted:
+                piece += "'"
+                quoted = True
+            piece += "''" if u == 39 else chr(u)
+        else:
+            if quoted:
+                piece += "'"
+                quoted = False
+            piece += "#%d" % u
+    parts.append(piece + ("'" if quoted else ""))
+    return " + ".join(p for p in parts if p) or "''"
+
+
+def render(template, values):
+    return template.format(**{k: pascal(values[k]) for k in form_keys(template)})
+
+
+class Failures:
+    def __init__(self):
+        self.lines = []
+
+    def __call__(self, line):
+        self.lines.append(line)
+
+
+def run(args, **kw):
+    return subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kw)
+
+
+class Oracle:
+    def __init__(self, tool, work):
+        self.tool, self.work, self.n = tool, work, 0
+
+    def _path(self, ext):
+        self.n += 1
+        return os.path.join(self.work, "oracle%d.%s" % (self.n, ext))
+
+    def tobinary(self, text):
+        src, out = self._path("txt"), self._path("bin")
+        with open(src, "w", encoding="ascii") as f:
+            f.write(text)
+        r = run([self.tool, "tobinary", src, out])
+        if r.returncode != 0:
+            raise RuntimeError("the oracle cannot read the text form:\n%s%s" % (r.stderr.decode(), text))
+        with open(out, "rb") as f:
+            return f.read()
+
+    def totext(self, data):
+        """The text of binary data, or None with the oracle's message."""
+        src, out = self._path("bin"), self._path("txt")
+        with open(src, "wb") as f:
+            f.write(data)
+        r = run([self.tool, "totext", src, out])
+        if r.returncode != 0:
+            return None, r.stderr.decode().strip()
+        with open(out, "rb") as f:
+            return f.read().decode("latin-1"), ""
+
+
+# Forms written byte by byte, for what the text form cannot say: value type
+# 21, single, currency and date, collection items with an order.
+def sstr(s):
+    b = s.encode("latin-1")
+    return bytes([len(b)]) + b
+
+
+def vstring(s):
+    """s as pivra-cli writes a translation: ASCII as vaString (vaLString past
+    255 bytes), anything else as vaWString."""
+    if all(ord(c) < 128 for c in s):
+        b = s.encode("ascii")
+        return (b"\x06" + bytes([len(b)]) if len(b) < 256 else b"\x0c" + struct.pack("<I", len(b))) + b
+    return vwide(18, s)
+
+
+def vwide(vtype, s):
+    u = s.encode("utf-16-le")
+    return bytes([vtype]) + struct.pack("<I", len(u) // 2) + u
+
+
+def fpc_unicode_form(values, string):
+    """A Lazarus form whose texts are vaUString (21), Free Pascal's UTF-16."""
+    return (b"TPF0" + sstr("TUniForm") + sstr("UniForm") + sstr("Caption") + string(values["ucaption"]) +
+            sstr("Tag") + b"\x02\x07" + sstr("Hint") + string(values["uhint"]) + b"\x00" + sstr("TLabel") +
+            sstr("Label1") + sstr("Caption") + string(values["ulabel"]) + b"\x00\x00\x00")
+
+
+UNI_TEXTS = {
+    "ucaption": ("Caption", "Unicode form"),
+    "uhint": ("Hint", "\u786e\u5b9a written by Lazarus"),
+    "ulabel": ("Label1.Caption", "&Label"),
+}
+
+
+def delphi_form(values):
+    """A Delphi form: a double (21) between texts, single, currency, date,
+    int64 and a collection whose items carry an order."""
+    return (b"TPF0" + sstr("TDelphiForm") + sstr("DelphiForm") + sstr("Caption") + vstring(values["xcaption"]) +
+            sstr("Ratio") + b"\x15" + struct.pack("<d", 1.0) + sstr("Hint") + vstring(values["xhint"]) +
+            sstr("Scale") + b"\x0f" + struct.pack("<f", 0.5) + sstr("Price") + b"\x10" +
+            struct.pack("<q", 125000) + sstr("Due") + b"\x11" + struct.pack("<d", 45000.25) + sstr("Big") +
+            b"\x13" + struct.pack("<q", -5) + b"\x00" + sstr("THeaderControl") + sstr("Header") +
+            sstr("Sections") + b"\x0e" + b"\x02\x03\x01" + sstr("Text") + vstring(values["xsect0"]) +
+            sstr("Width") + b"\x03" + struct.pack("<h", 300) + b"\x00" + b"\x03" + struct.pack("<h", 1000) +
+            b"\x01" + sstr("Text") + vstring(values["xsect1"]) + b"\x00" + b"\x01" + sstr("Text") +
+            vstring(values["xsect2"]) + b"\x00" + b"\x00" + b"\x00\x00\x00")
+
+
+DELPHI_TEXTS = {
+    "xcaption": ("Caption", "Delphi form"),
+    "xhint": ("Hint", "Read past a double"),
+    "xsect0": ("Header.Sections[0].Text", "First"),
+    "xsect1": ("Header.Sections[1].Text", "Second"),
+    "xsect2": ("Header.Sections[2].Text", "Third"),
+}
+
+
+def program_source(mark):
+    return ('const char kMark[] = "%s";\n'
+            "int main(int argc, char** argv) { (void)argv; return kMark[argc & 7]; }\n" % mark)
+
+
+def build_program(work, name, bits, resources, mark="no compiler mark", strings=None):
+    """A mingw program holding resources (RCDATA name: bytes) and mark."""
+    triple = "i686-w64-mingw32" if bits == 32 else "x86_64-w64-mingw32"
+    folder = os.path.join(work, name)
+    os.makedirs(folder)
+    rc = []
+    for res, data in resources.items():
+        path = os.path.join(folder, res + ".bin")
+        with open(path, "wb") as f:
+            f.write(data)
+        rc.append('%s RCDATA "%s"' % (res, path))
+    if strings:
+        rc.append("STRINGTABLE\n{\n%s\n}" % "\n".join('  %d, "%s"' % kv for kv in strings.items()))
+    with open(os.path.join(folder, "p.rc"), "w") as f:
+        f.write("\n".join(rc) + "\n")
+    with open(os.path.join(folder, "p.c"), "w") as f:
+        f.write(program_source(mark))
+    obj, exe = os.path.join(folder, "p_res.o"), os.path.join(work, name + ".exe")
+    subprocess.run([triple + "-windres", "-O", "coff", "-i", os.path.join(folder, "p.rc"), "-o", obj], check=True)
+    subprocess.run([triple + "-gcc", "-O1", "-s", "-o", exe, os.path.join(folder, "p.c"), obj], check=True)
+    return exe
+
+
+def rcdata(path):
+    pe = pefile.PE(path)
+    out = {}
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if t.id != RT_RCDATA:
+            continue
+        for n in t.directory.entries:
+            name = str(n.name) if n.name is not None else str(n.id)
+            for lang in n.directory.entries:
+                d = lang.data.struct
+                out[name] = pe.get_data(d.OffsetToData, d.Size)
+    pe.close()
+    return out
+
+
+def po_unquote(lines):
+    s = "".join(re.match(r'^(?:msgctxt |msgid |msgstr )?"(.*)"$', l).group(1) for l in lines)
+    return re.sub(r'\\(.)', lambda m: {"n": "\n", "t": "\t", "r": "\r"}.get(m.group(1), m.group(1)), s)
+
+
+def po_quote(s):
+    return '"' + s.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n").replace("\t", "\\t") + '"'
+
+
+def read_po(path):
+    """[(msgctxt, msgid)] of the entries after the header, and the blocks."""
+    with open(path, encoding="utf-8") as f:
+        blocks = f.read().strip("\n").split("\n\n")
+    entries = []
+    for b in blocks[1:]:
+        fields, key = {}, None
+        for line in b.split("\n"):
+            m = re.match(r"^(msgctxt|msgid|msgstr) ", line)
+            if m:
+                key = m.group(1)
+                fields[key] = [line]
+            elif line.startswith('"') and key:
+                fields[key].append(line)
+        entries.append((po_unquote(fields.get("msgctxt", ['""'])), po_unquote(fields["msgid"])))
+    return entries, blocks
+
+
+def write_po(pot, path, translate):
+    """The template pot with each entry's msgstr translate(msgctxt, msgid)."""
+    entries, blocks = read_po(pot)
+    out = [blocks[0]]
+    for (ctxt, msgid), b in zip(entries, blocks[1:]):
+        kept = []
+        for line in b.split("\n"):
+            if line.startswith("msgstr "):
+                break
+            kept.append(line)
+        if kept and kept[0] == "#, fuzzy":
+            kept = kept[1:]
+        out.append("\n".join(kept) + "\nmsgstr " + po_quote(translate(ctxt, msgid)))
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n\n".join(out).replace("#, fuzzy\nmsgid \"\"", "msgid \"\"", 1) + "\n")
+
+
+def longer(key, s, i):
+    """Longer: Chinese after the source, or ASCII past 255 bytes."""
+    if i % 2 == 0:
+        return s + " \u4e2d\u6587\u7ffb\u8bd1 \u786e\u5b9a"
+    return s + " " + "".join("padding%03d " % n for n in range(30))
+
+
+def shorter(key, s, i):
+    """Shorter, keeping the accelerator."""
+    keep = max(1, len(s) // 2)
+    amp = s.find("&")
+    if amp >= 0:
+        keep = max(keep, amp + 2)
+    if keep < len(s):
+        return s[:keep]
+    return s[:amp - 1] + s[amp:] if amp > 0 else s[:-1]
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    cli, oracle_tool = sys.argv[1], sys.argv[2]
+    missing = [t for t in ("fpc", "i686-w64-mingw32-gcc", "x86_64-w64-mingw32-gcc", "i686-w64-mingw32-windres",
+                           "x86_64-w64-mingw32-windres") if shutil.which(t) is None]
+    if pefile is None:
+        missing.append("python3-pefile")
+    if not oracle_tool or not os.access(oracle_tool, os.X_OK):
+        missing.append("form_oracle")
+    if missing:
+        print("SKIP: missing " + ", ".join(missing))
+        return 77
+    fail = Failures()
+    work = tempfile.mkdtemp(prefix="pivra-forms-")
+    try:
+        check_all(cli, Oracle(oracle_tool, work), work, fail)
+    finally:
+        if not os.environ.get("PIVRA_KEEP"):
+            shutil.rmtree(work, ignore_errors=True)
+    for line in fail.lines:
+        print(line)
+    print("%d faults" % len(fail.lines))
+    return 1 if fail.lines else 0
+
+
+def extract(cli, exe, work, fail, tag):
+    pot = os.path.join(work, tag + ".pot")
+    r = run([cli, "po", "extract", exe, "-o", pot])
+    if r.returncode != 0:
+        fail("%s: po extract failed: %s" % (tag, r.stderr.decode().strip()))
+        return None, r.stderr.decode()
+    return pot, r.stderr.decode()
+
+
+def expect_entries(entries, expected, fail, tag):
+    """entries (ctxt, msgid) of forms must be expected, each exactly once."""
+    got = [e for e in entries if e[0].startswith("FORM ")]
+    for e in sorted(set(got)):
+        if got.count(e) > 1:
+            fail("%s: listed %d times: %r" % (tag, got.count(e), e))
+    for e in sorted(set(got) - set(expected)):
+        fail("%s: listed but no text: %r" % (tag, e))
+    for e in sorted(set(expected) - set(got)):
+        fail("%s: not listed: %r" % (tag, e))
+
+
+def form_entries(res, keys, table):
+    return [("FORM %s / %s" % (res, table[k][0]), table[k][1]) for k in keys]
+
+
+def po_check(cli, exe, po, fail, tag, warnings):
+    """po check of po finds no problem but the font warnings: (form, texts)
+    for each object whose ANSI_CHARSET font cannot draw translations."""
+    r = run([cli, "po", "check", exe, po])
+    sections, section = {}, None
+    for line in r.stdout.decode().splitlines():
+        m = re.match(r"^(\S.*) \(\d+\):$", line)
+        if m:
+            section = m.group(1)
+            sections[section] = []
+        elif line.startswith("  ") and section:
+            sections[section].append(line.strip())
+    fonts = sections.pop("form fonts that keep Chinese from showing", [])
+    problems = {k: v for k, v in sections.items() if not k.startswith("note:")}
+    if problems:
+        fail("%s: po check: %s" % (tag, " | ".join("%s: %s" % (k, "; ".join(v)) for k, v in problems.items())))
+    for form, texts in warnings:
+        if not any(l.startswith(form + ":") and "(%s)" % ", ".join(texts) in l for l in fonts):
+            fail("%s: po check has no font warning for %s (%s): %s" % (tag, form, ", ".join(texts), fonts))
+    if len(fonts) != len(warnings):
+        fail("%s: po check warns of %d fonts, %d expected: %s" % (tag, len(fonts), len(warnings), fonts))
+    if r.returncode != (1 if warnings or problems else 0):
+        fail("%s: po check exits %d: %s" % (tag, r.returncode, r.stderr.decode().strip()))
+
+
+def apply_po(cli, exe, pot, work, fail, tag, translate, warnings):
+    """Writes the PO, checks and applies it; the applied program or None."""
+    po, out = os.path.join(work, tag + ".po"), os.path.join(work, tag + ".exe")
+    write_po(pot, po, translate)
+    po_check(cli, exe, po, fail, tag, warnings)
+    r = run([cli, "po", "apply", exe, po, "-o", out])
+    if r.returncode != 0:
+        fail("%s: po apply failed: %s" % (tag, r.stderr.decode().strip()))
+        return None
+    return out
+
+
+def check_all(cli, oracle, work, fail):
+    sources = {k: v[1] for k, v in TEXTS.items()}
+    binaries = {res: oracle.tobinary(render(t, sources)) for res, t in FORMS.items()}
+    strings = {1: "Ready", 2: "Printing..."}
+    programs = {
+        "forms32": build_program(work, "forms32", 32, binaries, strings=strings),
+        "forms64": build_program(work, "forms64", 64, binaries),
+    }
+    for tag, exe in programs.items():
+        check_program(cli, oracle, work, fail, tag, exe, binaries, sources, strings if tag == "forms32" else {})
+    check_cuts(cli, work, fail, binaries)
+    check_dialects(cli, oracle, work, fail)
+
+
+def check_program(cli, oracle, work, fail, tag, exe, binaries, sources, strings):
+    pot, stderr = extract(cli, exe, work, fail, tag)
+    if pot is None:
+        return
+    if stderr.strip():
+        fail("%s: po extract complained: %s" % (tag, stderr.strip()))
+    entries, _ = read_po(pot)
+    expected = [e for res, t in FORMS.items() for e in form_entries(res, form_keys(t), TEXTS)]
+    expect_entries(entries, expected, fail, tag)
+    for n, s in strings.items():
+        if (("STRINGTABLE / 0x%04X" % n), s) not in entries:
+            fail("%s: string %d %r not listed beside the forms" % (tag, n, s))
+    context_key = {("FORM %s / %s" % (res, TEXTS[k][0]), TEXTS[k][1]): k for res, t in FORMS.items()
+                   for k in form_keys(t)}
+    order = {k: i for i, k in enumerate(TEXTS)}
+    for how in (longer, shorter):
+        values = {k: how(k, s, order[k]) for k, s in sources.items()}
+
+        def translate(ctxt, msgid):
+            k = context_key.get((ctxt, msgid))
+            return values[k] if k else msgid + " (translated)"
+
+        wide = [TEXTS[k][0] for k in TEXTS if k in ANSI_TEXTS and any(ord(c) > 127 for c in values[k])]
+        warnings = [("FORM TDERIVEDFORM", wide)] if wide else []
+        out = apply_po(cli, exe, pot, work, fail, "%s-%s" % (tag, how.__name__), translate, warnings)
+        if out is None:
+            continue
+        got = rcdata(out)
+        for res, t in FORMS.items():
+            want, _ = oracle.totext(oracle.tobinary(render(t, values)))
+            have, why = oracle.totext(got.get(res, b""))
+            if have is None:
+                fail("%s %s %s: the oracle cannot read the translated form: %s" % (tag, how.__name__, res, why))
+            elif have != want:
+                fail("%s %s %s: the translated form differs:\n%s" % (tag, how.__name__, res, diff(want, have)))
+    # The empty round trip.
+    out = apply_po(cli, exe, pot, work, fail, tag + "-same", lambda c, m: m, [])
+    if out is not None:
+        got = rcdata(out)
+        for res, data in binaries.items():
+            if got.get(res) != data:
+                fail("%s: the empty round trip changed %s" % (tag, res))
+
+
+def diff(want, have):
+    import difflib
+    return "\n".join(list(difflib.unified_diff(want.splitlines(), have.splitlines(), "expected", "written",
+                                               lineterm=""))[:40])
+
+
+def check_cuts(cli, work, fail, binaries):
+    """Every prefix of the menu form beside the whole forms: each cut refused
+    and named, none of its texts listed, the whole forms still read."""
+    cut = binaries["TMENUFORM"]
+    resources = dict(binaries)
+    names = {}
+    for n in range(4, len(cut)):
+        names["CUT%04d" % n] = cut[:n]
+    resources.update(names)
+    exe = build_program(work, "cuts", 32, resources)
+    pot, stderr = extract(cli, exe, work, fail, "cuts")
+    if pot is None:
+        return
+    entries, _ = read_po(pot)
+    expected = [e for res, t in FORMS.items() for e in form_entries(res, form_keys(t), TEXTS)]
+    expect_entries(entries, expected, fail, "cuts")
+    refused = set(re.findall(r"RCDATA (CUT\d{4}): ", stderr))
+    unnamed = sorted(set(names) - refused)
+    if unnamed:
+        fail("cuts: %d of %d cuts not named on stderr, the first %s" % (len(unnamed), len(names), unnamed[:5]))
+
+
+def check_dialects(cli, oracle, work, fail):
+    fpc_mark = "FPC 3.2.2 [2021/05/16] for i386 - Win32"
+    sources = {k: v[1] for k, v in UNI_TEXTS.items()}
+    uni = fpc_unicode_form(sources, lambda s: vwide(21, s))
+    text, why = oracle.totext(uni)
+    if text is None or "#30830#23450" not in text:
+        fail("dialect: the oracle does not read value type 21 as a string: %s" % (why or text))
+    menu = oracle.tobinary(render(MENU_FORM, {k: v[1] for k, v in TEXTS.items()}))
+    menu_entries = form_entries("TMENUFORM", form_keys(MENU_FORM), TEXTS)
+    uni_entries = form_entries("TUNIFORM", list(UNI_TEXTS), UNI_TEXTS)
+
+    # Free Pascal's program: 21 is a string, translated.
+    exe = build_program(work, "lazarus", 32, {"TUNIFORM": uni, "TMENUFORM": menu}, mark=fpc_mark)
+    pot, stderr = extract(cli, exe, work, fail, "lazarus")
+    if pot is not None:
+        if stderr.strip():
+            fail("lazarus: po extract complained: %s" % stderr.strip())
+        entries, _ = read_po(pot)
+        expect_entries(entries, uni_entries + menu_entries, fail, "lazarus")
+        values = {k: longer(k, s, i) for i, (k, s) in enumerate(sources.items())}
+        keyed = {("FORM TUNIFORM / " + UNI_TEXTS[k][0], s): k for k, s in sources.items()}
+        out = apply_po(cli, exe, pot, work, fail, "lazarus-longer",
+                       lambda c, m: values[keyed[(c, m)]] if (c, m) in keyed else m, [])
+        if out is not None:
+            want, _ = oracle.totext(fpc_unicode_form(values, lambda s: vwide(21, s)))
+            have, why = oracle.totext(rcdata(out).get("TUNIFORM", b""))
+            if have != want:
+                fail("lazarus: the translated form differs: %s" % (why or diff(want, have)))
+        out = apply_po(cli, exe, pot, work, fail, "lazarus-same", lambda c, m: m, [])
+        if out is not None and rcdata(out).get("TUNIFORM") != uni:
+            fail("lazarus: the empty round trip changed TUNIFORM")
+
+    # No compiler known: refused, with the reason; the menu form still read.
+    exe = build_program(work, "unknown", 32, {"TUNIFORM": uni, "TMENUFORM": menu})
+    pot, stderr = extract(cli, exe, work, fail, "unknown")
+    if pot is not None:
+        entries, _ = read_po(pot)
+        expect_entries(entries, menu_entries, fail, "unknown")
+        if not re.search(r"RCDATA TUNIFORM: .*value type 21.*compiler", stderr):
+            fail("unknown: TUNIFORM not refused for its value type 21: %r" % stderr.strip())
+
+    # Delphi's program (DVCLAL): 21 is a double of 8 bytes.
+    xsources = {k: v[1] for k, v in DELPHI_TEXTS.items()}
+    delphi = delphi_form(xsources)
+    exe = build_program(work, "delphi", 64, {"DVCLAL": bytes(16), "TDELPHIFORM": delphi})
+    pot, stderr = extract(cli, exe, work, fail, "delphi")
+    if pot is not None:
+        if stderr.strip():
+            fail("delphi: po extract complained: %s" % stderr.strip())
+        entries, _ = read_po(pot)
+        expect_entries(entries, form_entries("TDELPHIFORM", list(DELPHI_TEXTS), DELPHI_TEXTS), fail, "delphi")
+        keyed = {("FORM TDELPHIFORM / " + DELPHI_TEXTS[k][0], s): k for k, s in xsources.items()}
+        for how in (longer, shorter):
+            values = {k: how(k, s, i) for i, (k, s) in enumerate(xsources.items())}
+            out = apply_po(cli, exe, pot, work, fail, "delphi-" + how.__name__,
+                           lambda c, m: values[keyed[(c, m)]] if (c, m) in keyed else m, [])
+            if out is not None and rcdata(out).get("TDELPHIFORM") != delphi_form(values):
+                fail("delphi %s: the translated form is not the source with its texts replaced" % how.__name__)
+        out = apply_po(cli, exe, pot, work, fail, "delphi-same", lambda c, m: m, [])
+        if out is not None and rcdata(out).get("TDELPHIFORM") != delphi:
+            fail("delphi: the empty round trip changed TDELPHIFORM")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
