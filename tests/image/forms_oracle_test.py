@@ -75,10 +75,22 @@ TEXTS = {
     "dlabel": ("AnsiLabel.Caption", "Drawn with ANSI_CHARSET"),
     "dlabelhint": ("AnsiLabel.Hint", "Its hint as well"),
     "dextra": ("Extra.Caption", "Extra &label"),
+    "dpanel": ("AnsiPanel.Caption", "Panel of charset 0"),
+    "dinner": ("InnerLabel.Caption", "Inherits the panel's font"),
+    "downfont": ("OwnFont.Caption", "Has a font of its own"),
+    "innerok": ("Frame1.Inner.InnerOk.Caption", "&Yes"),
+    "simple": ("StatusBar.SimpleText", "Not listed"),
 }
 # Texts of objects whose Font.Charset is ANSI_CHARSET: po check warns when
 # their translation needs more than that.
-ANSI_TEXTS = {"dlabel", "dlabelhint"}
+ANSI_TEXTS = {
+    "dlabel": "Font.Charset of AnsiLabel is ANSI_CHARSET",
+    "dlabelhint": "Font.Charset of AnsiLabel is ANSI_CHARSET",
+    "dpanel": "Font.Charset of AnsiPanel is ANSI_CHARSET (0)",
+    "dinner": "Font.Charset of AnsiPanel is ANSI_CHARSET (0)",
+}
+# A text only with --form-property.
+EXTRA_PROPERTY = ("SimpleText", "simple")
 
 MAIN_FORM = """object MainForm: TMainForm
   Left = 200
@@ -160,7 +172,7 @@ MAIN_FORM = """object MainForm: TMainForm
         Text = {sbpanel1}
         Style = psText
       end>
-    SimpleText = 'Not listed'
+    SimpleText = {simple}
   end
   object OpenDialog: TOpenDialog
     FileName = 'C:\\Data\\default.ord'
@@ -194,6 +206,11 @@ MAIN_FORM = """object MainForm: TMainForm
     object FrameLabel: TLabel
       Caption = {framelabel}
       FocusControl = OkButton
+    end
+    inline Inner: TInnerFrame
+      object InnerOk: TButton
+        Caption = {innerok}
+      end
     end
   end
 end
@@ -244,6 +261,17 @@ DERIVED_FORM = """inherited DerivedForm: TDerivedForm
   end
   object Extra: TLabel [1]
     Caption = {dextra}
+  end
+  object AnsiPanel: TPanel
+    Caption = {dpanel}
+    Font.Charset = 0
+    object InnerLabel: TLabel
+      Caption = {dinner}
+    end
+    object OwnFont: TLabel
+      Caption = {downfont}
+      ParentFont = False
+    end
   end
 end
 """
@@ -347,16 +375,33 @@ def vwide(vtype, s):
 
 
 def fpc_unicode_form(values, string):
-    """A Lazarus form whose texts are vaUString (21), Free Pascal's UTF-16."""
+    """A Lazarus form whose texts are vaUString (21), Free Pascal's UTF-16,
+    and a UTF-8 string (20)."""
     return (b"TPF0" + sstr("TUniForm") + sstr("UniForm") + sstr("Caption") + string(values["ucaption"]) +
             sstr("Tag") + b"\x02\x07" + sstr("Hint") + string(values["uhint"]) + b"\x00" + sstr("TLabel") +
-            sstr("Label1") + sstr("Caption") + string(values["ulabel"]) + b"\x00\x00\x00")
+            sstr("Label1") + sstr("Caption") + string(values["ulabel"]) + sstr("Hint") +
+            vutf8(values["uutf8"]) + b"\x00\x00\x00")
+
+
+def vutf8(s):
+    b = s.encode("utf-8")
+    return b"\x14" + struct.pack("<I", len(b)) + b
+
+
+def fpc_qword_form(values):
+    """A Lazarus form with a qword (22), which the text form cannot say."""
+    return (b"TPF0" + sstr("TQForm") + sstr("QForm") + sstr("Size") + b"\x16" + struct.pack("<Q", 2**64 - 2) +
+            sstr("Caption") + vstring(values["qcaption"]) + b"\x00\x00")
+
+
+QWORD_TEXTS = {"qcaption": ("Caption", "After a qword")}
 
 
 UNI_TEXTS = {
     "ucaption": ("Caption", "Unicode form"),
     "uhint": ("Hint", "\u786e\u5b9a written by Lazarus"),
     "ulabel": ("Label1.Caption", "&Label"),
+    "uutf8": ("Label1.Hint", "UTF-8 \u786e\u5b9a"),
 }
 
 
@@ -515,9 +560,9 @@ def main():
     return 1 if fail.lines else 0
 
 
-def extract(cli, exe, work, fail, tag):
+def extract(cli, exe, work, fail, tag, options=()):
     pot = os.path.join(work, tag + ".pot")
-    r = run([cli, "po", "extract", exe, "-o", pot])
+    r = run([cli, "po", "extract", exe, "-o", pot] + list(options))
     if r.returncode != 0:
         fail("%s: po extract failed: %s" % (tag, r.stderr.decode().strip()))
         return None, r.stderr.decode()
@@ -540,9 +585,17 @@ def form_entries(res, keys, table):
     return [("FORM %s / %s" % (res, table[k][0]), table[k][1]) for k in keys]
 
 
+def font_warnings(values, keys):
+    """{(form, font line): [texts]} that po check must warn of."""
+    out = {}
+    for k in keys:
+        if k in ANSI_TEXTS and any(ord(c) > 127 for c in values[k]):
+            out.setdefault(("FORM TDERIVEDFORM", ANSI_TEXTS[k]), []).append(TEXTS[k][0])
+    return out
+
+
 def po_check(cli, exe, po, fail, tag, warnings):
-    """po check of po finds no problem but the font warnings: (form, texts)
-    for each object whose ANSI_CHARSET font cannot draw translations."""
+    """po check of po finds no problem but the font warnings."""
     r = run([cli, "po", "check", exe, po])
     sections, section = {}, None
     for line in r.stdout.decode().splitlines():
@@ -556,16 +609,19 @@ def po_check(cli, exe, po, fail, tag, warnings):
     problems = {k: v for k, v in sections.items() if not k.startswith("note:")}
     if problems:
         fail("%s: po check: %s" % (tag, " | ".join("%s: %s" % (k, "; ".join(v)) for k, v in problems.items())))
-    for form, texts in warnings:
-        if not any(l.startswith(form + ":") and "(%s)" % ", ".join(texts) in l for l in fonts):
-            fail("%s: po check has no font warning for %s (%s): %s" % (tag, form, ", ".join(texts), fonts))
+    for (form, font), texts in warnings.items():
+        lines = [l for l in fonts if l.startswith("%s: %s, " % (form, font))]
+        named = re.findall(r"cannot draw (\d+) translated texts? \((.*)\): ", lines[0]) if lines else []
+        if len(lines) != 1 or not named or int(named[0][0]) != len(texts) or \
+                not set(named[0][1].replace(", ...", "").split(", ")) <= set(texts):
+            fail("%s: po check does not warn once that %s keeps %s from showing: %s" % (tag, font, texts, fonts))
     if len(fonts) != len(warnings):
         fail("%s: po check warns of %d fonts, %d expected: %s" % (tag, len(fonts), len(warnings), fonts))
     if r.returncode != (1 if warnings or problems else 0):
         fail("%s: po check exits %d: %s" % (tag, r.returncode, r.stderr.decode().strip()))
 
 
-def apply_po(cli, exe, pot, work, fail, tag, translate, warnings):
+def apply_po(cli, exe, pot, work, fail, tag, translate, warnings={}):
     """Writes the PO, checks and applies it; the applied program or None."""
     po, out = os.path.join(work, tag + ".po"), os.path.join(work, tag + ".exe")
     write_po(pot, po, translate)
@@ -577,45 +633,56 @@ def apply_po(cli, exe, pot, work, fail, tag, translate, warnings):
     return out
 
 
+def boundary(key, s, i):
+    """ASCII of exactly 255 and 256 bytes, where vaString ends."""
+    n = 255 + i % 2
+    return (s * (n // len(s) + 1))[:n]
+
+
 def check_all(cli, oracle, work, fail):
-    sources = {k: v[1] for k, v in TEXTS.items()}
+    keys = [k for t in FORMS.values() for k in form_keys(t)]
+    sources = {k: TEXTS[k][1] for k in keys}
     binaries = {res: oracle.tobinary(render(t, sources)) for res, t in FORMS.items()}
     strings = {1: "Ready", 2: "Printing..."}
-    programs = {
-        "forms32": build_program(work, "forms32", 32, binaries, strings=strings),
-        "forms64": build_program(work, "forms64", 64, binaries),
-    }
-    for tag, exe in programs.items():
-        check_program(cli, oracle, work, fail, tag, exe, binaries, sources, strings if tag == "forms32" else {})
-    check_cuts(cli, work, fail, binaries)
+    exe32 = build_program(work, "forms32", 32, binaries, strings=strings)
+    exe64 = build_program(work, "forms64", 64, binaries)
+    check_program(cli, oracle, work, fail, "forms32", exe32, binaries, sources, strings)
+    check_program(cli, oracle, work, fail, "forms64", exe64, binaries, sources, {})
+    check_program(cli, oracle, work, fail, "forms64-property", exe64, binaries, sources, {}, EXTRA_PROPERTY)
+    check_cuts(cli, work, fail, "cuts", binaries, binaries, {})
     check_dialects(cli, oracle, work, fail)
 
 
-def check_program(cli, oracle, work, fail, tag, exe, binaries, sources, strings):
-    pot, stderr = extract(cli, exe, work, fail, tag)
+def check_program(cli, oracle, work, fail, tag, exe, binaries, sources, strings, extra=None):
+    """Every text of FORMS listed once, translated longer, shorter and to
+    the ends of vaString, each form then the oracle's form of its source with
+    the translations; an empty round trip keeps every form."""
+    pot, stderr = extract(cli, exe, work, fail, tag, ["--form-property", extra[0]] if extra else [])
     if pot is None:
         return
     if stderr.strip():
         fail("%s: po extract complained: %s" % (tag, stderr.strip()))
     entries, _ = read_po(pot)
-    expected = [e for res, t in FORMS.items() for e in form_entries(res, form_keys(t), TEXTS)]
+    # The extra property's text only with --form-property.
+    keys = [k for k in sources if k != EXTRA_PROPERTY[1] or extra]
+    expected = [e for res, t in FORMS.items() for e in form_entries(res, [k for k in form_keys(t) if k in keys],
+                                                                    TEXTS)]
     expect_entries(entries, expected, fail, tag)
     for n, s in strings.items():
         if (("STRINGTABLE / 0x%04X" % n), s) not in entries:
             fail("%s: string %d %r not listed beside the forms" % (tag, n, s))
     context_key = {("FORM %s / %s" % (res, TEXTS[k][0]), TEXTS[k][1]): k for res, t in FORMS.items()
-                   for k in form_keys(t)}
-    order = {k: i for i, k in enumerate(TEXTS)}
-    for how in (longer, shorter):
-        values = {k: how(k, s, order[k]) for k, s in sources.items()}
+                   for k in form_keys(t) if k in keys}
+    for how in (longer, shorter, boundary):
+        values = dict(sources)
+        values.update({k: how(k, sources[k], i) for i, k in enumerate(keys)})
 
         def translate(ctxt, msgid):
             k = context_key.get((ctxt, msgid))
             return values[k] if k else msgid + " (translated)"
 
-        wide = [TEXTS[k][0] for k in TEXTS if k in ANSI_TEXTS and any(ord(c) > 127 for c in values[k])]
-        warnings = [("FORM TDERIVEDFORM", wide)] if wide else []
-        out = apply_po(cli, exe, pot, work, fail, "%s-%s" % (tag, how.__name__), translate, warnings)
+        out = apply_po(cli, exe, pot, work, fail, "%s-%s" % (tag, how.__name__), translate,
+                       font_warnings(values, keys))
         if out is None:
             continue
         got = rcdata(out)
@@ -626,8 +693,7 @@ def check_program(cli, oracle, work, fail, tag, exe, binaries, sources, strings)
                 fail("%s %s %s: the oracle cannot read the translated form: %s" % (tag, how.__name__, res, why))
             elif have != want:
                 fail("%s %s %s: the translated form differs:\n%s" % (tag, how.__name__, res, diff(want, have)))
-    # The empty round trip.
-    out = apply_po(cli, exe, pot, work, fail, tag + "-same", lambda c, m: m, [])
+    out = apply_po(cli, exe, pot, work, fail, tag + "-same", lambda c, m: m)
     if out is not None:
         got = rcdata(out)
         for res, data in binaries.items():
@@ -641,26 +707,35 @@ def diff(want, have):
                                                lineterm=""))[:40])
 
 
-def check_cuts(cli, work, fail, binaries):
-    """Every prefix of the menu form beside the whole forms: each cut refused
-    and named, none of its texts listed, the whole forms still read."""
-    cut = binaries["TMENUFORM"]
-    resources = dict(binaries)
+def check_cuts(cli, work, fail, tag, forms, whole, expected_whole, mark="no compiler mark", extra={}):
+    """Every prefix of each form in forms beside the whole forms: each cut
+    refused and named, none of its texts listed, the whole forms still read
+    (expected_whole: their entries; FORMS' when empty)."""
+    resources = dict(whole)
+    resources.update(extra)
     names = {}
-    for n in range(4, len(cut)):
-        names["CUT%04d" % n] = cut[:n]
+    for i, data in enumerate(forms.values()):
+        for n in range(4, len(data)):
+            names["CUT%d_%04d" % (i, n)] = data[:n]
     resources.update(names)
-    exe = build_program(work, "cuts", 32, resources)
-    pot, stderr = extract(cli, exe, work, fail, "cuts")
+    exe = build_program(work, tag, 32, resources, mark=mark)
+    pot, stderr = extract(cli, exe, work, fail, tag)
     if pot is None:
         return
     entries, _ = read_po(pot)
-    expected = [e for res, t in FORMS.items() for e in form_entries(res, form_keys(t), TEXTS)]
-    expect_entries(entries, expected, fail, "cuts")
-    refused = set(re.findall(r"RCDATA (CUT\d{4}): ", stderr))
-    unnamed = sorted(set(names) - refused)
+    expected = expected_whole or [e for res, t in FORMS.items() for e in form_entries(res, form_keys(t), TEXTS)
+                                  if e[0] != "FORM TMAINFORM / StatusBar.SimpleText"]
+    expect_entries(entries, expected, fail, tag)
+    reasons = dict(re.findall(r"RCDATA (CUT\d+_\d{4}): (.*)", stderr))
+    unnamed = sorted(set(names) - set(reasons))
     if unnamed:
-        fail("cuts: %d of %d cuts not named on stderr, the first %s" % (len(unnamed), len(names), unnamed[:5]))
+        fail("%s: %d of %d cuts not named on stderr, the first %s" % (tag, len(unnamed), len(names), unnamed[:5]))
+    # Refused as cut, at a place or object the reason names.
+    vague = sorted(n for n, r in reasons.items() if not r.startswith("the form ends ") or re.search(r"( of|\s\.\S*)$", r))
+    for n in vague[:5]:
+        fail("%s: %s refused as %r" % (tag, n, reasons[n]))
+    if len(vague) > 5:
+        fail("%s: %d more cuts refused so" % (tag, len(vague) - 5))
 
 
 def check_dialects(cli, oracle, work, fail):
@@ -670,30 +745,42 @@ def check_dialects(cli, oracle, work, fail):
     text, why = oracle.totext(uni)
     if text is None or "#30830#23450" not in text:
         fail("dialect: the oracle does not read value type 21 as a string: %s" % (why or text))
+    qsources = {k: v[1] for k, v in QWORD_TEXTS.items()}
+    qform = fpc_qword_form(qsources)
     menu = oracle.tobinary(render(MENU_FORM, {k: v[1] for k, v in TEXTS.items()}))
     menu_entries = form_entries("TMENUFORM", form_keys(MENU_FORM), TEXTS)
     uni_entries = form_entries("TUNIFORM", list(UNI_TEXTS), UNI_TEXTS)
+    q_entries = form_entries("TQFORM", list(QWORD_TEXTS), QWORD_TEXTS)
 
-    # Free Pascal's program: 21 is a string, translated.
-    exe = build_program(work, "lazarus", 32, {"TUNIFORM": uni, "TMENUFORM": menu}, mark=fpc_mark)
+    # Free Pascal's program: 21 is a string, translated; 22 a qword.
+    lazarus = {"TUNIFORM": uni, "TMENUFORM": menu, "TQFORM": qform}
+    exe = build_program(work, "lazarus", 32, lazarus, mark=fpc_mark)
     pot, stderr = extract(cli, exe, work, fail, "lazarus")
     if pot is not None:
         if stderr.strip():
             fail("lazarus: po extract complained: %s" % stderr.strip())
         entries, _ = read_po(pot)
-        expect_entries(entries, uni_entries + menu_entries, fail, "lazarus")
-        values = {k: longer(k, s, i) for i, (k, s) in enumerate(sources.items())}
+        expect_entries(entries, uni_entries + menu_entries + q_entries, fail, "lazarus")
         keyed = {("FORM TUNIFORM / " + UNI_TEXTS[k][0], s): k for k, s in sources.items()}
-        out = apply_po(cli, exe, pot, work, fail, "lazarus-longer",
-                       lambda c, m: values[keyed[(c, m)]] if (c, m) in keyed else m, [])
-        if out is not None:
+        keyed.update({("FORM TQFORM / " + QWORD_TEXTS[k][0], s): k for k, s in qsources.items()})
+        for how in (longer, shorter):
+            values = {k: how(k, s, i) for i, (k, s) in enumerate(list(sources.items()) + list(qsources.items()))}
+            out = apply_po(cli, exe, pot, work, fail, "lazarus-" + how.__name__,
+                           lambda c, m: values[keyed[(c, m)]] if (c, m) in keyed else m)
+            if out is None:
+                continue
+            got = rcdata(out)
             want, _ = oracle.totext(fpc_unicode_form(values, lambda s: vwide(21, s)))
-            have, why = oracle.totext(rcdata(out).get("TUNIFORM", b""))
+            have, why = oracle.totext(got.get("TUNIFORM", b""))
             if have != want:
-                fail("lazarus: the translated form differs: %s" % (why or diff(want, have)))
-        out = apply_po(cli, exe, pot, work, fail, "lazarus-same", lambda c, m: m, [])
-        if out is not None and rcdata(out).get("TUNIFORM") != uni:
-            fail("lazarus: the empty round trip changed TUNIFORM")
+                fail("lazarus %s: the translated form differs: %s" % (how.__name__, why or diff(want, have)))
+            if got.get("TQFORM") != fpc_qword_form(values):
+                fail("lazarus %s: the form with a qword is not the source with its text replaced" % how.__name__)
+        out = apply_po(cli, exe, pot, work, fail, "lazarus-same", lambda c, m: m)
+        if out is not None and any(rcdata(out).get(k) != v for k, v in lazarus.items()):
+            fail("lazarus: the empty round trip changed a form")
+    check_cuts(cli, work, fail, "lazarus-cuts", {"TUNIFORM": uni, "TQFORM": qform}, lazarus,
+               uni_entries + menu_entries + q_entries, mark=fpc_mark)
 
     # No compiler known: refused, with the reason; the menu form still read.
     exe = build_program(work, "unknown", 32, {"TUNIFORM": uni, "TMENUFORM": menu})
@@ -701,29 +788,33 @@ def check_dialects(cli, oracle, work, fail):
     if pot is not None:
         entries, _ = read_po(pot)
         expect_entries(entries, menu_entries, fail, "unknown")
-        if not re.search(r"RCDATA TUNIFORM: .*value type 21.*compiler", stderr):
+        if not re.search(r"RCDATA TUNIFORM: value type 21 .*compiler", stderr):
             fail("unknown: TUNIFORM not refused for its value type 21: %r" % stderr.strip())
 
-    # Delphi's program (DVCLAL): 21 is a double of 8 bytes.
+    # Delphi's program (DVCLAL): 21 is a double of 8 bytes, 22 no value.
     xsources = {k: v[1] for k, v in DELPHI_TEXTS.items()}
     delphi = delphi_form(xsources)
-    exe = build_program(work, "delphi", 64, {"DVCLAL": bytes(16), "TDELPHIFORM": delphi})
+    dvclal = {"DVCLAL": bytes(16)}
+    exe = build_program(work, "delphi", 64, dict(dvclal, TDELPHIFORM=delphi, TQFORM=qform))
     pot, stderr = extract(cli, exe, work, fail, "delphi")
+    delphi_entries = form_entries("TDELPHIFORM", list(DELPHI_TEXTS), DELPHI_TEXTS)
     if pot is not None:
-        if stderr.strip():
-            fail("delphi: po extract complained: %s" % stderr.strip())
+        if not re.search(r"RCDATA TQFORM: value type 22 ", stderr):
+            fail("delphi: TQFORM not refused for its value type 22: %r" % stderr.strip())
         entries, _ = read_po(pot)
-        expect_entries(entries, form_entries("TDELPHIFORM", list(DELPHI_TEXTS), DELPHI_TEXTS), fail, "delphi")
+        expect_entries(entries, delphi_entries, fail, "delphi")
         keyed = {("FORM TDELPHIFORM / " + DELPHI_TEXTS[k][0], s): k for k, s in xsources.items()}
-        for how in (longer, shorter):
+        for how in (longer, shorter, boundary):
             values = {k: how(k, s, i) for i, (k, s) in enumerate(xsources.items())}
             out = apply_po(cli, exe, pot, work, fail, "delphi-" + how.__name__,
-                           lambda c, m: values[keyed[(c, m)]] if (c, m) in keyed else m, [])
+                           lambda c, m: values[keyed[(c, m)]] if (c, m) in keyed else m)
             if out is not None and rcdata(out).get("TDELPHIFORM") != delphi_form(values):
                 fail("delphi %s: the translated form is not the source with its texts replaced" % how.__name__)
-        out = apply_po(cli, exe, pot, work, fail, "delphi-same", lambda c, m: m, [])
+        out = apply_po(cli, exe, pot, work, fail, "delphi-same", lambda c, m: m)
         if out is not None and rcdata(out).get("TDELPHIFORM") != delphi:
             fail("delphi: the empty round trip changed TDELPHIFORM")
+    check_cuts(cli, work, fail, "delphi-cuts", {"TDELPHIFORM": delphi}, {"TDELPHIFORM": delphi}, delphi_entries,
+               extra=dvclal)
 
 
 if __name__ == "__main__":
