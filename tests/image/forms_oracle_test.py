@@ -80,6 +80,7 @@ TEXTS = {
     "downfont": ("OwnFont.Caption", "Has a font of its own"),
     "innerok": ("Frame1.Inner.InnerOk.Caption", "&Yes"),
     "simple": ("StatusBar.SimpleText", "Not listed"),
+    "twolines": ("Spin.Hint", "Two\r\nlines"),
 }
 # Texts of objects whose Font.Charset is ANSI_CHARSET: po check warns when
 # their translation needs more than that.
@@ -192,6 +193,13 @@ MAIN_FORM = """object MainForm: TMainForm
       end>
     Groups = <>
     Items.Data = {{0102030405}}
+  end
+  object Spin: TSpinEdit
+    Caption = SpinCaption
+    Text = 12
+    TextHint = ''
+    Hint = {twolines}
+    Title = (1 2)
   end
   inherited Cancel: TButton
     Caption = {cancel}
@@ -360,9 +368,13 @@ def sstr(s):
     return bytes([len(b)]) + b
 
 
-def vstring(s):
+def vstring(s, code_page=None, source=None):
     """s as pivra-cli writes a translation: ASCII as vaString (vaLString past
-    255 bytes), anything else as vaWString."""
+    255 bytes), anything else as vaWString; the source (s == source) as a
+    vaString in code_page."""
+    if s == source:
+        b = s.encode(code_page)
+        return b"\x06" + bytes([len(b)]) + b
     if all(ord(c) < 128 for c in s):
         b = s.encode("ascii")
         return (b"\x06" + bytes([len(b)]) if len(b) < 256 else b"\x0c" + struct.pack("<I", len(b))) + b
@@ -389,12 +401,25 @@ def vutf8(s):
 
 
 def fpc_qword_form(values):
-    """A Lazarus form with a qword (22), which the text form cannot say."""
+    """A Lazarus form with a qword (22), which the text form cannot say, and
+    UTF-8 in a vaString, as Lazarus writes it."""
     return (b"TPF0" + sstr("TQForm") + sstr("QForm") + sstr("Size") + b"\x16" + struct.pack("<Q", 2**64 - 2) +
-            sstr("Caption") + vstring(values["qcaption"]) + b"\x00\x00")
+            sstr("Caption") + vstring(values["qcaption"]) + sstr("Hint") +
+            vstring(values["qhint"], "utf-8", QWORD_TEXTS["qhint"][1]) + b"\x00\x00")
 
 
-QWORD_TEXTS = {"qcaption": ("Caption", "After a qword")}
+QWORD_TEXTS = {"qcaption": ("Caption", "After a qword"), "qhint": ("Hint", "Caf\u00e9 \u786e\u5b9a")}
+
+
+def ansi_form(values):
+    """Eight-bit strings of an unknown compiler: UTF-8 where they are
+    well-formed UTF-8, else Windows-1252."""
+    return (b"TPF0" + sstr("TAnsiForm") + sstr("AnsiForm") +
+            sstr("Caption") + vstring(values["acaption"], "cp1252", ANSI_FORM_TEXTS["acaption"][1]) +
+            sstr("Hint") + vstring(values["ahint"], "utf-8", ANSI_FORM_TEXTS["ahint"][1]) + b"\x00\x00")
+
+
+ANSI_FORM_TEXTS = {"acaption": ("Caption", "Caf\u00e9 \u20ac5"), "ahint": ("Hint", "Caf\u00e9 UTF-8")}
 
 
 UNI_TEXTS = {
@@ -408,7 +433,8 @@ UNI_TEXTS = {
 def delphi_form(values):
     """A Delphi form: a double (21) between texts, single, currency, date,
     int64 and a collection whose items carry an order."""
-    return (b"TPF0" + sstr("TDelphiForm") + sstr("DelphiForm") + sstr("Caption") + vstring(values["xcaption"]) +
+    return (b"TPF0" + sstr("TDelphiForm") + sstr("DelphiForm") + sstr("Caption") +
+            vstring(values["xcaption"], "cp1252", DELPHI_TEXTS["xcaption"][1]) +
             sstr("Ratio") + b"\x15" + struct.pack("<d", 1.0) + sstr("Hint") + vstring(values["xhint"]) +
             sstr("Scale") + b"\x0f" + struct.pack("<f", 0.5) + sstr("Price") + b"\x10" +
             struct.pack("<q", 125000) + sstr("Due") + b"\x11" + struct.pack("<d", 45000.25) + sstr("Big") +
@@ -420,7 +446,7 @@ def delphi_form(values):
 
 
 DELPHI_TEXTS = {
-    "xcaption": ("Caption", "Delphi form"),
+    "xcaption": ("Caption", "Delphi form \u00e9\u20ac"),
     "xhint": ("Hint", "Read past a double"),
     "xsect0": ("Header.Sections[0].Text", "First"),
     "xsect1": ("Header.Sections[1].Text", "Second"),
@@ -477,7 +503,9 @@ def po_unquote(lines):
 
 
 def po_quote(s):
-    return '"' + s.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n").replace("\t", "\\t") + '"'
+    for c, e in (("\\", "\\\\"), ('"', '\\"'), ("\n", "\\n"), ("\r", "\\r"), ("\t", "\\t")):
+        s = s.replace(c, e)
+    return '"' + s + '"'
 
 
 def read_po(path):
@@ -636,7 +664,7 @@ def apply_po(cli, exe, pot, work, fail, tag, translate, warnings={}):
 def boundary(key, s, i):
     """ASCII of exactly 255 and 256 bytes, where vaString ends."""
     n = 255 + i % 2
-    return (s * (n // len(s) + 1))[:n]
+    return (s + " " + "-" * n)[:n]
 
 
 def check_all(cli, oracle, work, fail):
@@ -782,14 +810,28 @@ def check_dialects(cli, oracle, work, fail):
     check_cuts(cli, work, fail, "lazarus-cuts", {"TUNIFORM": uni, "TQFORM": qform}, lazarus,
                uni_entries + menu_entries + q_entries, mark=fpc_mark)
 
-    # No compiler known: refused, with the reason; the menu form still read.
-    exe = build_program(work, "unknown", 32, {"TUNIFORM": uni, "TMENUFORM": menu})
+    # No compiler known: 21 refused, with the reason; the other forms still
+    # read, eight-bit strings as UTF-8 or Windows-1252.
+    asources = {k: v[1] for k, v in ANSI_FORM_TEXTS.items()}
+    aform = ansi_form(asources)
+    exe = build_program(work, "unknown", 32, {"TUNIFORM": uni, "TMENUFORM": menu, "TANSIFORM": aform})
     pot, stderr = extract(cli, exe, work, fail, "unknown")
     if pot is not None:
         entries, _ = read_po(pot)
-        expect_entries(entries, menu_entries, fail, "unknown")
+        expect_entries(entries, menu_entries + form_entries("TANSIFORM", list(ANSI_FORM_TEXTS), ANSI_FORM_TEXTS),
+                       fail, "unknown")
         if not re.search(r"RCDATA TUNIFORM: value type 21 .*compiler", stderr):
             fail("unknown: TUNIFORM not refused for its value type 21: %r" % stderr.strip())
+        keyed = {("FORM TANSIFORM / " + ANSI_FORM_TEXTS[k][0], s): k for k, s in asources.items()}
+        for how in (longer, shorter):
+            values = {k: how(k, s, i) for i, (k, s) in enumerate(asources.items())}
+            out = apply_po(cli, exe, pot, work, fail, "unknown-" + how.__name__,
+                           lambda c, m: values[keyed[(c, m)]] if (c, m) in keyed else m)
+            if out is not None and rcdata(out).get("TANSIFORM") != ansi_form(values):
+                fail("unknown %s: the translated form is not the source with its texts replaced" % how.__name__)
+        out = apply_po(cli, exe, pot, work, fail, "unknown-same", lambda c, m: m)
+        if out is not None and any(rcdata(out).get(k) != v for k, v in (("TANSIFORM", aform), ("TMENUFORM", menu))):
+            fail("unknown: the empty round trip changed a form")
 
     # Delphi's program (DVCLAL): 21 is a double of 8 bytes, 22 no value.
     xsources = {k: v[1] for k, v in DELPHI_TEXTS.items()}
