@@ -441,8 +441,8 @@ def delphi_form(values):
             b"\x13" + struct.pack("<q", -5) + b"\x00" + sstr("THeaderControl") + sstr("Header") +
             sstr("Sections") + b"\x0e" + b"\x02\x03\x01" + sstr("Text") + vstring(values["xsect0"]) +
             sstr("Width") + b"\x03" + struct.pack("<h", 300) + b"\x00" + b"\x03" + struct.pack("<h", 1000) +
-            b"\x01" + sstr("Text") + vstring(values["xsect1"]) + b"\x00" + b"\x01" + sstr("Text") +
-            vstring(values["xsect2"]) + b"\x00" + b"\x00" + b"\x00\x00\x00")
+            b"\x01" + sstr("Text") + vstring(values["xsect1"]) + b"\x00" + b"\x04" + struct.pack("<i", 100000) + b"\x01" +
+            sstr("Text") + vstring(values["xsect2"]) + b"\x00" + b"\x00" + b"\x00\x00\x00")
 
 
 DELPHI_TEXTS = {
