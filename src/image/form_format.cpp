@@ -179,6 +179,11 @@ bool CFormReader::ShortString(DWORD& dwAt, std::string& s, const std::string& sL
     if (!m_in.Read(dwAt, &cb, 1) || !m_in.Holds(dwAt + 1, cb))
         return Fail("the form ends inside a name at " + HexNumber(dwAt, 4));
     s.assign(reinterpret_cast<const char*>(m_pData) + dwAt + 1, cb);
+    // Names go into labels, contexts and faults, which are UTF-8: a name
+    // that is not (a damaged form, or an ANSI one) is read as Windows-1252.
+    size_t badAt = 0;
+    if (!IsAsciiBytes(s) && !IsWellFormedUtf8(s, badAt))
+        s = Utf16ToUtf8(Cp1252ToUtf16(s));
     Label(dwAt, 1u + cb, sLabel);
     return CopyOut(dwAt, 1u + cb);
 }
@@ -393,6 +398,9 @@ bool CFormReader::Value(DWORD& dwAt, const FormObject& object, const std::string
     switch (bType)
     {
     case kValueNull:
+        // Only ends a list; as a value no writer writes it and Free Pascal's
+        // reader refuses it, so the form is damaged.
+        return Fail("value type 0 at " + HexNumber(dwAt, 4) + " ends a list, not the value of " + sLabel);
     case kValueFalse:
     case kValueTrue:
     case kValueNil:
