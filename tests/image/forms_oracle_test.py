@@ -448,8 +448,8 @@ def delphi_form(values):
             b"\x13" + struct.pack("<q", -5) + b"\x00" + sstr("THeaderControl") + sstr("Header") +
             sstr("Sections") + b"\x0e" + b"\x02\x03\x01" + sstr("Text") + vstring(values["xsect0"]) +
             sstr("Width") + b"\x03" + struct.pack("<h", 300) + b"\x00" + b"\x03" + struct.pack("<h", 1000) +
-            b"\x01" + sstr("Text") + vstring(values["xsect1"]) + b"\x00" + b"\x04" + struct.pack("<i", 100000) + b"\x01" +
-            sstr("Text") + vstring(values["xsect2"]) + b"\x00" + b"\x00" + b"\x00\x00\x00")
+            b"\x01" + sstr("Text") + vstring(values["xsect1"]) + b"\x00" + b"\x04" + struct.pack("<i", 100000) +
+            b"\x01" + sstr("Text") + vstring(values["xsect2"]) + b"\x00" + b"\x00" + b"\x00\x00\x00")
 
 
 DELPHI_TEXTS = {
@@ -775,7 +775,8 @@ def check_cuts(cli, work, fail, tag, forms, whole, expected_whole, mark="no comp
     if unnamed:
         fail("%s: %d of %d cuts not named on stderr, the first %s" % (tag, len(unnamed), len(names), unnamed[:5]))
     # Refused as cut, at a place or object the reason names.
-    vague = sorted(n for n, r in reasons.items() if not r.startswith("the form ends ") or re.search(r"( of|\s\.\S*)$", r))
+    vague = sorted(n for n, r in reasons.items()
+                   if not r.startswith("the form ends ") or re.search(r"( of|\s\.\S*)$", r))
     for n in vague[:5]:
         fail("%s: %s refused as %r" % (tag, n, reasons[n]))
     if len(vague) > 5:
