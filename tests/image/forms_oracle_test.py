@@ -519,7 +519,7 @@ def po_quote(s):
 
 def read_po(path):
     """[(msgctxt, msgid)] of the entries after the header, and the blocks."""
-    with open(path, encoding="utf-8") as f:
+    with open(path, encoding="utf-8", errors="replace") as f:
         blocks = f.read().strip("\n").split("\n\n")
     entries = []
     for b in blocks[1:]:
@@ -603,6 +603,11 @@ def extract(cli, exe, work, fail, tag, options=(), msgfmt=True):
     if r.returncode != 0:
         fail("%s: po extract failed: %s" % (tag, r.stderr.decode(errors="replace").strip()))
         return None, ""
+    with open(pot, "rb") as f:
+        try:
+            f.read().decode("utf-8")
+        except UnicodeDecodeError as e:
+            fail("%s: the template is not UTF-8 at byte %d" % (tag, e.start))
     if msgfmt and shutil.which("msgfmt"):
         r2 = run(["msgfmt", "--check", "-o", os.devnull, pot])
         if r2.returncode != 0:
