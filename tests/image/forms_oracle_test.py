@@ -616,8 +616,11 @@ def extract(cli, exe, work, fail, tag, options=(), msgfmt=True):
     return pot, r.stderr.decode(errors="replace")
 
 
-def expect_entries(entries, expected, fail, tag):
-    """entries (ctxt, msgid) of forms must be expected, each exactly once."""
+def expect_entries(entries, expected, fail, tag, others=()):
+    """entries (ctxt, msgid) of forms must be expected, each exactly once,
+    and beside them only others."""
+    for e in sorted(set(e for e in entries if not e[0].startswith("FORM ")) - set(others)):
+        fail("%s: listed beside the forms: %r" % (tag, e))
     got = [e for e in entries if e[0].startswith("FORM ")]
     for e in sorted(set(got)):
         if got.count(e) > 1:
@@ -716,10 +719,11 @@ def check_program(cli, oracle, work, fail, tag, exe, binaries, sources, strings,
     keys = [k for k in sources if k != EXTRA_PROPERTY[1] or extra]
     expected = [e for res, t in FORMS.items() for e in form_entries(res, [k for k in form_keys(t) if k in keys],
                                                                     TEXTS)]
-    expect_entries(entries, expected, fail, tag)
-    for n, s in strings.items():
-        if (("STRINGTABLE / 0x%04X" % n), s) not in entries:
-            fail("%s: string %d %r not listed beside the forms" % (tag, n, s))
+    table = [("STRINGTABLE / 0x%04X" % n, s) for n, s in strings.items()]
+    expect_entries(entries, expected, fail, tag, table)
+    for e in table:
+        if e not in entries:
+            fail("%s: string %r not listed beside the forms" % (tag, e))
     context_key = {("FORM %s / %s" % (res, TEXTS[k][0]), TEXTS[k][1]): k for res, t in FORMS.items()
                    for k in form_keys(t) if k in keys}
     for how in (longer, shorter, boundary):
