@@ -10,12 +10,15 @@ linked as RCDATA into 32- and 64-bit programs built with mingw. pivra-cli must
 list exactly the texts of the table; translated longer (Chinese, ASCII past
 255 bytes) and shorter, every form taken back out of the program must turn into
 the same text as the source with only those strings replaced. An empty round
-trip keeps every form byte for byte, every cut of a form is refused, and value
-type 21 is read as the program's compiler means it.
+trip keeps every form byte for byte, every cut of a form is refused, value
+type 21 is read as the program's compiler means it, the map labels each text
+where the oracle places it, and forms a byte away from the table's list the
+texts the oracle reads in them.
 
 Exit 0 when all holds, 1 with one line per fault, 77 when a tool is missing.
 With PIVRA_KEEP=1 the programs and PO files stay in /tmp/pivra-forms-*."""
 import os
+import json
 import re
 import resource
 import shutil
@@ -719,6 +722,8 @@ def check_program(cli, oracle, work, fail, tag, exe, binaries, sources, strings,
     keys = [k for k in sources if k != EXTRA_PROPERTY[1] or extra]
     expected = [e for res, t in FORMS.items() for e in form_entries(res, [k for k in form_keys(t) if k in keys],
                                                                     TEXTS)]
+    if not extra:
+        check_map(cli, oracle, exe, binaries, fail, tag)
     table = [("STRINGTABLE / 0x%04X" % n, s) for n, s in strings.items()]
     expect_entries(entries, expected, fail, tag, table)
     for e in table:
@@ -752,6 +757,38 @@ def check_program(cli, oracle, work, fail, tag, exe, binaries, sources, strings,
         for res, data in binaries.items():
             if got.get(res) != data:
                 fail("%s: the empty round trip changed %s" % (tag, res))
+
+
+def check_map(cli, oracle, exe, binaries, fail, tag):
+    """pivra-cli extract labels each form text in the map as the oracle's
+    reading places it in the tree of objects, at the file offset its bytes
+    are at."""
+    r = run([cli, "extract", "--json", exe])
+    try:
+        texts = json.loads(r.stdout.decode())["texts"]
+    except (ValueError, KeyError) as e:
+        fail("%s: extract --json: %s %s" % (tag, e, r.stderr.decode(errors="replace").strip()))
+        return
+    with open(exe, "rb") as f:
+        image = f.read()
+    want = []
+    for res, data in binaries.items():
+        oracle_texts(oracle.totext(data)[0], res, labels=want)
+    for t in texts:
+        # The rule files' notation: \\, \r, \n, \t and \xHH.
+        t["en"] = re.sub(r"\\(x[0-9A-Fa-f]{2}|.)", lambda m: chr(int(m.group(1)[1:], 16)) if len(m.group(1)) == 3
+                         else {"r": "\r", "n": "\n", "t": "\t"}.get(m.group(1), m.group(1)), t["en"])
+    have = [(t["label"], t["en"]) for t in texts if t["label"].startswith("FORM ") and
+            not t["label"].endswith(", string")]
+    for e in sorted(set(want) - set(have)):
+        fail("%s: the map has no text %r" % (tag, e))
+    for e in sorted(set(have) - set(want)):
+        fail("%s: the map has a text the oracle does not: %r" % (tag, e))
+    for t in texts:
+        if t["label"].startswith("FORM "):
+            b = t["en"].encode("utf-16-le" if t["unicode"] else "latin-1", errors="replace")
+            if image[t["offset"]:t["offset"] + len(b)] != b:
+                fail("%s: %s is not at 0x%X" % (tag, t["label"], t["offset"]))
 
 
 def diff(want, have):
@@ -890,14 +927,15 @@ TEXT_PROPERTIES = {"Caption", "Hint", "Text", "TextHint", "Title", "Filter", "Di
                    "Items.Strings", "Lines.Strings", "Tabs.Strings"}
 
 
-def oracle_texts(text, res, inline_at=None):
+def oracle_texts(text, res, inline_at=None, labels=None):
     """[(msgctxt, msgid)] of the texts in the oracle's text of a form, named
-    as pivra-cli names them. The text shows an object that is inherited and
-    inline as inherited only: inline_at takes the inherited object on that
-    line as inline too."""
+    as pivra-cli names them; labels gets [(map label, text)]. The text shows
+    an object that is inherited and inline as inherited only: inline_at takes
+    the inherited object on that line as inline too."""
     lines = [l.strip() for l in text.split("\n")]
     at = [0]
     found = []
+    labels = [] if labels is None else labels
 
     def string(line):
         out, pos = "", 0
@@ -910,16 +948,17 @@ def oracle_texts(text, res, inline_at=None):
             raise ValueError("not a string: " + line)
         return out
 
-    def value(first, name, shown, path):
+    def value(first, name, shown, path, label):
         if first[:1] in ("'", "#"):
             s = string(first)
             if name in TEXT_PROPERTIES and s:
                 found.append(("FORM %s / %s%s" % (res, path + "." if path else "", shown), s))
+                labels.append(("FORM %s en-US, %s.%s" % (res, label, shown), s))
         elif first == "(":
             i = 0
             while lines[at[0]] != ")":
                 at[0] += 1
-                value(lines[at[0] - 1], name, "%s[%d]" % (shown, i), path)
+                value(lines[at[0] - 1], name, "%s[%d]" % (shown, i), path, label)
                 i += 1
             at[0] += 1
         elif first.startswith("(") and first[1:].strip() == ")":
@@ -936,7 +975,7 @@ def oracle_texts(text, res, inline_at=None):
                 if head != "item":
                     raise ValueError("an ordered item")
                 while lines[at[0]] not in ("end", "end>"):
-                    prop("%s[%d]." % (shown, i), path)
+                    prop("%s[%d]." % (shown, i), path, label)
                 i += 1
                 at[0] += 1
                 if lines[at[0] - 1] == "end>":
@@ -945,15 +984,15 @@ def oracle_texts(text, res, inline_at=None):
             if first != "<>":
                 raise ValueError("a collection: " + first)
 
-    def prop(prefix, path):
+    def prop(prefix, path, label):
         line = name_text(lines[at[0]])
         at[0] += 1
         name, sep, first = line.partition(" = ")
         if not sep:
             raise ValueError("no property: " + line)
-        value(first.strip(), name, prefix + (name[:-8] if name.endswith(".Strings") else name), path)
+        value(first.strip(), name, prefix + (name[:-8] if name.endswith(".Strings") else name), path, label)
 
-    def obj(owner, parent):
+    def obj(owner, parent, parent_label):
         here = at[0]
         m = re.match(r"^(object|inherited|inline) (?:(.*?): )?(.*?)(?:\[-?\d+\])?$", lines[here])
         if not m:
@@ -961,15 +1000,17 @@ def oracle_texts(text, res, inline_at=None):
         at[0] += 1
         kind, name, cls = m.group(1), name_text(m.group(2) or ""), name_text(m.group(3))
         path = "" if parent is None else owner + (name or cls)
+        # In the map, an object is labelled by its place in the tree.
+        label = (parent_label + "." if parent_label else "") + (name or cls)
         inline = kind == "inline" or (kind == "inherited" and here == inline_at)
         inner = path + "." if inline and path else owner
         while not re.match(r"^(end|object .*|inherited .*|inline .*)$", lines[at[0]]):
-            prop("", path)
+            prop("", path, label)
         while lines[at[0]] != "end":
-            obj(inner, path)
+            obj(inner, path, label)
         at[0] += 1
 
-    obj("", None)
+    obj("", None, "")
     return found
 
 
