@@ -125,7 +125,7 @@ class CFormReader : public CFormatReader
     // The character set an object's font is given by its own properties: its
     // Font.Charset, or the default when it has ParentFont = False; else it
     // keeps its parent's. Read ahead, writing and reporting nothing.
-    bool OwnCharset(DWORD dwAt, DWORD& dwCharset, bool& fOwn, UINT uDepth);
+    bool OwnCharset(DWORD dwAt, const FormObject& object, DWORD& dwCharset, bool& fOwn, UINT uDepth);
     bool IsTextProperty(const std::string& sName) const;
     // Whether the value at dwAt is ANSI_CHARSET, as an identifier or as 0.
     bool IsAnsiCharset(DWORD dwAt) const;
@@ -138,8 +138,10 @@ class CFormReader : public CFormatReader
     {
         if (!m_fQuiet)
             return Copy(dwAt, cb);
+        // Fail, not Stop: the read-ahead's fault is reported by the object
+        // that read ahead.
         if (!m_in.Holds(dwAt, cb))
-            return Stop("the data ends inside a field at " + HexNumber(dwAt, 4));
+            return Fail("the form ends inside a field at " + HexNumber(dwAt, 4));
         dwAt += cb;
         return true;
     }
@@ -191,6 +193,11 @@ bool CFormReader::ShortString(DWORD& dwAt, std::string& s, const std::string& sL
     if (!m_in.Read(dwAt, &cb, 1) || !m_in.Holds(dwAt + 1, cb))
         return Fail("the form ends inside a name at " + HexNumber(dwAt, 4));
     s.assign(reinterpret_cast<const char*>(m_pData) + dwAt + 1, cb);
+    // Names go into labels, contexts and faults, which are UTF-8: a name
+    // that is not (a damaged form, or an ANSI one) is read as Windows-1252.
+    size_t badAt = 0;
+    if (!IsAsciiBytes(s) && !IsWellFormedUtf8(s, badAt))
+        s = Utf16ToUtf8(Cp1252ToUtf16(s));
     Label(dwAt, 1u + cb, sLabel);
     return CopyOut(dwAt, 1u + cb);
 }
@@ -203,6 +210,8 @@ bool CFormReader::Integer(DWORD& dwAt, const std::string& sLabel)
     DWORD cb = bType == kValueInt8 ? 1 : bType == kValueInt16 ? 2 : bType == kValueInt32 ? 4 : 0;
     if (cb == 0)
         return Fail("value type " + std::to_string(bType) + " at " + HexNumber(dwAt, 4) + " is no integer");
+    if (!m_in.Holds(dwAt, 1 + cb))
+        return Fail("the form ends inside an integer at " + HexNumber(dwAt, 4));
     Label(dwAt, 1 + cb, sLabel);
     return CopyOut(dwAt, 1 + cb);
 }
@@ -271,7 +280,7 @@ bool CFormReader::Object(DWORD& dwAt, const FormObject* pParent, UINT uDepth)
     object.sCharsetFrom = pParent != nullptr ? pParent->sCharsetFrom : std::string();
     DWORD dwCharset = kDefaultCharset;
     bool fOwn = false;
-    if (!OwnCharset(dwAt, dwCharset, fOwn, uDepth))
+    if (!OwnCharset(dwAt, object, dwCharset, fOwn, uDepth))
         return Stop(m_sQuietFault);
     if (fOwn)
     {
@@ -307,7 +316,7 @@ bool CFormReader::IsAnsiCharset(DWORD dwAt) const
            m_in.Holds(dwAt + 2, b) && std::memcmp(m_pData + dwAt + 2, sAnsi.data(), b) == 0;
 }
 
-bool CFormReader::OwnCharset(DWORD dwAt, DWORD& dwCharset, bool& fOwn, UINT uDepth)
+bool CFormReader::OwnCharset(DWORD dwAt, const FormObject& object, DWORD& dwCharset, bool& fOwn, UINT uDepth)
 {
     // Read ahead as the properties are read, but quietly: nothing is
     // labelled, reported or written.
@@ -317,7 +326,7 @@ bool CFormReader::OwnCharset(DWORD dwAt, DWORD& dwCharset, bool& fOwn, UINT uDep
     {
         BYTE cb = 0;
         if (!m_in.Read(dwAt, &cb, 1))
-            return Fail("the form ends inside the properties at " + HexNumber(dwAt, 4));
+            return Fail("the form ends inside the properties of " + object.sLabel);
         if (cb == 0)
             return true;
         std::string sName;
@@ -350,8 +359,8 @@ bool CFormReader::OwnCharset(DWORD dwAt, DWORD& dwCharset, bool& fOwn, UINT uDep
             dwCharset = kDefaultCharset;
             m_sCharsetName = "DEFAULT_CHARSET";
         }
-        FormObject none{};
-        if (!Value(dwAt, none, std::string(), false, std::string(), uDepth))
+        // Named as the properties are, for the faults it finds.
+        if (!Value(dwAt, object, sName, false, std::string(), uDepth))
             return false;
     }
 }
@@ -426,6 +435,9 @@ bool CFormReader::Value(DWORD& dwAt, const FormObject& object, const std::string
     switch (bType)
     {
     case kValueNull:
+        // Only ends a list; as a value no writer writes it and Free Pascal's
+        // reader refuses it, so the form is damaged.
+        return Fail("value type 0 at " + HexNumber(dwAt, 4) + " ends a list, not the value of " + sLabel);
     case kValueFalse:
     case kValueTrue:
     case kValueNil:
@@ -532,7 +544,9 @@ bool CFormReader::Value(DWORD& dwAt, const FormObject& object, const std::string
             if ((b == kValueInt8 || b == kValueInt16 || b == kValueInt32) &&
                 !Integer(dwAt, sLabel + ", item order"))
                 return false;
-            if (!m_in.Read(dwAt, &b, 1) || b != kValueList)
+            if (!m_in.Read(dwAt, &b, 1))
+                return Fail("the form ends inside the collection " + sLabel);
+            if (b != kValueList)
                 return Fail("an item of the collection " + sLabel + " does not begin with a list at " +
                             HexNumber(dwAt, 4));
             Label(dwAt, 1, sLabel + ", item");
