@@ -28,13 +28,17 @@ TIMEOUT = 120
 # msgctxt: (translation, made too long for its control). A long one is at
 # least a few characters wider than the room Wine gives it in the dialog's
 # font (11 px an ideograph in MS Shell Dlg 8 and Segoe UI 8, 12 in SimSun 9,
-# about 13 in bold Tahoma 10); a short one leaves room to spare.
+# about 13 in bold Tahoma 10); a short one leaves room to spare. Three sit
+# at the margins Wine's button drawing takes: control 1 of 201 fits beside
+# its check box with 7 px to spare, control 3 would fit the client width but
+# runs 8 px into the box's room, and control 12 runs 2 px into the push
+# button's frame.
 TRANSLATIONS = {
     "DIALOG 201 / caption": ("选项", False),
     "DIALOG 201 / control 0": ("显示", False),
-    "DIALOG 201 / control 1": ("显示工具栏(&T)", False),
+    "DIALOG 201 / control 1": ("显示工具栏和快捷键(&T)", False),
     "DIALOG 201 / control 2": ("在主窗口底部显示状态栏(&B)", True),
-    "DIALOG 201 / control 3": ("自动换行(&W)", False),
+    "DIALOG 201 / control 3": ("自动换行以适应窗口宽(&W)", True),
     "DIALOG 201 / control 4": ("桌面和列表中图标的显示大小与排列方式", True),
     "DIALOG 201 / control 5": ("小图标(&S)", False),
     "DIALOG 201 / control 6": ("以较大的尺寸显示所有图标(&L)", True),
@@ -43,7 +47,7 @@ TRANSLATIONS = {
                                "然后关闭程序并重新启动它，这样新的设置才会在所有窗口中生效。", True),
     "DIALOG 201 / control 10": ("文件夹所在的位置:", True),
     "DIALOG 201 / control 11": ("C:\\文件", False),
-    "DIALOG 201 / control 12": ("恢复默认设置(&R)", True),
+    "DIALOG 201 / control 12": ("恢复 默认值", True),
     "DIALOG 201 / control 13": ("确定", False),
     "DIALOG 201 / control 14": ("取消", False),
     "DIALOG 201 / control 15": ("应用(&A)", False),
