@@ -230,6 +230,9 @@ Judgement Judge(HWND hCtrl, HWND hDlg, const std::wstring& wsText)
     RECT rcClient = {};
     GetClientRect(hCtrl, &rcClient);
     int cxClient = rcClient.right, cyClient = rcClient.bottom;
+    HFONT hFont = (HFONT)SendMessageW(hCtrl, WM_GETFONT, 0, 0);
+    if (!hFont)
+        hFont = (HFONT)SendMessageW(hDlg, WM_GETFONT, 0, 0);
     UINT uFormat = 0;
     if (lstrcmpiW(wsClass.c_str(), L"Static") == 0)
     {
@@ -294,11 +297,12 @@ Judgement Judge(HWND hCtrl, HWND hDlg, const std::wstring& wsText)
         case BS_3STATE:
         case BS_AUTO3STATE: {
             HDC hdc = GetDC(hCtrl);
-            HGDIOBJ hOld = SelectObject(hdc, (HFONT)SendMessageW(hCtrl, WM_GETFONT, 0, 0));
+            HGDIOBJ hOld = hFont ? SelectObject(hdc, hFont) : nullptr;
             int cxZero = 0;
             GetCharWidthW(hdc, L'0', L'0', &cxZero);
-            int cxBox = MulDiv(kCheckBoxAt96Dpi, GetDeviceCaps(hdc, LOGPIXELSX), 96) + 1;
-            SelectObject(hdc, hOld);
+            int cxBox = kCheckBoxAt96Dpi * GetDeviceCaps(hdc, LOGPIXELSX) / 96 + 1;
+            if (hOld)
+                SelectObject(hdc, hOld);
             ReleaseDC(hCtrl, hdc);
             cxTaken += cxBox + cxZero / 2;
             break;
@@ -316,9 +320,6 @@ Judgement Judge(HWND hCtrl, HWND hDlg, const std::wstring& wsText)
         return j;
     j.fJudge = true;
 
-    HFONT hFont = (HFONT)SendMessageW(hCtrl, WM_GETFONT, 0, 0);
-    if (!hFont)
-        hFont = (HFONT)SendMessageW(hDlg, WM_GETFONT, 0, 0);
     HDC hdc = GetDC(hCtrl);
     HGDIOBJ hOld = hFont ? SelectObject(hdc, hFont) : nullptr;
     RECT rc = {0, 0, 0, 0};
