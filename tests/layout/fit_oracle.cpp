@@ -518,6 +518,14 @@ int wmain(int argc, wchar_t** argv)
     // A parent for templates with WS_CHILD (DS_CONTROL pages), which cannot be top-level.
     HWND hParent =
         CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+    if (!hParent)
+    {
+        // Under Wine this is a missing display: scripts/wine-run --console gives none.
+        fprintf(stderr, "fit_oracle: cannot create a window (error %lu); is there a display?\n",
+                GetLastError());
+        FreeLibrary(hModule);
+        return 1;
+    }
     Totals totals;
     Enumeration en = {hModule, hParent, nLang, &totals};
     EnumResourceNamesW(hModule, (LPCWSTR)RT_DIALOG, OnName, (LONG_PTR)&en);
