@@ -11,7 +11,12 @@ nothing may be clipped, nothing outside its dialog, and no pair of controls
 may overlap that did not overlap before.
 
     fit_wine_test.py --cli PIVRA_CLI --oracle FIT_ORACLE --wine-run WINE_RUN --image FIT_DLL
+    fit_wine_test.py --metrics DIALOG_FONT_METRICS --inc DIALOG_FONT_METRICS_INC --wine-run WINE_RUN
     fit_wine_test.py --skip REASON
+
+With --metrics: the rows dialog_font_metrics prints now must be the rows of
+the committed file, so the core never measures with fonts Wine no longer
+chooses (tools/make-dialog-font-metrics writes it anew).
 
 Exit code 0 when all holds, 1 on a failure, 77 when a tool is missing."""
 import argparse
@@ -190,12 +195,30 @@ def po_check_clipped(text):
     return names, count
 
 
+def metrics_current(args):
+    done = subprocess.run([args.wine_run, args.metrics], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=TIMEOUT)
+    measured = [line for line in done.stdout.decode("utf-8", "replace").splitlines() if line.startswith("{u\"")]
+    with open(args.inc, encoding="utf-8") as f:
+        committed = [line.rstrip("\n") for line in f if line.startswith("{u\"")]
+    print(f"dialog_font_metrics: {len(measured)} rows measured, {len(committed)} committed")
+    differ = [(a, b) for a, b in zip(measured, committed) if a != b]
+    for now, then in differ[:5]:
+        print("FAIL: measured  " + now[:160])
+        print("      committed " + then[:160])
+    ok = done.returncode == 0 and len(measured) == len(committed) > 0 and not differ
+    print("passed" if ok else "FAILED: run tools/make-dialog-font-metrics when Wine or its fonts changed")
+    return 0 if ok else 1
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cli")
     parser.add_argument("--oracle")
     parser.add_argument("--wine-run")
     parser.add_argument("--image")
+    parser.add_argument("--metrics")
+    parser.add_argument("--inc")
     parser.add_argument("--skip")
     args = parser.parse_args()
     if args.skip:
@@ -205,6 +228,8 @@ def main():
         if not shutil.which(tool):
             print(f"skipped: {tool} is not installed")
             return SKIPPED
+    if args.metrics:
+        return metrics_current(args)
 
     with tempfile.TemporaryDirectory(prefix="pivra-fit-") as work:
         run = Run(args, work)
