@@ -23,6 +23,7 @@ const DWORD kBorder = 0x00800000, kExDlgModalFrame = 0x1, kExRight = 0x1000, kEx
 // user32's check box: a box of 12 * dpi / 96 + 1 pixels, then half the
 // width of '0', then the label one pixel in.
 const int kCheckBoxWidth = 13;
+const int kPushFrame = 2;
 // user32's group box: the label 7 pixels in from each side, then one more.
 const int kGroupBoxIndent = 7;
 
@@ -249,8 +250,10 @@ TextFit FitText(const DialogControl& control, const std::u16string& ws, int cx, 
         const bool fCentred =
             (control.dwExStyle & kExRight) == 0 && (dwAlign == kButtonCenter || (dwAlign == 0 && fPush));
         const int cxSide = fCentred ? 0 : 1;
+        // A push button's text stays inside the frame its face is drawn
+        // with, two pixels a side; a default button's outline takes one more.
         if (fPush)
-            cxRoom = cxClient - (dwType == kDefPushButton ? 2 : 0) - cxSide;
+            cxRoom = cxClient - 2 * kPushFrame - (dwType == kDefPushButton ? 2 : 0) - cxSide;
         else if (dwType == kCheckBox || dwType == kAutoCheckBox || dwType == kRadioButton ||
                  dwType == k3State || dwType == kAuto3State || dwType == kAutoRadioButton)
             cxRoom = cxClient - (kCheckBoxWidth + font.acxAscii['0' - 0x20] / 2) - cxSide;
