@@ -236,7 +236,7 @@ TextFit FitText(const DialogControl& control, const std::u16string& ws, int cx, 
     const int cxClient = DialogUnitsToPixelsX(cx, font) - 2 * cxBorder;
     const int cyClient = DialogUnitsToPixelsY(cy, font) - 2 * cxBorder;
     bool fPrefix = true, fWraps = false, fBreakWords = false;
-    int cxRoom = cxClient;
+    int cxRoom = cxClient, cyRoom = cyClient;
     if (fButton)
     {
         DWORD dwType = control.dwStyle & kButtonTypeMask;
@@ -253,7 +253,11 @@ TextFit FitText(const DialogControl& control, const std::u16string& ws, int cx, 
         // A push button's text stays inside the frame its face is drawn
         // with, two pixels a side; a default button's outline takes one more.
         if (fPush)
-            cxRoom = cxClient - 2 * kPushFrame - (dwType == kDefPushButton ? 2 : 0) - cxSide;
+        {
+            const int cFrame = 2 * kPushFrame + (dwType == kDefPushButton ? 2 : 0);
+            cxRoom = cxClient - cFrame - cxSide;
+            cyRoom = cyClient - cFrame;
+        }
         else if (dwType == kCheckBox || dwType == kAutoCheckBox || dwType == kRadioButton ||
                  dwType == k3State || dwType == kAuto3State || dwType == kAutoRadioButton)
             cxRoom = cxClient - (kCheckBoxWidth + font.acxAscii['0' - 0x20] / 2) - cxSide;
@@ -286,8 +290,8 @@ TextFit FitText(const DialogControl& control, const std::u16string& ws, int cx, 
     fit.cxNeeded = cxWidest;
     fit.cxRoom = cxRoom;
     fit.cyNeeded = cLines * font.cyHeight;
-    fit.cyRoom = cyClient;
-    fit.fOneLine = fWraps && cyClient < 2 * font.cyHeight;
+    fit.cyRoom = cyRoom;
+    fit.fOneLine = fWraps && cyRoom < 2 * font.cyHeight;
     return fit;
 }
 

@@ -18,8 +18,8 @@ struct TextFit
     bool fWraps;          // a multi-line static or button: judged by height
     bool fOneLine;        // it wraps but holds one line: it is made room for by width
     int cxNeeded, cxRoom; // the widest line and the room beside what the control draws
-    int cyNeeded, cyRoom; // lines times the line height, and the client height
-    bool Fits() const { return cxNeeded <= cxRoom && (!fWraps || cyNeeded <= cyRoom); }
+    int cyNeeded, cyRoom; // its lines times the line height, and the height inside what the control draws
+    bool Fits() const { return cxNeeded <= cxRoom && cyNeeded <= cyRoom; }
 };
 
 // Dialog units to pixels, as the dialog manager converts them.

@@ -25,7 +25,7 @@ std::string ClippedLine(const std::string& sContext, const DialogControl& contro
     // A text that wraps in a control of one line needs its whole width.
     if (fit.fOneLine && fSize)
         fit.cxNeeded = FitText(control, control.wsText, cx, control.rect.cy, font).cxNeeded;
-    if (fit.cxNeeded > fit.cxRoom || !fit.fWraps || fit.fOneLine)
+    if (fit.cxNeeded > fit.cxRoom || fit.fOneLine)
         s += (fSize ? std::to_string(cx) + " dialog units (" : std::string("(")) +
              std::to_string(fit.cxNeeded) + " px of text) of width, has " + std::to_string(control.rect.cx) +
              " (" + std::to_string(fit.cxRoom) + " px of room)";
