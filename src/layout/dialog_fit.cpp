@@ -21,6 +21,15 @@ bool Inside(const DialogRect& r, int cx, int cy)
     return r.x >= 0 && r.y >= 0 && r.x + r.cx <= cx && r.y + r.cy <= cy;
 }
 
+// A rectangle in pixels as the dialog manager places the window: position and
+// size each converted, so two controls that touch in dialog units may
+// overlap by a pixel.
+DialogRect InPixels(const DialogRect& r, const DialogFontMetrics& font)
+{
+    return {DialogUnitsToPixelsX(r.x, font), DialogUnitsToPixelsY(r.y, font),
+            DialogUnitsToPixelsX(r.cx, font), DialogUnitsToPixelsY(r.cy, font)};
+}
+
 bool IsGroupBox(const DialogControl& control)
 {
     return (control.dwClass == kButtonClass || (control.dwClass == 0 && control.wsClass == u"BUTTON")) &&
@@ -44,17 +53,24 @@ bool Keeps(const DialogGeometry& original, const DialogGeometry& now, const Dial
         sWhy = "the dialog would not fit a 1024 x 768 screen";
         return false;
     }
+    auto inside = [&font](const DialogGeometry& geometry, size_t i) {
+        const DialogRect r = InPixels(geometry.controls[i].rect, font);
+        return Inside(r, DialogUnitsToPixelsX(geometry.rect.cx, font),
+                      DialogUnitsToPixelsY(geometry.rect.cy, font));
+    };
+    auto intersect = [&font](const DialogGeometry& geometry, size_t i, size_t j) {
+        return Intersect(InPixels(geometry.controls[i].rect, font),
+                         InPixels(geometry.controls[j].rect, font));
+    };
     for (size_t i = 0; i < now.controls.size(); ++i)
     {
-        if (Inside(original.controls[i].rect, original.rect.cx, original.rect.cy) &&
-            !Inside(now.controls[i].rect, now.rect.cx, now.rect.cy))
+        if (inside(original, i) && !inside(now, i))
         {
             sWhy = "control " + std::to_string(i) + " would lie outside the dialog";
             return false;
         }
         for (size_t j = i + 1; j < now.controls.size(); ++j)
-            if (Intersect(now.controls[i].rect, now.controls[j].rect) &&
-                !Intersect(original.controls[i].rect, original.controls[j].rect))
+            if (intersect(now, i, j) && !intersect(original, i, j))
             {
                 sWhy = "controls " + std::to_string(i) + " and " + std::to_string(j) + " would overlap";
                 return false;
@@ -92,11 +108,11 @@ bool GrowInPlace(DialogGeometry& geometry, size_t i, int cx, int cy)
     return true;
 }
 
-// Makes dx more room right of control i's right edge (dy below its bottom):
-// what lies beyond moves over (with fBand only what shares its row, or its
+// Makes room right of control i's right edge (below its bottom): what lies
+// beyond moves over by dx (dy), with fBand only what shares its row (its
 // column), group boxes across the line grow, and so does the dialog, by as
-// much as its contents did; control i takes the room.
-void Split(DialogGeometry& geometry, size_t i, int dx, int dy, bool fBand)
+// much as its contents did; control i grows by cxGrow (cyGrow).
+void Split(DialogGeometry& geometry, size_t i, int dx, int dy, int cxGrow, int cyGrow, bool fBand)
 {
     const DialogRect before = geometry.controls[i].rect;
     const int x0 = before.x + before.cx, y0 = before.y + before.cy;
@@ -129,8 +145,8 @@ void Split(DialogGeometry& geometry, size_t i, int dx, int dy, bool fBand)
                 r.cy += dy;
         }
     }
-    geometry.controls[i].rect.cx += dx;
-    geometry.controls[i].rect.cy += dy;
+    geometry.controls[i].rect.cx += cxGrow;
+    geometry.controls[i].rect.cy += cyGrow;
     int cxFarNow = 0, cyFarNow = 0;
     for (const DialogControl& control : geometry.controls)
     {
@@ -200,14 +216,15 @@ DialogFit FitDialog(DialogGeometry& geometry, const DialogJudgement& judgement)
         // Free room first, then the row (column) moved over, then all beyond.
         std::string sWhy;
         bool fMade = GrowInPlace(geometry, i, cx, cy) && Keeps(original, geometry, font, sWhy);
+        // What moves over may go a unit further, where rounding to pixels
+        // would make it touch the control that grew.
         for (bool fBand : {true, false})
-        {
-            if (fMade)
-                break;
-            geometry = before;
-            Split(geometry, i, dx, dy, fBand);
-            fMade = Keeps(original, geometry, font, sWhy);
-        }
+            for (int iMore = 0; iMore <= 2 && !fMade; ++iMore)
+            {
+                geometry = before;
+                Split(geometry, i, dx > 0 ? dx + iMore : 0, dy > 0 ? dy + iMore : 0, dx, dy, fBand);
+                fMade = Keeps(original, geometry, font, sWhy);
+            }
         if (!fMade)
         {
             geometry = before;

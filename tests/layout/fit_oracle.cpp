@@ -274,11 +274,13 @@ Judgement Judge(HWND hCtrl, HWND hDlg, const std::wstring& wsText)
         bool fMultiline = (dwStyle & BS_MULTILINE) && dwType != BS_GROUPBOX;
         uFormat = fMultiline ? DT_WORDBREAK : DT_SINGLELINE;
         j.fWrap = fMultiline;
+        // BUTTON_BStoDT turns a push-like button into a push button before
+        // it picks the default alignment, so its label is centred too.
+        if (dwStyle & BS_PUSHLIKE)
+            dwType = BS_PUSHBUTTON;
         bool fCentred =
             (dwStyle & BS_CENTER) == BS_CENTER ||
             ((dwStyle & BS_CENTER) == 0 && (dwType == BS_PUSHBUTTON || dwType == BS_DEFPUSHBUTTON));
-        if (dwStyle & BS_PUSHLIKE)
-            dwType = BS_PUSHBUTTON;
         int cxTaken = fCentred ? 0 : kFocusShift, cyTaken = 0;
         switch (dwType)
         {
