@@ -13,7 +13,7 @@ The folder's absolute path, where it is printed, reads as $PWD.
 
 Usage: docs_test.py REPO PIVRA-CLI FIXTURES [PAGE...]
 FIXTURES holds demo_target.exe and demo_target64.exe as the win32 preset
-builds them. Without pages every page of the repository is run.
+builds them, and fit-demo.exe as scripts/fit-demo builds it. Without pages every page of the repository is run.
 """
 import os
 import re
@@ -77,7 +77,7 @@ def lay_out(folder, repo, cli, fixtures):
     """The source tree as the examples see it: the scripts, the demo's rule
     sets, the PO files, the two demo targets where the win32 preset puts
     them, the native tool where the linux preset puts it, and a copy of
-    Wine's notepad.exe."""
+    Wine's notepad.exe; the fit example's program and its PO file."""
     for name in ("scripts", "demo", "docs"):
         os.symlink(os.path.join(repo, name), os.path.join(folder, name))
     demo = os.path.join(folder, "build", "win32", "demo")
@@ -89,6 +89,8 @@ def lay_out(folder, repo, cli, fixtures):
     os.makedirs(clidir)
     os.symlink(cli, os.path.join(clidir, "pivra-cli"))
     shutil.copy(os.path.join(WINE32, "notepad.exe"), folder)
+    shutil.copy(os.path.join(fixtures, "fit-demo.exe"), folder)
+    shutil.copy(os.path.join(repo, "docs", "po", "fit-demo.zh-CN.po"), folder)
 
 
 def run_page(path, repo, cli, fixtures):
