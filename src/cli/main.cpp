@@ -30,7 +30,8 @@ struct Arguments
 
 void AddJson(CLI::App* pCommand, Arguments& args)
 {
-    pCommand->add_flag("--json", args.json, "Print one JSON document (schema in the README) instead of text");
+    pCommand->add_flag("--json", args.json,
+                       "Print one JSON document (schema in docs/json.md) instead of text");
 }
 
 // What the command line asks before it is parsed, for a usage error: the
