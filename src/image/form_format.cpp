@@ -260,7 +260,9 @@ bool CFormReader::Object(DWORD& dwAt, const FormObject* pParent, UINT uDepth)
     if (pParent == nullptr)
     {
         object.sLabel = sShownName;
-        object.sParentGroup = m_sForm;
+        // The title bar shows an ampersand as it is: the form's own caption
+        // is picked by no key.
+        object.sParentGroup.clear();
         object.sGroup = m_sForm;
     }
     else

@@ -38,6 +38,7 @@ class CTextSink : public CResourceVisitor
     const std::map<std::string, std::string>* m_pTranslations;
     std::vector<ResourceText>* m_pTexts;
     std::set<std::string> m_contexts;
+    std::map<std::string, UINT> m_nextNumber;
 };
 
 bool CTextSink::Text(const ResourceTextAt& text, std::u16string& ws)
@@ -47,9 +48,13 @@ bool CTextSink::Text(const ResourceTextAt& text, std::u16string& ws)
     std::string sContext = text.sContext;
     if (!m_contexts.insert(sContext).second)
     {
-        UINT n = 2;
+        // Numbered on from the last number this context was given, so a
+        // resource of many alike (a form of unnamed objects) is not quadratic.
+        UINT& uNext = m_nextNumber[sContext];
+        UINT n = uNext < 2 ? 2 : uNext;
         while (m_contexts.count(sContext + " #" + std::to_string(n)) != 0)
             ++n;
+        uNext = n + 1;
         sContext += " #" + std::to_string(n);
         m_contexts.insert(sContext);
     }

@@ -198,7 +198,7 @@ TEST(FormFormat, ContextsGroupsAndTheMapsLabels)
     {
         const char *szContext, *szGroup, *szPlace;
     } expected[] = {
-        {"FORM TMAINFORM / Caption", "FORM TMAINFORM", "FORM TMAINFORM en-US, MainForm (TMainForm), Caption"},
+        {"FORM TMAINFORM / Caption", "", "FORM TMAINFORM en-US, MainForm (TMainForm), Caption"},
         {"FORM TMAINFORM / Frame1.OkButton.Caption", "FORM TMAINFORM / Frame1",
          "FORM TMAINFORM en-US, Frame1.OkButton (TButton), Caption"},
         {"FORM TMAINFORM / File1.Caption", "FORM TMAINFORM / Menu",
