@@ -163,6 +163,10 @@ int ReadInputs(const CliContext& cli, const PoOptions& options, ApplyRun& run)
     if (!LoadPoSources(options.wsTarget, sLang, options.wsRuleSet, run.target, run.wsRuleFile, wsFailed,
                        sReason, options.relocate))
         return ReportBadInput(cli, wsFailed, sReason);
+    // What the sources leave out (a resource that cannot be read, a second
+    // text of one context) stays as it is; the translator is told why.
+    for (const std::string& sLeftOut : run.target.leftOut)
+        WriteErr("pivra-cli po apply: note: " + sLeftOut + "\n");
     run.relocate = options.relocate;
     if (!run.target.view.Identity(run.read))
         return ReportBadInput(cli, options.wsTarget, "cannot be read");

@@ -127,6 +127,12 @@ class CFormReader : public CFormatReader
     // keeps its parent's. Read ahead, writing and reporting nothing.
     bool OwnCharset(DWORD dwAt, const FormObject& object, DWORD& dwCharset, bool& fOwn, UINT uDepth);
     bool IsTextProperty(const std::string& sName) const;
+    // Whether the value at dwAt is the one-character string "-".
+    bool IsSeparator(DWORD dwAt) const
+    {
+        BYTE ab[3] = {0, 0, 0};
+        return m_in.Read(dwAt, ab, 3) && ab[0] == kValueString && ab[1] == 1 && ab[2] == '-';
+    }
     // Whether the value at dwAt is ANSI_CHARSET, as an identifier or as 0.
     bool IsAnsiCharset(DWORD dwAt) const;
     void Write(const void* p, size_t cb)
@@ -389,7 +395,9 @@ bool CFormReader::Properties(DWORD& dwAt, const FormObject& object, const std::s
             sShown.compare(sShown.size() - kStrings.size(), kStrings.size(), kStrings) == 0)
             sShown.resize(sShown.size() - kStrings.size());
         sShown = sPrefix + sShown;
-        const bool fText = IsTextProperty(sName);
+        // A menu item whose caption is "-" is a separator, no text.
+        const bool fText = IsTextProperty(sName) &&
+                           !(sName == "Caption" && object.sClass == "TMenuItem" && IsSeparator(dwAt));
         // A caption is picked by its accelerator among its parent's controls
         // (or its menu's items), the items of a radio group or the tabs of a
         // tab control among each other; hints, edit texts and memo lines

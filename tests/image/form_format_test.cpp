@@ -231,6 +231,15 @@ TEST(FormFormat, ContextsGroupsAndTheMapsLabels)
     for (const ResourceText& text : texts)
         EXPECT_EQ("", text.sFontWarning) << text.sContext;
 
+    // A menu item captioned "-" is a separator, which no translation may turn into an item.
+    const std::string sMenu = "TPF0" + Short("TMainForm") + Short("MainForm") + z + Short("TMenuItem") +
+                              Short("Sep") + Short("Caption") + "\x06" + Short("-") + z + z +
+                              Short("TLabel") + Short("Dash") + Short("Caption") + "\x06" + Short("-") + z +
+                              z + z;
+    texts.clear();
+    ASSERT_EQ(1, ListResourceTexts(FormEntry(sMenu), texts, sReason)) << sReason;
+    EXPECT_EQ("Dash.Caption=-;", Listed(texts));
+
     TestImage builder;
     builder.AddResources({{10, u"TMAINFORM", 0x0409, std::vector<BYTE>(sForm.begin(), sForm.end())}});
     TestImageLayout layout;
