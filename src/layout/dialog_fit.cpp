@@ -75,6 +75,16 @@ bool Keeps(const DialogGeometry& original, const DialogGeometry& now, const Dial
                 sWhy = "controls " + std::to_string(i) + " and " + std::to_string(j) + " would overlap";
                 return false;
             }
+        // What a group box held it still holds, or the box moved off its contents.
+        for (size_t j = 0; j < now.controls.size(); ++j)
+            if (j != i && IsGroupBox(now.controls[j]) &&
+                Contains(InPixels(original.controls[j].rect, font),
+                         InPixels(original.controls[i].rect, font)) &&
+                !Contains(InPixels(now.controls[j].rect, font), InPixels(now.controls[i].rect, font)))
+            {
+                sWhy = "control " + std::to_string(i) + " would leave group box " + std::to_string(j);
+                return false;
+            }
     }
     return true;
 }
