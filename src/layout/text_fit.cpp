@@ -230,7 +230,9 @@ TextFit FitText(const DialogControl& control, const std::u16string& ws, int cx, 
     TextFit fit = {false, false, false, 0, 0, 0, 0};
     const bool fButton = IsClass(control, kButtonClass, u"BUTTON");
     const bool fStatic = IsClass(control, kStaticClass, u"STATIC");
-    if ((!fButton && !fStatic) || (control.dwExStyle & kExDlgModalFrame) || ws.empty())
+    // A control of no width or height is hidden on purpose; growing it would show it.
+    if ((!fButton && !fStatic) || (control.dwExStyle & kExDlgModalFrame) || ws.empty() ||
+        control.rect.cx <= 0 || control.rect.cy <= 0)
         return fit;
     const int cxBorder = BorderOf(control, fStatic);
     const int cxClient = DialogUnitsToPixelsX(cx, font) - 2 * cxBorder;
