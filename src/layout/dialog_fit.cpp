@@ -1,6 +1,7 @@
 #include "layout/dialog_fit.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace
 {
@@ -62,8 +63,17 @@ bool Keeps(const DialogGeometry& original, const DialogGeometry& now, const Dial
         return Intersect(InPixels(geometry.controls[i].rect, font),
                          InPixels(geometry.controls[j].rect, font));
     };
+    // A template holds each coordinate in 16 signed bits.
+    auto fits16 = [](const DialogRect& r) {
+        return r.x + r.cx <= SHRT_MAX && r.y + r.cy <= SHRT_MAX && r.cx <= SHRT_MAX && r.cy <= SHRT_MAX;
+    };
     for (size_t i = 0; i < now.controls.size(); ++i)
     {
+        if (!fits16(now.controls[i].rect))
+        {
+            sWhy = "control " + std::to_string(i) + " would move past the template's coordinates";
+            return false;
+        }
         if (inside(original, i) && !inside(now, i))
         {
             sWhy = "control " + std::to_string(i) + " would lie outside the dialog";
