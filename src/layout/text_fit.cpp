@@ -302,7 +302,8 @@ bool LeastFittingSize(const DialogControl& control, const DialogFontMetrics& fon
     cx = control.rect.cx;
     cy = control.rect.cy;
     for (TextFit fit = FitText(control, control.wsText, cx, cy, font);
-         (fit.cxNeeded > fit.cxRoom || (fit.fOneLine && !fit.Fits())) && cx < control.rect.cx + kMaxGrowth;
+         (fit.cxNeeded > fit.cxRoom || (fit.fOneLine && fit.cyNeeded > font.cyHeight)) &&
+         cx < control.rect.cx + kMaxGrowth;
          fit = FitText(control, control.wsText, cx, cy, font))
         ++cx;
     while (cy < control.rect.cy + kMaxGrowth && !FitText(control, control.wsText, cx, cy, font).Fits())
