@@ -351,6 +351,10 @@ int WriteResults(const CliContext& cli, const PoOptions& options, ApplyRun& run,
         WriteOut("fitted " + sChange + "\n");
     for (const std::string& sRefused : run.fits.refused)
         WriteErr("pivra-cli po apply: no room made for " + sRefused + "\n");
+    if (options.fit)
+        for (const std::string& sForm : run.fits.forms)
+            WriteErr("pivra-cli po apply: --fit leaves " + sForm +
+                     " as it is (not laid out in dialog units)\n");
     if (!options.fit && !run.fits.clipped.empty())
         WriteErr("pivra-cli po apply: " +
                  Plural(run.fits.clipped.size(), "translated text is wider than its control",

@@ -201,8 +201,9 @@ std::string FindingsText(const PoOptions& options, const Findings& findings,
     AppendList(s, "note: the same as the source text", findings.unchanged);
     if (findings.fits.cSkipped > 0)
         s += "note: " + Plural(findings.fits.cSkipped, "translated control", "translated controls") +
-             " not judged for room (not a button or a static, or a character not measured)\n";
+             " not judged for room (not a button or a static, of no size, or a character not measured)\n";
     AppendList(s, "note: dialogs not judged for room, in a font not measured", findings.fits.unmeasured);
+    AppendList(s, "note: forms not judged for room (not laid out in dialog units)", findings.fits.forms);
     for (const std::string& sLeftOut : leftOut)
         s += "note: " + sLeftOut + "\n";
     const size_t cProblems = findings.Problems();

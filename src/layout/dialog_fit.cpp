@@ -1,6 +1,7 @@
 #include "layout/dialog_fit.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace
 {
@@ -62,8 +63,17 @@ bool Keeps(const DialogGeometry& original, const DialogGeometry& now, const Dial
         return Intersect(InPixels(geometry.controls[i].rect, font),
                          InPixels(geometry.controls[j].rect, font));
     };
+    // A template holds each coordinate in 16 signed bits.
+    auto fits16 = [](const DialogRect& r) {
+        return r.x + r.cx <= SHRT_MAX && r.y + r.cy <= SHRT_MAX && r.cx <= SHRT_MAX && r.cy <= SHRT_MAX;
+    };
     for (size_t i = 0; i < now.controls.size(); ++i)
     {
+        if (!fits16(now.controls[i].rect))
+        {
+            sWhy = "control " + std::to_string(i) + " would move past the template's coordinates";
+            return false;
+        }
         if (inside(original, i) && !inside(now, i))
         {
             sWhy = "control " + std::to_string(i) + " would lie outside the dialog";
@@ -73,6 +83,16 @@ bool Keeps(const DialogGeometry& original, const DialogGeometry& now, const Dial
             if (intersect(now, i, j) && !intersect(original, i, j))
             {
                 sWhy = "controls " + std::to_string(i) + " and " + std::to_string(j) + " would overlap";
+                return false;
+            }
+        // What a group box held it still holds, or the box moved off its contents.
+        for (size_t j = 0; j < now.controls.size(); ++j)
+            if (j != i && IsGroupBox(now.controls[j]) &&
+                Contains(InPixels(original.controls[j].rect, font),
+                         InPixels(original.controls[i].rect, font)) &&
+                !Contains(InPixels(now.controls[j].rect, font), InPixels(now.controls[i].rect, font)))
+            {
+                sWhy = "control " + std::to_string(i) + " would leave group box " + std::to_string(j);
                 return false;
             }
     }

@@ -7,6 +7,7 @@
 namespace
 {
 const WORD kDialogSetFont = 0x40;
+const DWORD kBorder = 0x00800000, kExClientEdge = 0x200;
 
 int Read16(const BYTE* p)
 {
@@ -99,6 +100,12 @@ void CGeometrySink::Field(DWORD dwAt, DWORD cb, const std::string& sLabel)
         const DWORD dwRect = m_geometry.fEx ? 12 : 8;
         control.dwExStyle = Read32(p + (m_geometry.fEx ? 4 : 4));
         control.dwStyle = Read32(p + (m_geometry.fEx ? 8 : 0));
+        // The dialog manager gives a DIALOG's bordered control a sunken edge instead.
+        if (!m_geometry.fEx && (control.dwStyle & kBorder))
+        {
+            control.dwStyle &= ~kBorder;
+            control.dwExStyle |= kExClientEdge;
+        }
         control.dwRectAt = dwAt + dwRect;
         const BYTE* q = p + dwRect;
         control.rect = {Read16(q), Read16(q + 2), Read16(q + 4), Read16(q + 6)};

@@ -230,7 +230,9 @@ TextFit FitText(const DialogControl& control, const std::u16string& ws, int cx, 
     TextFit fit = {false, false, false, 0, 0, 0, 0};
     const bool fButton = IsClass(control, kButtonClass, u"BUTTON");
     const bool fStatic = IsClass(control, kStaticClass, u"STATIC");
-    if ((!fButton && !fStatic) || (control.dwExStyle & kExDlgModalFrame) || ws.empty())
+    // A control of no width or height is hidden on purpose; growing it would show it.
+    if ((!fButton && !fStatic) || (control.dwExStyle & kExDlgModalFrame) || ws.empty() ||
+        control.rect.cx <= 0 || control.rect.cy <= 0)
         return fit;
     const int cxBorder = BorderOf(control, fStatic);
     const int cxClient = DialogUnitsToPixelsX(cx, font) - 2 * cxBorder;
@@ -300,7 +302,8 @@ bool LeastFittingSize(const DialogControl& control, const DialogFontMetrics& fon
     cx = control.rect.cx;
     cy = control.rect.cy;
     for (TextFit fit = FitText(control, control.wsText, cx, cy, font);
-         (fit.cxNeeded > fit.cxRoom || (fit.fOneLine && !fit.Fits())) && cx < control.rect.cx + kMaxGrowth;
+         (fit.cxNeeded > fit.cxRoom || (fit.fOneLine && fit.cyNeeded > font.cyHeight)) &&
+         cx < control.rect.cx + kMaxGrowth;
          fit = FitText(control, control.wsText, cx, cy, font))
         ++cx;
     while (cy < control.rect.cy + kMaxGrowth && !FitText(control, control.wsText, cx, cy, font).Fits())

@@ -43,6 +43,14 @@ void FitTranslatedDialogs(const std::vector<ResourceEntry>& entries,
                           const std::map<std::string, std::string>& translations, bool fFit,
                           DialogFitFindings& findings)
 {
+    const std::string kForm = "FORM ";
+    for (const auto& translation : translations)
+    {
+        const size_t cName = translation.first.find(" / ");
+        if (translation.first.compare(0, kForm.size(), kForm) == 0 && cName != std::string::npos &&
+            (findings.forms.empty() || findings.forms.back() != translation.first.substr(0, cName)))
+            findings.forms.push_back(translation.first.substr(0, cName));
+    }
     for (TranslatedResource& resource : translated)
     {
         const ResourceEntry& entry = entries[resource.uEntry];

@@ -16,6 +16,7 @@ struct DialogFitFindings
     std::vector<std::string> clipped;
     UINT cSkipped = 0;                   // translated controls whose text is not judged
     std::vector<std::string> unmeasured; // dialogs in a font that was not measured
+    std::vector<std::string> forms;      // translated forms, never judged: not laid out in dialog units
     // With fFit: "DIALOG 516: control 3 (10, 20, 50, 14) -> (10, 20, 70, 14); the dialog 200 x 100 -> 220 x
     // 100"
     std::vector<std::string> changes;
